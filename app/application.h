@@ -1,0 +1,101 @@
+// Kel, the application object: one instance for the life of the process,
+// zero-filled before start-up, holding all of the program's state.
+#pragma once
+
+#include <cstdint>
+
+#include "mailcheck/check_result.h"
+#include "mailcheck/connection.h"
+#include "platform/os_types.h"
+#include "settings/settings.h"
+
+class Kel {
+ public:
+  virtual ~Kel() = default;
+
+  // Returns 0, or 1 when nothing of the program could be set up.
+  int startup();
+  void cleanup();
+
+  // 1-4: the program and its window
+  HINSTANCE instance;
+  HWND popupWindow;
+  uint32_t taskbarCreatedMessage;
+  char moduleDir[260];
+
+  // 5-14: scheduling and worker threads
+  int32_t checkMinutes;
+  int32_t clockMinutes;
+  int32_t accountEditIndex;
+  int32_t modalOpen;
+  HANDLE checkThreadHandle;
+  HANDLE clockThreadHandle;
+  StateWord checkState;
+  StateWord clockState;
+  uint32_t checkThreadId;
+  uint32_t clockThreadId;
+
+  // 15-18: drawing
+  HBITMAP backgroundBitmap;
+  HBITMAP offscreenBitmap;
+  HDC backgroundDc;
+  HDC offscreenDc;
+
+  // 19-25: tray icon and menu
+  int32_t trayPhase;
+  int32_t trayIconRefreshed;
+  NOTIFYICONDATAA trayIconData;
+  HICON trayIcons[2];
+  POINT cursorPos;
+  HMENU menu;
+  HMENU trayMenu;
+
+  // 26: options (mail1.ini)
+  int32_t mailcbt;
+  int32_t nmp;
+  int32_t nmsnd;
+  int32_t nmbeep;
+  int32_t msmail;
+  char filename[260];
+  char mailer[260];
+  int32_t hantoumei;
+  int32_t shac;
+  int32_t tcbt;
+  char server[128];
+  int32_t iconani;
+  int32_t dicon;
+  int32_t sicon;
+  int32_t text;
+  int32_t textcolor;
+  int32_t btext;
+  int32_t btextcolor;
+
+  // 27: accounts (mail2.ini)
+  Account accounts[kAccountSlots];
+
+  // 28-30: what the last check left behind
+  int32_t totalNew;
+  int32_t totalIgnored;
+  CheckResult results[kAccountSlots];
+  MailLine recentDeleted[kRecentDeleted];
+
+  // 31: filter rules (mail3.ini, mail4.ini); each slot owns its record
+  int32_t ruleEditCode;
+  FilterRule* deleteList[kRuleSlots];
+  FilterRule* ignoreList[kRuleSlots];
+
+  // 32: popup layout, fixed at load time
+  int32_t popupWidth;
+  int32_t popupHeight;
+  int32_t textCentreX;
+  int32_t textTopSingle;
+  int32_t textTopDouble;
+  int32_t textColour;
+
+  // 33-35: the running session and the network
+  StateWord sessionState;
+  Connection connection;
+  SOCKET clockSocket;
+};
+
+// Everything a Kel holds starts at zero; value-initialise it: new Kel().

@@ -1,0 +1,13 @@
+#include "app/module_dir.h"
+
+#include <cstring>
+
+bool moduleDirFromPath(const char* exePath, char* out, size_t outSize) {
+  const char* slash = strrchr(exePath, '\\');
+  if (!slash) return false;
+  size_t n = static_cast<size_t>(slash - exePath) + 1;
+  if (n >= outSize) return false;
+  memcpy(out, exePath, n);
+  out[n] = '\0';
+  return true;
+}

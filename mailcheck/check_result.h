@@ -1,0 +1,47 @@
+// What one check leaves behind for each account, and the state words the
+// threads of a check hand over through.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// Sender text, NUL, subject text, NUL; the rest carries no meaning.
+struct MailLine {
+  char bytes[96];
+};
+
+enum MailLineState : uint8_t {
+  kLineEmpty = 0,
+  kLineNew = 1,
+  kLineAnnounced = 255,
+};
+
+constexpr int kMailLines = 6;
+constexpr int kRecentDeleted = 10;
+
+struct CheckResult {
+  int32_t failed;
+  int32_t errorCode;
+  int32_t count;
+  int32_t prevCount;
+  int32_t ignoredCount;
+  MailLine lines[kMailLines];
+  uint8_t lineState[kMailLines];
+};
+
+enum SessionState : int32_t {
+  kSessionStarting = 0,
+  kSessionConnected = 1,
+  kSessionClosing = 2,
+  kSessionDone = 3,
+  kSessionFailed = 4,
+};
+
+// checkState and clockState.
+enum WorkerState : int32_t {
+  kIdle = 0,
+  kRunning = 1,
+  kFinished = 2,
+};
+
+using StateWord = std::atomic<int32_t>;

@@ -1,0 +1,26 @@
+// A fresh folder per test, in the form the program uses for moduleDir (the
+// path ends in its separator), and small file helpers.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + name; }
+
+ private:
+  std::string path_;
+};
+
+bool fileExists(const std::string& path);
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& text);
+// The file's non-blank lines, without line ends.
+std::vector<std::string> fileLines(const std::string& path);

@@ -1,0 +1,133 @@
+// kelprobe: a console helper for the end-to-end tests. It finds windows by
+// class or title and reports on them, sends and posts messages, and reads
+// list box lines, printing one "key=value" line per fact.
+//
+//   kelprobe find [--class C] [--title T] [--timeout MS]
+//   kelprobe post|send HWND MSG [WPARAM [LPARAM]]
+//   kelprobe lblines HWND [CONTROL_ID]
+//   kelprobe gone HWND [--timeout MS]
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+unsigned long long number(const char* text) { return strtoull(text, nullptr, 0); }
+
+HWND handleArg(const char* text) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(number(text))); }
+
+void report(HWND w) {
+  char cls[256] = {}, title[512] = {};
+  GetClassNameA(w, cls, sizeof cls);
+  GetWindowTextA(w, title, sizeof title);
+  RECT r{};
+  GetWindowRect(w, &r);
+  BYTE alpha = 255;
+  DWORD flags = 0;
+  COLORREF key = 0;
+  bool layered = (GetWindowLongPtrA(w, GWL_EXSTYLE) & WS_EX_LAYERED) != 0;
+  if (layered && !GetLayeredWindowAttributes(w, &key, &alpha, &flags)) alpha = 255;
+  printf("hwnd=0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(w)));
+  printf("class=%s\ntitle=%s\n", cls, title);
+  printf("visible=%d\n", IsWindowVisible(w) ? 1 : 0);
+  printf("rect=%ld,%ld,%ld,%ld\n", r.left, r.top, r.right, r.bottom);
+  printf("layered=%d\nalpha=%u\n", layered ? 1 : 0, alpha);
+  printf("exstyle=0x%llx\n", static_cast<unsigned long long>(GetWindowLongPtrA(w, GWL_EXSTYLE)));
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  printf("pid=%lu\n", pid);
+}
+
+int find(int argc, char** argv) {
+  const char* cls = nullptr;
+  const char* title = nullptr;
+  DWORD timeout = 0;
+  for (int i = 0; i + 1 < argc; i += 2) {
+    if (!strcmp(argv[i], "--class")) cls = argv[i + 1];
+    else if (!strcmp(argv[i], "--title")) title = argv[i + 1];
+    else if (!strcmp(argv[i], "--timeout")) timeout = static_cast<DWORD>(number(argv[i + 1]));
+  }
+  DWORD start = GetTickCount();
+  for (;;) {
+    HWND w = FindWindowA(cls, title);
+    if (w) {
+      report(w);
+      return 0;
+    }
+    if (GetTickCount() - start >= timeout) break;
+    Sleep(100);
+  }
+  printf("found=0\n");
+  return 1;
+}
+
+int message(bool post, int argc, char** argv) {
+  if (argc < 2) return 2;
+  HWND w = handleArg(argv[0]);
+  UINT msg = static_cast<UINT>(number(argv[1]));
+  WPARAM wp = argc > 2 ? static_cast<WPARAM>(number(argv[2])) : 0;
+  LPARAM lp = argc > 3 ? static_cast<LPARAM>(number(argv[3])) : 0;
+  if (post) {
+    BOOL ok = PostMessageA(w, msg, wp, lp);
+    printf("posted=%d\n", ok ? 1 : 0);
+    return ok ? 0 : 1;
+  }
+  DWORD_PTR result = 0;
+  LRESULT ok = SendMessageTimeoutA(w, msg, wp, lp, SMTO_ABORTIFHUNG, 5000, &result);
+  printf("sent=%d\nresult=%lld\n", ok ? 1 : 0, static_cast<long long>(result));
+  return ok ? 0 : 1;
+}
+
+int listBoxLines(int argc, char** argv) {
+  if (argc < 1) return 2;
+  HWND w = handleArg(argv[0]);
+  if (argc > 1) w = GetDlgItem(w, static_cast<int>(number(argv[1])));
+  if (!w) return 1;
+  LRESULT n = SendMessageA(w, LB_GETCOUNT, 0, 0);
+  printf("count=%lld\n", static_cast<long long>(n));
+  for (LRESULT i = 0; i < n; ++i) {
+    LRESULT len = SendMessageA(w, LB_GETTEXTLEN, i, 0);
+    if (len < 0) continue;
+    std::string text(static_cast<size_t>(len) + 1, '\0');
+    SendMessageA(w, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
+    printf("line=%s\n", text.c_str());
+  }
+  return 0;
+}
+
+int gone(int argc, char** argv) {
+  if (argc < 1) return 2;
+  HWND w = handleArg(argv[0]);
+  DWORD timeout = argc > 2 && !strcmp(argv[1], "--timeout") ? static_cast<DWORD>(number(argv[2])) : 5000;
+  DWORD start = GetTickCount();
+  while (IsWindow(w)) {
+    if (GetTickCount() - start >= timeout) {
+      printf("gone=0\n");
+      return 1;
+    }
+    Sleep(100);
+  }
+  printf("gone=1\n");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  if (argc < 2) {
+    fprintf(stderr, "usage: kelprobe find|post|send|lblines|gone ...\n");
+    return 2;
+  }
+  const char* verb = argv[1];
+  if (!strcmp(verb, "find")) return find(argc - 2, argv + 2);
+  if (!strcmp(verb, "post")) return message(true, argc - 2, argv + 2);
+  if (!strcmp(verb, "send")) return message(false, argc - 2, argv + 2);
+  if (!strcmp(verb, "lblines")) return listBoxLines(argc - 2, argv + 2);
+  if (!strcmp(verb, "gone")) return gone(argc - 2, argv + 2);
+  fprintf(stderr, "kelprobe: unknown verb %s\n", verb);
+  return 2;
+}
