@@ -2,8 +2,20 @@
 
 #include <cstring>
 
+namespace {
+// Shift-JIS lead bytes; their second byte may be 0x5C, which is no backslash.
+bool isLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+}  // namespace
+
 bool moduleDirFromPath(const char* exePath, char* out, size_t outSize) {
-  const char* slash = strrchr(exePath, '\\');
+  const char* slash = nullptr;
+  for (const char* p = exePath; *p; ++p) {
+    if (isLeadByte(static_cast<unsigned char>(*p)) && p[1]) {
+      ++p;
+    } else if (*p == '\\') {
+      slash = p;
+    }
+  }
   if (!slash) return false;
   size_t n = static_cast<size_t>(slash - exePath) + 1;
   if (n >= outSize) return false;

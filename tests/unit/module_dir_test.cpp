@@ -24,3 +24,11 @@ TEST(ModuleDir, NeverWritesPastTheBuffer) {
   EXPECT_TRUE(moduleDirFromPath("C:\\abc\\kel.exe", dir, sizeof dir));
   EXPECT_STREQ("C:\\abc\\", dir);
 }
+
+TEST(ModuleDir, ATrailByteOfBackslashValueIsNoSeparator) {
+  char dir[260];
+  // 表 is 0x95 0x5C and ソ is 0x83 0x5C in Shift-JIS.
+  ASSERT_TRUE(moduleDirFromPath("C:\\ソフト\\表.exe", dir, sizeof dir));
+  EXPECT_STREQ("C:\\ソフト\\", dir);
+  EXPECT_FALSE(moduleDirFromPath("C:表.exe", dir, sizeof dir));
+}

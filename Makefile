@@ -1,0 +1,29 @@
+# Kel: `make run` starts the program under Wine, `make test` runs every test.
+# Both set up what they need first (tools/setup.sh, as root with apt-get).
+
+OPENSSL_MINGW ?= /var/cache/kel/openssl-mingw64
+
+.PHONY: all setup windows native test run clean
+
+all: windows native
+
+setup:
+	@bash tools/setup.sh
+
+windows: setup
+	@cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw64.cmake \
+	  -DKEL_OPENSSL_MINGW=$(OPENSSL_MINGW) >/dev/null
+	@cmake --build build/windows
+
+native: setup
+	@cmake -S . -B build/native -G Ninja >/dev/null
+	@cmake --build build/native
+
+test: windows native
+	@bash tools/run-tests.sh
+
+run: windows
+	@python3 tools/run.py
+
+clean:
+	rm -rf build

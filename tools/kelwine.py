@@ -1,0 +1,218 @@
+"""Runs kel.exe under Wine on a private Xvfb display and prefix, and looks at
+it from outside: the probe program, screenshots, the trace and the INI files.
+"""
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+WIN_BUILD = os.path.join(ROOT, "build", "windows")
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+DESKTOP = (800, 600)
+TASKBAR_HEIGHT = 20
+# The colour of the seal that both tray frames carry (resources/make_pictures.py).
+SEAL = (255, 140, 0)
+
+
+def wine_env(prefix, display):
+    env = dict(os.environ)
+    env.pop("LC_ALL", None)
+    env.update({
+        "LANG": "ja_JP.UTF-8",
+        "WINEPREFIX": prefix,
+        "WINEARCH": "win64",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "WINEDEBUG": "-all,warn+debugstr",
+        "DISPLAY": display,
+    })
+    return env
+
+
+def start_xvfb():
+    """A private display on a free number; returns (process, ':N')."""
+    read_fd, write_fd = os.pipe()
+    proc = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "%dx%dx24" % DESKTOP, "-nolisten", "tcp"],
+        pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    number = b""
+    with os.fdopen(read_fd, "rb") as f:
+        while not number.endswith(b"\n"):
+            chunk = f.read(1)
+            if not chunk:
+                break
+            number += chunk
+    if not number.strip():
+        proc.kill()
+        raise RuntimeError("Xvfb did not start")
+    return proc, ":" + number.decode().strip()
+
+
+def ensure_prefix(prefix):
+    """Made once by tools/wine-env.sh's kel_prefix; reused afterwards."""
+    if os.path.exists(os.path.join(prefix, ".kel-ready")):
+        return
+    subprocess.run(["bash", "-c", 'source "$1/tools/wine-env.sh" && kel_prefix "$2"', "_", ROOT, prefix],
+                   check=True)
+
+
+_DEBUGSTR = re.compile(rb'OutputDebugStringA "((?:[^"\\]|\\.)*)"')
+
+
+def _unescape(raw):
+    out = bytearray()
+    i = 0
+    while i < len(raw):
+        c = raw[i]
+        if c == 0x5C and i + 1 < len(raw):
+            n = raw[i + 1]
+            if n == ord("x"):
+                out.append(int(raw[i + 2:i + 4], 16))
+                i += 4
+                continue
+            out += {ord("n"): b"\n", ord("r"): b"\r", ord("t"): b"\t"}.get(n, bytes([n]))
+            i += 2
+            continue
+        out.append(c)
+        i += 1
+    return bytes(out)
+
+
+def trace_lines(stderr_bytes):
+    """The program's trace lines, decoded from Shift-JIS."""
+    return [_unescape(m.group(1)).decode("cp932", "replace") for m in _DEBUGSTR.finditer(stderr_bytes)]
+
+
+class Session:
+    """One display and one prefix: for a whole run of the end-to-end tests, or
+    for one `make run`. With `display` given, that display is used as it is."""
+
+    def __init__(self, prefix_name="e2e", display=None):
+        self.prefix = os.path.join(ROOT, "build", "wine", prefix_name)
+        ensure_prefix(self.prefix)
+        self.xvfb = None
+        if display:
+            self.display = display
+        else:
+            self.xvfb, self.display = start_xvfb()
+        self.env = wine_env(self.prefix, self.display)
+        self.tmp = tempfile.mkdtemp(prefix="kel-%s-" % prefix_name)
+        # Bring up the wineserver and the desktop with its taskbar first.
+        self.probe("find", "--class", "Shell_TrayWnd", "--timeout", 30000)
+
+    def close(self):
+        subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        if self.xvfb:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(5)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def app_dir(self, sub=""):
+        d = tempfile.mkdtemp(dir=self.tmp)
+        d = os.path.join(d, sub) if sub else d
+        os.makedirs(d, exist_ok=True)
+        return d
+
+    def probe(self, *args, check=True):
+        # Under Wine a console program started while another program of the
+        # prefix starts up can stall at its own start; such a probe is ended
+        # and started again (its verbs are all safe to repeat).
+        wait = int(args[args.index("--timeout") + 1]) / 1000 if "--timeout" in args else 0
+        for attempt in range(4):
+            try:
+                out = subprocess.run([WINE, os.path.join(WIN_BUILD, "kelprobe.exe")] + [str(a) for a in args],
+                                     env=self.env, capture_output=True, timeout=wait + 5)
+                break
+            except subprocess.TimeoutExpired:
+                if attempt == 3:
+                    raise
+        facts = {}
+        lines = []
+        for line in out.stdout.decode("cp932", "replace").splitlines():
+            key, _, value = line.strip("\r").partition("=")
+            if key == "line":
+                lines.append(value)
+            else:
+                facts[key] = value
+        facts["lines"] = lines
+        if check and out.returncode != 0:
+            raise AssertionError("kelprobe %s failed: %s" % (" ".join(map(str, args)), facts))
+        return facts
+
+    def screenshot(self, path=None):
+        path = path or os.path.join(self.tmp, "shot-%d.png" % time.monotonic_ns())
+        subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True,
+                       stderr=subprocess.DEVNULL)
+        return path
+
+    def pixels(self, png, x, y, w, h):
+        """RGB tuples of a region of a screenshot, row by row."""
+        raw = subprocess.run(["convert", png, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage",
+                              "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
+        return [tuple(raw[i:i + 3]) for i in range(0, len(raw), 3)]
+
+    def tray_seal_pixels(self):
+        """How many pixels of the tray frames' seal colour the taskbar shows."""
+        shot = self.screenshot()
+        w, h = DESKTOP
+        strip = self.pixels(shot, 0, h - TASKBAR_HEIGHT, w, TASKBAR_HEIGHT)
+        return sum(1 for p in strip if p == SEAL)
+
+    def start_kel(self, app_dir, exe_name="kel.exe", wine_path=None, log_path=None):
+        exe = os.path.join(app_dir, exe_name)
+        shutil.copy(os.path.join(WIN_BUILD, "kel.exe"), exe)
+        log_path = log_path or os.path.join(self.tmp, "wine-%d.log" % time.monotonic_ns())
+        log = open(log_path, "wb")
+        proc = subprocess.Popen([WINE, wine_path or exe], env=self.env, cwd=app_dir,
+                                stdout=subprocess.DEVNULL, stderr=log)
+        log.close()
+        return Kel(self, proc, log_path)
+
+
+class Kel:
+    def __init__(self, session, proc, log_path):
+        self.session = session
+        self.proc = proc
+        self.log_path = log_path
+
+    def window(self, timeout=30):
+        """The popup window once start-up has hidden it (or as it stands at the time-out)."""
+        end = time.monotonic() + timeout
+        while True:
+            facts = self.session.probe("find", "--class", "kel", check=False)
+            if facts.get("visible") == "0" or time.monotonic() > end:
+                break
+            time.sleep(0.2)
+        if "hwnd" not in facts:
+            raise AssertionError("no window of class kel after %d s" % timeout)
+        return facts
+
+    def post(self, hwnd, msg, wparam=0, lparam=0):
+        return self.session.probe("post", hwnd, msg, wparam, lparam)
+
+    def wait(self, timeout):
+        try:
+            self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+        return self.proc.returncode
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            self.wait(5)
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.wait(5)
+
+    def trace(self):
+        with open(self.log_path, "rb") as f:
+            return trace_lines(f.read())

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Runs every test suite: the unit tests natively and under Wine, the Windows
+# tests under Wine, and the end-to-end tests of kel.exe. Ends with the line
+# "N passed, N failed" over all of them, and fails if anything failed.
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+source tools/wine-env.sh
+
+passed=0
+failed=0
+logs=build/test-logs
+mkdir -p "$logs"
+
+# count_gtest LOG RC: adds a GoogleTest run's counts; a run that crashed
+# before reporting counts as one failure.
+count_gtest() {
+  local log=$1 rc=$2 p f
+  p=$(tr -d '\r' < "$log" | sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' | tail -n1)
+  f=$(tr -d '\r' < "$log" | sed -n 's/^\[  FAILED  \] \([0-9]*\) test.*/\1/p' | tail -n1)
+  p=${p:-0}
+  f=${f:-0}
+  if [ "$rc" -ne 0 ] && [ "$f" -eq 0 ]; then f=1; fi
+  passed=$((passed + p))
+  failed=$((failed + f))
+  echo "$3: $p passed, $f failed"
+}
+
+suite() {
+  local name=$1
+  shift
+  local log="$logs/$name.log"
+  echo "== $name"
+  "$@" > "$log" 2>&1
+  local rc=$?
+  grep -E '^\[  FAILED  \]|Failure|error:' "$log" | tr -d '\r' | head -40
+  count_gtest "$log" "$rc" "$name"
+}
+
+suite native-unit build/native/kel_unit_tests
+
+kel_prefix "$root/build/wine/unit"
+suite wine-unit env WINEDEBUG=-all "$KEL_WINE" build/windows/kel_unit_tests.exe
+suite wine-windows env WINEDEBUG=-all xvfb-run -a "$KEL_WINE" build/windows/kel_windows_tests.exe
+kel_prefix_stop
+
+echo "== e2e"
+python3 tests/e2e/run.py 2>&1 | tee "$logs/e2e.log"
+line=$(grep -E '^e2e: [0-9]+ passed, [0-9]+ failed$' "$logs/e2e.log" | tail -n1)
+if [ -n "$line" ]; then
+  p=$(echo "$line" | sed 's/^e2e: \([0-9]*\) passed.*/\1/')
+  f=$(echo "$line" | sed 's/.*passed, \([0-9]*\) failed/\1/')
+  passed=$((passed + p))
+  failed=$((failed + f))
+else
+  failed=$((failed + 1))
+fi
+
+echo
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
