@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
 #include "mailcheck/check_result.h"
-#include "mailcheck/connection.h"
+#include "mailcheck/pop3_session.h"
 #include "platform/os_types.h"
 #include "settings/settings.h"
 
@@ -92,10 +94,15 @@ class Kel {
   int32_t textTopDouble;
   int32_t textColour;
 
-  // 33-35: the running session and the network
+  // 33-35: the running session and the network. The session owns its
+  // connection, so that one given up can close it by itself.
   StateWord sessionState;
-  Connection connection;
+  std::shared_ptr<SessionTask> session;
   SOCKET clockSocket;
+
+  // Guards the check results and the session's writes to them against the
+  // check cycle and the dialogs.
+  std::mutex checkLock;
 };
 
 // Everything a Kel holds starts at zero; value-initialise it: new Kel().

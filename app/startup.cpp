@@ -32,7 +32,6 @@ int Kel::startup() {
   checkMinutes = 0;
   clockMinutes = 0;
   clockSocket = kNoSocket;
-  connection.sock = kNoSocket;
 
   loadAllSettings(*this);
 

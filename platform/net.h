@@ -11,5 +11,15 @@ bool netStartup();
 SOCKET udpSocket();
 // Shuts the socket down both ways and closes it; kNoSocket is ignored.
 void closeSocket(SOCKET s);
+// Only shuts it down, so that a call blocked on it in another thread returns.
+void shutdownSocket(SOCKET s);
+
+// Resolves host and port for stream sockets only and connects to the first
+// address that accepts. 0 connected, 2 the name did not resolve, 3 no
+// address accepted. Sockets of refused addresses are closed.
+int tcpConnect(const char* host, const char* port, SOCKET* out);
+// One recv or send with flags 0: the count, or -1 (a closed peer is -1 too).
+int socketReceive(SOCKET s, char* buf, int capacity);
+int socketSend(SOCKET s, const char* data, int length);
 
 }  // namespace platform

@@ -1,0 +1,35 @@
+// The conversation with one account's POP3 server during one check.
+#pragma once
+
+#include <atomic>
+
+#include "mailcheck/connection.h"
+#include "settings/settings.h"
+
+class Kel;
+
+constexpr int kSessionBufferSize = 8192;
+
+extern const char* const errorCodeTexts[9];
+const char* errorCodeText(int code);  // the text of code 0 for codes outside the table
+
+// One session, shared by the check cycle and the worker that runs it. The
+// worker owns the connection; once the session is given up it writes
+// nothing the rest of the program can see, and closes its connection itself.
+struct SessionTask {
+  SessionTask(Kel& k, int index);
+
+  Kel& kel;
+  const int index;
+  Account account;  // taken when the session is made; dialogs may change the original
+  Connection connection;
+  std::atomic<bool> abandoned{false};
+  std::atomic<SOCKET> liveSocket{kNoSocket};
+
+  // From the check cycle: no more writes from the worker, and a call
+  // blocked on the connection returns.
+  void giveUp();
+};
+
+// Returns 0 when the session completed, 1 when it failed (or was given up).
+int runSession(SessionTask& task);
