@@ -3,7 +3,7 @@
 
 OPENSSL_MINGW ?= /var/cache/kel/openssl-mingw64
 
-.PHONY: all setup windows native test run clean
+.PHONY: all setup windows native test run bench clean
 
 all: windows native
 
@@ -27,3 +27,6 @@ run: windows
 
 clean:
 	rm -rf build
+
+bench: windows native
+	@bash tools/bench.sh

@@ -1,1 +1,93 @@
-// (being written)
+// The message analysis: one TOP reply judged against the delete and ignore
+// lists, and its display line stored where the popup and the server status
+// dialog read it.
+#include "mailcheck/filter.h"
+
+#include <cstring>
+
+#include "app/application.h"
+
+namespace {
+
+constexpr size_t kShownBytes = 32;
+
+// The field and test a rule's kind names; null for a kind that no settings
+// page writes (a hand-edited file), which then matches nothing.
+const char* ruleField(const MessageHeaders& h, int kind, MatchTest* test) {
+  switch (kind) {
+    case kSenderAddressEquals: *test = kTestEqual; return h.senderAddress;
+    case kSenderAddressContains: *test = kTestContains; return h.senderAddress;
+    case kSenderNameEquals: *test = kTestEqual; return h.senderName;
+    case kSenderNameContains: *test = kTestContains; return h.senderName;
+    case kSubjectContains: *test = kTestContains; return h.subject;
+    case kToContains: *test = kTestContains; return h.to;
+    default: return nullptr;
+  }
+}
+
+bool listMatches(const MessageHeaders& h, FilterRule* const (&list)[kRuleSlots]) {
+  for (const FilterRule* rule : list) {
+    if (!rule) break;  // the rules in use fill the slots from 0 on
+    MatchTest test;
+    const char* field = ruleField(h, rule->kind, &test);
+    if (!field) continue;
+    // A damaged record may lack its NUL; the keyword ends with the record.
+    char keyword[sizeof rule->keyword + 1];
+    const void* nul = memchr(rule->keyword, '\0', sizeof rule->keyword);
+    size_t n = nul ? static_cast<const char*>(nul) - rule->keyword : sizeof rule->keyword;
+    memcpy(keyword, rule->keyword, n);
+    keyword[n] = '\0';
+    if (keywordMatches(field, keyword, test)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool keywordMatches(const char* field, const char* keyword, MatchTest test) {
+  // Bytes of the Shift-JIS text: no case folding, no character boundaries.
+  if (test == kTestEqual) return strcmp(field, keyword) == 0;
+  return strstr(field, keyword) != nullptr;
+}
+
+int classifyMessage(const MessageHeaders& headers, FilterRule* const (&deleteList)[kRuleSlots],
+                    FilterRule* const (&ignoreList)[kRuleSlots]) {
+  if (listMatches(headers, deleteList)) return 1;
+  if (listMatches(headers, ignoreList)) return 2;
+  return 0;
+}
+
+MessageVerdict analyseMessage(const char* response, Kel& kel, int account, int lineSlot) {
+  MessageHeaders h;
+  extractHeaders(response, h);
+  // Rules see the whole values; the cuts below are for display only.
+  int verdict = classifyMessage(h, kel.deleteList, kel.ignoreList);
+
+  if (strlen(h.subject) > kShownBytes) {
+    h.subject[kShownBytes - 2] = '.';
+    h.subject[kShownBytes - 1] = '.';
+    h.subject[kShownBytes] = '\0';
+  }
+  char* sender = h.senderName[0] != '\0' ? h.senderName : h.senderAddress;
+  if (strlen(sender) > kShownBytes) sender[kShownBytes] = '\0';
+
+  MailLine line{};
+  size_t senderLength = strlen(sender);
+  memcpy(line.bytes, sender, senderLength + 1);
+  memcpy(line.bytes + senderLength + 1, h.subject, strlen(h.subject) + 1);
+
+  if (verdict == 1) {
+    memmove(&kel.recentDeleted[1], &kel.recentDeleted[0], sizeof(MailLine) * (kRecentDeleted - 1));
+    kel.recentDeleted[0] = line;
+    return kVerdictDelete;
+  }
+  if (verdict == 2) return kVerdictIgnore;
+
+  if (lineSlot < 0 || lineSlot >= kMailLines || account < 0 || account >= kAccountSlots) {
+    return kVerdictKeptUnlisted;
+  }
+  CheckResult& result = kel.results[account];
+  result.lines[lineSlot] = line;
+  if (result.lineState[lineSlot] == kLineEmpty) result.lineState[lineSlot] = kLineNew;
+  return kVerdictKept;
+}

@@ -41,6 +41,7 @@ class Session {
   explicit Session(SessionTask& t) : t_(t), result_(t.kel.results[t.index]) {}
 
   int run();
+  int converse();
 
  private:
   // Shared state is written only under the lock, and not at all once the
@@ -253,6 +254,10 @@ int Session::run() {
     setState(kSessionFailed);
     return 1;
   }
+  return converse();
+}
+
+int Session::converse() {
   t_.liveSocket = t_.connection.sock;
   if (t_.abandoned) return fail();
   setState(kSessionConnected);
@@ -283,4 +288,9 @@ int Session::run() {
 int runSession(SessionTask& task) {
   Session session(task);
   return session.run();
+}
+
+int runSessionOnConnection(SessionTask& task) {
+  Session session(task);
+  return session.converse();
 }

@@ -33,3 +33,6 @@ struct SessionTask {
 
 // Returns 0 when the session completed, 1 when it failed (or was given up).
 int runSession(SessionTask& task);
+// The same after the connect step, on a connection already in
+// task.connection (the fuzz target makes one of its own).
+int runSessionOnConnection(SessionTask& task);

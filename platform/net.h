@@ -4,6 +4,10 @@
 
 #include "platform/os_types.h"
 
+#ifndef _WIN32
+#include <netdb.h>
+#endif
+
 namespace platform {
 
 // Winsock 2.0, cleaned up at process exit. True when the library is ready.
@@ -18,6 +22,8 @@ void shutdownSocket(SOCKET s);
 // address that accepts. 0 connected, 2 the name did not resolve, 3 no
 // address accepted. Sockets of refused addresses are closed.
 int tcpConnect(const char* host, const char* port, SOCKET* out);
+// The connect loop of tcpConnect over a resolved list: 0 or 3.
+int connectFirst(const addrinfo* list, SOCKET* out);
 // One recv or send with flags 0: the count, or -1 (a closed peer is -1 too).
 int socketReceive(SOCKET s, char* buf, int capacity);
 int socketSend(SOCKET s, const char* data, int length);

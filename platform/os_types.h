@@ -23,9 +23,11 @@ struct POINT {
   int32_t x;
   int32_t y;
 };
-// Only the windows build talks to the notification area.
+// Only the windows build talks to the notification area; the portable code
+// sets the icon and the tooltip.
 struct NOTIFYICONDATAA {
-  unsigned char bytes[528];
+  HICON hIcon;
+  char szTip[128];
 };
 #endif
 

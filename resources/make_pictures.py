@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws the program's pictures: the popup background (bitmap 110), the two
-tray frames (icons 112 and 113) and the program icon (102).
+tray frames (icons 112 and 113), the error pair (116 and 117), the count
+badge parts (bitmaps 118 to 123) and the program icon (102).
 
 Usage: make_pictures.py OUTDIR
 """
@@ -33,6 +34,110 @@ def write_bmp8(path, width, height, pixels, palette):
     info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 0, len(image), 2835, 2835, 256, 0)
     with open(path, "wb") as f:
         f.write(header + info + pal + image)
+
+
+def write_bmp1(path, width, height, bits):
+    """1 bit per pixel; bits[y][x] is 0 or 1, row 0 at the top; palette black, white."""
+    stride = ((width + 31) // 32) * 4
+    image = bytearray()
+    for y in range(height - 1, -1, -1):
+        row = bytearray(stride)
+        for x in range(width):
+            if bits[y][x]:
+                row[x // 8] |= 0x80 >> (x % 8)
+        image += row
+    pal = bytes((0, 0, 0, 0, 255, 255, 255, 0))
+    offset = 14 + 40 + len(pal)
+    header = struct.pack("<2sIHHI", b"BM", offset + len(image), 0, 0, offset)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 1, 0, len(image), 2835, 2835, 2, 0)
+    with open(path, "wb") as f:
+        f.write(header + info + pal + image)
+
+
+# 5 x 7 digit glyphs, '#' lit.
+DIGITS = [
+    [" ### ", "#   #", "#  ##", "# # #", "##  #", "#   #", " ### "],
+    ["  #  ", " ##  ", "  #  ", "  #  ", "  #  ", "  #  ", " ### "],
+    [" ### ", "#   #", "    #", "   # ", "  #  ", " #   ", "#####"],
+    ["#####", "   # ", "  #  ", "   # ", "    #", "#   #", " ### "],
+    ["   # ", "  ## ", " # # ", "#  # ", "#####", "   # ", "   # "],
+    ["#####", "#    ", "#### ", "    #", "    #", "#   #", " ### "],
+    ["  ## ", " #   ", "#    ", "#### ", "#   #", "#   #", " ### "],
+    ["#####", "    #", "   # ", "  #  ", " #   ", " #   ", " #   "],
+    [" ### ", "#   #", "#   #", " ### ", "#   #", "#   #", " ### "],
+    [" ### ", "#   #", "#   #", " ####", "    #", "   # ", " ##  "],
+]
+DIGIT_COLOUR = (255, 255, 255)
+BADGE = (200, 30, 40)
+
+
+def digit_strips():
+    """Bitmap 118 (glyphs in colour on black) and 119 (0 at glyph pixels)."""
+    glyph = [[0] * 50 for _ in range(8)]
+    mask = [[1] * 50 for _ in range(8)]
+    for d, rows in enumerate(DIGITS):
+        for y, row in enumerate(rows):
+            for x, c in enumerate(row):
+                if c == "#":
+                    glyph[y][5 * d + x] = 1
+                    mask[y][5 * d + x] = 0
+    return glyph, mask
+
+
+def rgba_to_bmp8(px):
+    """An RGBA grid as palette indexes and its 1-bit mask. Index 0 is black
+    (the transparent pixels) and index 255 white: the badge's raster
+    operations work on the indexes of these 8-bit pictures, so AND with
+    white must keep a pixel and AND with black clear it."""
+    palette = [(0, 0, 0)]
+    index = {}
+    pixels, mask = [], []
+    for row in px:
+        prow, mrow = [], []
+        for c in row:
+            if c is None:
+                prow.append(0)
+                mrow.append(1)
+                continue
+            if c not in index:
+                index[c] = len(palette)
+                palette.append(c)
+            prow.append(index[c])
+            mrow.append(0)
+        pixels.append(prow)
+        mask.append(mrow)
+    assert len(palette) < 255 and (255, 255, 255) not in palette
+    palette += [(0, 0, 0)] * (255 - len(palette)) + [(255, 255, 255)]
+    return pixels, palette, mask
+
+
+def count_icon(badge):
+    """The envelope; with badge, a red plate at the digits' place (x 2..13, y 4..12)."""
+    px = envelope(16, 0)
+    if badge:
+        for y in range(4, 13):
+            for x in range(2, 14):
+                corner = (x in (2, 13)) and (y in (4, 12))
+                if not corner:
+                    px[y][x] = BADGE
+    return px
+
+
+def error_icon(frame):
+    """A grey envelope with a red cross; the second frame dims the cross."""
+    px = envelope(16, 0)
+    for y in range(16):
+        for x in range(16):
+            c = px[y][x]
+            if c is not None:
+                g = (c[0] * 3 + c[1] * 6 + c[2]) // 10
+                px[y][x] = (g, g, g)
+    red = (220, 20, 30) if frame == 0 else (150, 60, 60)
+    for i in range(8):
+        for dx in (0, 1):
+            px[4 + i][4 + i + dx - 0] = red
+            px[4 + i][11 - i + dx - 1] = red
+    return px
 
 
 def popup_background():
@@ -142,6 +247,15 @@ def main():
     write_ico(os.path.join(out, "tray1.ico"), [envelope(16, 0)])
     write_ico(os.path.join(out, "tray2.ico"), [envelope(16, 1)])
     write_ico(os.path.join(out, "program.ico"), [envelope(32, 0), envelope(16, 0)])
+    write_ico(os.path.join(out, "error1.ico"), [error_icon(0)])
+    write_ico(os.path.join(out, "error2.ico"), [error_icon(1)])
+    glyph, mask = digit_strips()
+    write_bmp8(os.path.join(out, "digits.bmp"), 50, 8, glyph, [(0, 0, 0), DIGIT_COLOUR])
+    write_bmp1(os.path.join(out, "digitmask.bmp"), 50, 8, mask)
+    for n, badge in ((1, False), (2, True)):
+        pixels, palette, m = rgba_to_bmp8(count_icon(badge))
+        write_bmp8(os.path.join(out, "count%d.bmp" % n), 16, 16, pixels, palette)
+        write_bmp1(os.path.join(out, "countmask%d.bmp" % n), 16, 16, m)
 
 
 if __name__ == "__main__":

@@ -37,12 +37,40 @@ suite() {
   count_gtest "$log" "$rc" "$name"
 }
 
+# A private Dovecot on loopback for the POP3 tests; stopped however this ends.
+dovecot_dir="$root/build/dovecot"
+python3 tools/dovecot.py stop "$dovecot_dir"
+rm -rf "$dovecot_dir"
+trap 'python3 tools/dovecot.py stop "$dovecot_dir"' EXIT
+if python3 tools/dovecot.py start "$dovecot_dir" > "$logs/dovecot-start.log" 2>&1; then
+  set -a
+  source "$dovecot_dir/ports.env"
+  set +a
+  export KEL_POP3_PORT=$POP3_PORT KEL_POP3S_PORT=$POP3S_PORT KEL_MAILDIRS=$MAILDIRS
+else
+  cat "$logs/dovecot-start.log"
+  failed=$((failed + 1))
+fi
+
 suite native-unit build/native/kel_unit_tests
+suite native-mail build/native/kel_mail_tests
 
 kel_prefix "$root/build/wine/unit"
 suite wine-unit env WINEDEBUG=-all "$KEL_WINE" build/windows/kel_unit_tests.exe
+python3 tools/dovecot.py reset "$dovecot_dir"
+suite wine-mail env WINEDEBUG=-all "$KEL_WINE" build/windows/kel_mail_tests.exe
+# The Windows tests draw: they start their own wineserver under a display.
+kel_prefix_stop
 suite wine-windows env WINEDEBUG=-all xvfb-run -a "$KEL_WINE" build/windows/kel_windows_tests.exe
 kel_prefix_stop
+
+echo "== fuzz"
+bash tools/run-fuzz.sh 2>&1 | tee "$logs/fuzz.log"
+p=$(grep -c '^fuzz-.*no crash$' "$logs/fuzz.log")
+f=$(grep -c '^fuzz-.*FAILED$' "$logs/fuzz.log")
+[ "$p" -eq 0 ] && [ "$f" -eq 0 ] && f=1
+passed=$((passed + p))
+failed=$((failed + f))
 
 echo "== e2e"
 python3 tests/e2e/run.py 2>&1 | tee "$logs/e2e.log"

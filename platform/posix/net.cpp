@@ -33,7 +33,14 @@ int tcpConnect(const char* host, const char* port, SOCKET* out) {
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* list = nullptr;
   if (getaddrinfo(host, port, &hints, &list) != 0) return 2;
-  for (addrinfo* a = list; a; a = a->ai_next) {
+  int rc = connectFirst(list, out);
+  freeaddrinfo(list);
+  return rc;
+}
+
+int connectFirst(const addrinfo* list, SOCKET* out) {
+  *out = kNoSocket;
+  for (const addrinfo* a = list; a; a = a->ai_next) {
     int s = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
     if (s < 0) continue;
     int r;
@@ -46,7 +53,6 @@ int tcpConnect(const char* host, const char* port, SOCKET* out) {
     }
     close(s);
   }
-  freeaddrinfo(list);
   return *out == kNoSocket ? 3 : 0;
 }
 

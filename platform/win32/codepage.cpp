@@ -1,1 +1,38 @@
+// Code-page conversion for the windows build: the system's own tables,
+// through UTF-16.
 #include "platform/codepage.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <vector>
+
+namespace platform {
+
+size_t toDisplayCodePage(CodePage from, const char* in, char* out, size_t capacity) {
+  if (capacity == 0) return 0;
+  out[0] = '\0';
+  // Both steps get capacity - 1 units; fewer than one leaves no room for the
+  // NUL, and a size of 0 would only ask for the length.
+  if (capacity < 2) return 0;
+  int limit = capacity - 1 > INT_MAX ? INT_MAX : static_cast<int>(capacity - 1);
+  std::vector<wchar_t> wide(limit);
+  UINT source = from == kUtf8 ? CP_UTF8 : CP_ACP;
+  int units = MultiByteToWideChar(source, 0, in, -1, wide.data(), limit);
+  if (units <= 0) return 0;
+  // A UTF-8 sequence cut short by the end can swallow the NUL; put it back
+  // so that the result is always a terminated string.
+  if (wide[units - 1] != L'\0') {
+    if (units == limit) return 0;
+    wide[units++] = L'\0';
+  }
+  int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, out, limit,
+                                  nullptr, nullptr);
+  if (bytes <= 0) {
+    out[0] = '\0';
+    return 0;
+  }
+  return static_cast<size_t>(bytes);
+}
+
+}  // namespace platform

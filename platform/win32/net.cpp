@@ -37,7 +37,14 @@ int tcpConnect(const char* host, const char* port, SOCKET* out) {
   hints.ai_socktype = SOCK_STREAM;  // with the type open Wine answers type 0
   addrinfo* list = nullptr;
   if (getaddrinfo(host, port, &hints, &list) != 0) return 2;
-  for (addrinfo* a = list; a; a = a->ai_next) {
+  int rc = connectFirst(list, out);
+  freeaddrinfo(list);
+  return rc;
+}
+
+int connectFirst(const addrinfo* list, SOCKET* out) {
+  *out = kNoSocket;
+  for (const addrinfo* a = list; a; a = a->ai_next) {
     SOCKET s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
     if (s == INVALID_SOCKET) continue;
     if (connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
@@ -46,7 +53,6 @@ int tcpConnect(const char* host, const char* port, SOCKET* out) {
     }
     closesocket(s);
   }
-  freeaddrinfo(list);
   return *out == kNoSocket ? 3 : 0;
 }
 

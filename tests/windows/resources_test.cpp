@@ -7,19 +7,9 @@
 #include <vector>
 
 #include "resources/resource_ids.h"
+#include "tests/windows/popup_fixture.h"
 
 namespace {
-
-HMODULE kelModule() {
-  static HMODULE module = [] {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string p(path);
-    p = p.substr(0, p.rfind('\\') + 1) + "kel.exe";
-    return LoadLibraryExA(p.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  }();
-  return module;
-}
 
 std::string itemText(HMENU menu, int pos) {
   char text[128] = {};
@@ -131,4 +121,25 @@ TEST(Resources, TrayFramesAreTwoDifferentSixteenPixelIcons) {
   EXPECT_NE(frame[0], frame[1]);
   HICON program = LoadIconA(kelModule(), MAKEINTRESOURCEA(IDI_PROGRAM));
   EXPECT_NE(nullptr, program);
+}
+
+TEST(Resources, BadgePartsAndErrorIconsHaveTheirSizesAndDepths) {
+  struct Want {
+    int id, width, height, bits;
+  } want[] = {{IDB_DIGITS, 50, 8, 8},      {IDB_DIGIT_MASK, 50, 8, 1},
+              {IDB_COUNT_1, 16, 16, 8},    {IDB_COUNT_2, 16, 16, 8},
+              {IDB_COUNT_MASK_1, 16, 16, 1}, {IDB_COUNT_MASK_2, 16, 16, 1}};
+  for (const Want& w : want) {
+    HBITMAP bmp = static_cast<HBITMAP>(
+        LoadImageA(kelModule(), MAKEINTRESOURCEA(w.id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    ASSERT_NE(nullptr, bmp) << w.id;
+    DIBSECTION dib{};
+    GetObjectA(bmp, sizeof dib, &dib);
+    EXPECT_EQ(w.width, dib.dsBm.bmWidth) << w.id;
+    EXPECT_EQ(w.height, dib.dsBm.bmHeight) << w.id;
+    EXPECT_EQ(w.bits, dib.dsBmih.biBitCount) << w.id;
+    DeleteObject(bmp);
+  }
+  for (int id : {IDI_ERROR_1, IDI_ERROR_2})
+    EXPECT_NE(nullptr, LoadImageA(kelModule(), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, 0)) << id;
 }

@@ -1,0 +1,179 @@
+#include "mailcheck/check_cycle.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "app/application.h"
+#include "mailcheck/pop3_session.h"
+#include "platform/trace.h"
+
+const CheckTiming kCheckTiming = {50, 500, 41};
+
+namespace {
+
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+using Guard = std::lock_guard<std::mutex>;
+
+void markFailed(Kel& kel, int i) {
+  Guard g(kel.checkLock);
+  kel.results[i].failed = 1;
+  kel.results[i].count = kel.results[i].prevCount;
+}
+
+// Runs one account's session on a worker and watches it.
+void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
+  platform::trace("スレッド作成！\n");
+  kel.sessionState = kSessionStarting;
+  std::shared_ptr<SessionTask> task;
+  {
+    Guard g(kel.checkLock);
+    task = std::make_shared<SessionTask>(kel, i);
+    kel.session = task;
+  }
+  std::thread worker;
+  try {
+    worker = std::thread([task] { runSession(*task); });
+  } catch (const std::system_error&) {
+    platform::trace("スレッド作成失敗\n");
+    markFailed(kel, i);
+    return;
+  }
+  sleepMs(timing.startWaitMs);
+
+  bool givenUp = false;
+  for (int poll = 0; poll < timing.polls; ++poll) {
+    int32_t state = kel.sessionState.load();
+    if (state > kSessionClosing) {
+      if (state == kSessionFailed) {
+        markFailed(kel, i);
+      } else {
+        Guard g(kel.checkLock);
+        kel.totalNew += kel.results[i].count;
+        kel.totalIgnored += kel.results[i].ignoredCount;
+      }
+      break;
+    }
+    sleepMs(timing.pollMs);
+    if (poll == timing.polls - 1) {
+      platform::trace("スレッド強制終了！\n");
+      task->giveUp();  // no thread is killed: its blocked call returns instead
+      givenUp = true;
+      sleepMs(timing.pollMs);
+      if (kel.sessionState.load() != kSessionDone) markFailed(kel, i);
+    }
+  }
+  // A given-up worker may still be finishing a call that no shutdown can
+  // cut short (name resolution, say); it writes nothing more and closes its
+  // own connection, so it is left to end by itself.
+  if (givenUp)
+    worker.detach();
+  else
+    worker.join();
+}
+
+bool slotEmpty(const Kel& kel, int i) { return kel.accounts[i].mailaddr[0] == '\0'; }
+
+bool lineIsNew(const CheckResult& r, int s) {
+  return r.lineState[s] == kLineNew && r.lines[s].bytes[0] != '\0';
+}
+
+void announce(Kel& kel, const CheckEffects& fx, const char* summary) {
+  platform::trace("新着メール有り\n");
+  fx.playSound(kel);
+  fx.showPopup(kel, true);
+  if (kel.nmp == 1) {
+    for (int i = 0; i < kAccountSlots; ++i) {
+      char block[2 * 64];
+      bool heading = false;
+      {
+        Guard g(kel.checkLock);
+        const CheckResult& r = kel.results[i];
+        bool anyNew = false;
+        for (int s = 0; s < kMailLines; ++s) anyNew = anyNew || lineIsNew(r, s);
+        if (!slotEmpty(kel, i) && kel.shac != 0 && anyNew) {
+          heading = true;
+          int n = snprintf(block, 33, "%s", kel.accounts[i].mailaddr);
+          n = n > 32 ? 32 : n;
+          snprintf(block + n + 1, sizeof block - static_cast<size_t>(n) - 1, "新着:%d 非通知:%d",
+                   r.count, r.ignoredCount);
+        }
+      }
+      if (heading) fx.drawText(kel, block, 4000, 2);
+      for (int s = 0; s < kMailLines; ++s) {
+        MailLine line;
+        {
+          Guard g(kel.checkLock);
+          if (!lineIsNew(kel.results[i], s)) continue;
+          line = kel.results[i].lines[s];
+        }
+        line.bytes[sizeof line.bytes - 1] = '\0';
+        fx.drawText(kel, line.bytes, 4000, 2);
+        Guard g(kel.checkLock);
+        kel.results[i].lineState[s] = kLineAnnounced;
+      }
+    }
+  }
+  fx.drawText(kel, summary, 6000, 1);
+  fx.showPopup(kel, false);
+}
+
+}  // namespace
+
+void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
+  {
+    Guard g(kel.checkLock);
+    kel.totalNew = 0;
+    kel.totalIgnored = 0;
+  }
+  for (int i = 0; i < kAccountSlots; ++i) {
+    bool empty;
+    {
+      Guard g(kel.checkLock);
+      empty = slotEmpty(kel, i);
+      if (empty) {
+        kel.results[i].count = 0;
+        kel.results[i].ignoredCount = 0;
+        kel.results[i].prevCount = 0;
+      }
+    }
+    if (!empty) checkAccount(kel, i, timing);
+  }
+
+  int unavailable = 0, arrived = 0, totalNew, totalIgnored;
+  HICON oldPair[2];
+  char tip[128];
+  TrayOutcome outcome;
+  {
+    Guard g(kel.checkLock);
+    for (int i = 0; i < kAccountSlots; ++i) {
+      if (slotEmpty(kel, i) || kel.results[i].failed == 1) ++unavailable;
+      if (kel.results[i].prevCount < kel.results[i].count) ++arrived;
+    }
+    totalNew = kel.totalNew;
+    totalIgnored = kel.totalIgnored;
+    oldPair[0] = kel.trayIcons[0];
+    oldPair[1] = kel.trayIcons[1];
+    kel.trayIconRefreshed = 0;
+    if (unavailable == kAccountSlots) {
+      outcome = kTrayError;
+      snprintf(tip, sizeof tip, "接続エラー");
+    } else if (totalNew == 0) {
+      outcome = kTrayIdle;
+      snprintf(tip, sizeof tip, "新着メールなし 非通知:%d", totalIgnored);
+    } else {
+      outcome = kTrayCount;
+      snprintf(tip, sizeof tip, "新着:%d 非通知:%d", totalNew, totalIgnored);
+    }
+    fx.loadTrayPair(kel, outcome, totalNew);
+    snprintf(kel.trayIconData.szTip, sizeof kel.trayIconData.szTip, "%s", tip);
+  }
+  if (outcome == kTrayCount && arrived > 0) announce(kel, fx, tip);
+  fx.destroyTrayPair(oldPair);
+  kel.checkState = kFinished;
+}

@@ -1,0 +1,33 @@
+// One pass over the nine account slots: a POP3 session per configured
+// account on a worker of its own, watched with a budget of about 20.5 s;
+// then the totals, the tray outcome, and the announcement of new mail.
+#pragma once
+
+#include "platform/os_types.h"
+
+class Kel;
+
+enum TrayOutcome { kTrayError, kTrayIdle, kTrayCount };
+
+// What the pass asks of the screen and the speakers. The windows build
+// fills it from notify/; tests record the calls.
+struct CheckEffects {
+  void (*playSound)(Kel& kel);
+  void (*showPopup)(Kel& kel, bool show);
+  void (*drawText)(Kel& kel, const char* block, int holdMs, int lineCount);
+  // Puts the pair for the outcome into kel.trayIcons (the count pair for
+  // totalNew with kTrayCount).
+  void (*loadTrayPair)(Kel& kel, TrayOutcome outcome, int totalNew);
+  void (*destroyTrayPair)(HICON pair[2]);
+};
+
+// How long the pass waits; tests may shorten it.
+struct CheckTiming {
+  int startWaitMs;  // 50
+  int pollMs;       // 500
+  int polls;        // 41
+};
+extern const CheckTiming kCheckTiming;
+
+// The whole pass; sets checkState to Finished as its last act.
+void runCheckCycle(Kel& kel, const CheckEffects& effects, const CheckTiming& timing = kCheckTiming);

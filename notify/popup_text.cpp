@@ -1,0 +1,46 @@
+#include "notify/popup_text.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/application.h"
+#include "notify/typing_plan.h"
+
+namespace {
+void sleepFor(unsigned ms) { Sleep(ms); }
+}  // namespace
+
+SleepFn popupSleep = sleepFor;
+
+void drawPopupText(Kel& kel, const char* textBlock, int holdMs, int lineCount) {
+  HDC windowDc = GetDC(kel.popupWindow);
+  BitBlt(kel.offscreenDc, 0, 0, 204, 40, kel.backgroundDc, 0, 0, SRCCOPY);
+  HFONT font = CreateFontA(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+                           OUT_TT_ONLY_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_DONTCARE, "ＭＳ ゴシック");
+  HGDIOBJ oldFont = SelectObject(kel.offscreenDc, font);
+  SetBkMode(kel.offscreenDc, TRANSPARENT);
+  SetTextColor(kel.offscreenDc, static_cast<COLORREF>(kel.textColour));
+
+  LineWidths widths;
+  for (int start : blockLines(textBlock, lineCount)) {
+    SIZE size{};
+    const char* line = textBlock + start;
+    GetTextExtentPoint32A(kel.offscreenDc, line, static_cast<int>(strlen(line)), &size);
+    widths.push_back(size.cx);
+  }
+  TypingLayout layout{kel.textCentreX, kel.textTopSingle, kel.textTopDouble};
+  for (const TypingStep& step : planTyping(textBlock, lineCount, widths, layout, 0)) {
+    if (step.kind == TypingStep::kChar) {
+      TextOutA(kel.offscreenDc, step.x, step.y, textBlock + step.offset, step.length);
+      BitBlt(windowDc, 0, 0, kel.popupWidth, kel.popupHeight, kel.offscreenDc, 0, 0, SRCCOPY);
+    }
+    if (step.delayMs > 0) popupSleep(static_cast<unsigned>(step.delayMs));
+  }
+
+  SelectObject(kel.offscreenDc, oldFont);
+  DeleteObject(font);
+  ReleaseDC(kel.popupWindow, windowDc);
+  if (holdMs > 0) popupSleep(static_cast<unsigned>(holdMs));
+}

@@ -1,0 +1,12 @@
+// Text typed into the popup one character at a time.
+#pragma once
+
+class Kel;
+
+// Draws the block (lineCount NUL-ended strings, 1 or 2) onto the popup's
+// surface and the window, with the typing delays, then waits holdMs.
+void drawPopupText(Kel& kel, const char* textBlock, int holdMs, int lineCount);
+
+// Where the waits go; tests replace it to run without them.
+using SleepFn = void (*)(unsigned ms);
+extern SleepFn popupSleep;

@@ -1,0 +1,57 @@
+#include "notify/sound.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "app/application.h"
+#include "notify/melody.h"
+
+int playBeepMelody(const char* melodyPath) {
+  HANDLE file = CreateFileA(melodyPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  uint8_t header[kMelodyHeaderSize] = {};
+  DWORD got = 0;
+  ReadFile(file, header, sizeof header, &got, nullptr);
+  std::vector<uint8_t> data(header, header + got);
+  if (got == sizeof header) {
+    LARGE_INTEGER size{};
+    GetFileSizeEx(file, &size);
+    size_t left = size.QuadPart > static_cast<LONGLONG>(got) ? static_cast<size_t>(size.QuadPart - got) : 0;
+    int32_t count = static_cast<int32_t>(uint32_t(header[4]) | uint32_t(header[5]) << 8 |
+                                         uint32_t(header[6]) << 16 | uint32_t(header[7]) << 24);
+    size_t want = melodyBytesToRead(count, left);
+    data.resize(sizeof header + want);
+    DWORD read = 0;
+    if (want) ReadFile(file, data.data() + sizeof header, static_cast<DWORD>(want), &read, nullptr);
+    data.resize(sizeof header + read);
+  }
+  CloseHandle(file);
+
+  std::vector<Note> notes;
+  if (!parseMelody(data.data(), data.size(), notes)) return 1;
+  for (const Note& n : notes) {
+    // Beep takes unsigned values; a negative one is no note at all.
+    DWORD ms = n.durationMs > 0 ? static_cast<DWORD>(n.durationMs) : 0;
+    if (n.frequency != 0 && n.frequency > 0)
+      Beep(static_cast<DWORD>(n.frequency), ms);
+    else
+      Sleep(ms);
+    Sleep(1);
+  }
+  return 0;
+}
+
+void playNewMailSound(const Kel& kel) {
+  if (kel.nmsnd == 0) return;
+  if (kel.nmbeep != 0) {
+    char path[300];
+    snprintf(path, sizeof path, "%sbeep.snd", kel.moduleDir);
+    playBeepMelody(path);
+    return;
+  }
+  sndPlaySoundA(kel.filename, SND_ASYNC);
+}

@@ -1,0 +1,11 @@
+// The new-mail sound: a wave file played in the background, or the beep
+// melody "beep.snd" beside the program, played to its end.
+#pragma once
+
+class Kel;
+
+// 0 after playing the file to its end, 1 when it lacks the magic (or
+// cannot be opened).
+int playBeepMelody(const char* melodyPath);
+// The sound the settings ask for, if any (nmsnd, nmbeep, filename).
+void playNewMailSound(const Kel& kel);

@@ -1,0 +1,18 @@
+// The tray icon: the half-second animation between the two pictures of the
+// current pair, and the count icons with their two-digit badge.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+class Kel;
+
+// The shell call; tests put a recorder in its place.
+using NotifyIconFn = BOOL(WINAPI*)(DWORD message, PNOTIFYICONDATAA data);
+extern NotifyIconFn notifyIcon;
+
+// Replaces kel.trayIcons with the count pair for newCount (clamped to
+// 0..99); the caller destroys the pair it replaced.
+void makeCountIcons(Kel& kel, int newCount);
+// One tick of timer 30002.
+void updateTrayIcon(Kel& kel);

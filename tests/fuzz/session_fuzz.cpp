@@ -1,0 +1,56 @@
+// libFuzzer target: a whole server side of a POP3 conversation, fed to the
+// session over a socket pair. The first byte picks APOP and the rules.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "app/application.h"
+#include "mailcheck/pop3_session.h"
+#include "platform/trace.h"
+
+namespace {
+void quiet(const char*) {}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0 || size > 100000) return 0;
+  platform::setTraceSink(quiet);
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 0;
+  int big = 1 << 20;
+  setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
+  setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
+  size_t done = 1;
+  while (done < size) {
+    ssize_t n = write(fds[0], data + done, size - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  shutdown(fds[0], SHUT_WR);
+
+  Kel* kel = new Kel();
+  Account& a = kel->accounts[0];
+  strcpy(a.mailaddr, "taro@example.jp");
+  strcpy(a.user, "taro");
+  strcpy(a.pass, "tanstaaf");
+  a.apop = data[0] & 1;
+  FilterRule del{}, ign{};
+  strcpy(del.keyword, "spam");
+  del.kind = 1;
+  strcpy(ign.keyword, "news");
+  ign.kind = 4;
+  if (data[0] & 2) kel->deleteList[0] = &del;
+  if (data[0] & 4) kel->ignoreList[0] = &ign;
+  {
+    SessionTask task(*kel, 0);
+    task.connection.sock = fds[1];
+    runSessionOnConnection(task);  // closes fds[1]
+  }
+  close(fds[0]);
+  kel->deleteList[0] = nullptr;
+  kel->ignoreList[0] = nullptr;
+  delete kel;
+  return 0;
+}

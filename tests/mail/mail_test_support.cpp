@@ -1,0 +1,118 @@
+#include "tests/mail/mail_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+#include "mailcheck/pop3_session.h"
+#include "platform/net.h"
+#include "platform/trace.h"
+
+namespace {
+std::mutex traceLock;
+std::vector<std::string> traced;
+void sink(const char* line) {
+  std::lock_guard<std::mutex> g(traceLock);
+  traced.emplace_back(line);
+}
+
+// The socket library must be up before any test talks to a server.
+struct NetEnvironment : ::testing::Environment {
+  void SetUp() override { ASSERT_TRUE(platform::netStartup()); }
+};
+::testing::Environment* const netEnvironment = ::testing::AddGlobalTestEnvironment(new NetEnvironment);
+}  // namespace
+
+TraceCapture::TraceCapture() {
+  std::lock_guard<std::mutex> g(traceLock);
+  traced.clear();
+  platform::setTraceSink(sink);
+}
+
+TraceCapture::~TraceCapture() { platform::setTraceSink(nullptr); }
+
+std::vector<std::string> TraceCapture::lines() const {
+  std::lock_guard<std::mutex> g(traceLock);
+  return traced;
+}
+
+bool TraceCapture::contains(const std::string& line) const { return find(line) >= 0; }
+
+int TraceCapture::find(const std::string& line, int from) const {
+  std::vector<std::string> all = lines();
+  for (int i = from; i < static_cast<int>(all.size()); ++i)
+    if (all[static_cast<size_t>(i)] == line) return i;
+  return -1;
+}
+
+std::unique_ptr<Kel> kelWithAccount(const std::string& host, int port, const std::string& user,
+                                    const std::string& pass, bool apop, bool ssl) {
+  std::unique_ptr<Kel> k(new Kel());
+  Account& a = k->accounts[0];
+  snprintf(a.mailaddr, sizeof a.mailaddr, "%s@example.jp", user.c_str());
+  snprintf(a.pop3server, sizeof a.pop3server, "%s", host.c_str());
+  snprintf(a.user, sizeof a.user, "%s", user.c_str());
+  snprintf(a.pass, sizeof a.pass, "%s", pass.c_str());
+  a.port = static_cast<uint16_t>(port);
+  a.apop = apop;
+  a.ssl = ssl;
+  return k;
+}
+
+void addRule(FilterRule* (&list)[kRuleSlots], const char* keyword, int kind) {
+  for (FilterRule*& slot : list) {
+    if (slot) continue;
+    slot = new FilterRule{};
+    snprintf(slot->keyword, sizeof slot->keyword, "%s", keyword);
+    slot->kind = static_cast<int8_t>(kind);
+    return;
+  }
+}
+
+int checkAccount(Kel& kel) {
+  SessionTask task(kel, 0);
+  kel.sessionState = kSessionStarting;
+  return runSession(task);
+}
+
+int envPort(const char* name) {
+  const char* v = getenv(name);
+  return v ? atoi(v) : 0;
+}
+
+std::string maildirOf(const std::string& user) {
+  const char* root = getenv("KEL_MAILDIRS");
+  if (!root) return "";
+  std::string path = std::string(root) + "/" + user + "/Maildir";
+#ifdef _WIN32
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  path = "Z:" + path;
+#endif
+  return path;
+}
+
+int messagesIn(const std::string& user) {
+  namespace fs = std::filesystem;
+  int n = 0;
+  for (const char* sub : {"new", "cur"}) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(fs::path(maildirOf(user)) / sub, ec)) {
+      (void)e;
+      ++n;
+    }
+  }
+  return n;
+}
+
+std::string lineSender(const MailLine& line) { return line.bytes; }
+
+std::string lineSubject(const MailLine& line) {
+  size_t n = strnlen(line.bytes, sizeof line.bytes);
+  if (n + 1 >= sizeof line.bytes) return "";
+  const char* subject = line.bytes + n + 1;
+  return std::string(subject, strnlen(subject, sizeof line.bytes - n - 1));
+}

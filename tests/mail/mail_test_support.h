@@ -1,0 +1,33 @@
+// Shared by the POP3 tests: a Kel with one account, the trace taken from
+// the session, and where the test servers are.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+
+struct TraceCapture {
+  TraceCapture();
+  ~TraceCapture();
+  std::vector<std::string> lines() const;
+  bool contains(const std::string& line) const;
+  // Index of the first line equal to `line` at or after `from`, or -1.
+  int find(const std::string& line, int from = 0) const;
+};
+
+std::unique_ptr<Kel> kelWithAccount(const std::string& host, int port, const std::string& user,
+                                    const std::string& pass, bool apop = false, bool ssl = false);
+void addRule(FilterRule* (&list)[kRuleSlots], const char* keyword, int kind);
+// Runs one session for account 0 on this thread; returns runSession's result.
+int checkAccount(Kel& kel);
+
+// From the environment the test runner sets (KEL_POP3_PORT, KEL_POP3S_PORT,
+// KEL_MAILDIRS); an empty result fails the test that asked.
+int envPort(const char* name);
+std::string maildirOf(const std::string& user);
+int messagesIn(const std::string& user);
+
+std::string lineSender(const MailLine& line);
+std::string lineSubject(const MailLine& line);

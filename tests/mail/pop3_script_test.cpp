@@ -1,0 +1,246 @@
+// The session against a scripted server: the replies and faults a real
+// server won't produce.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "mailcheck/pop3_session.h"
+#include "mailcheck/transport.h"
+#include "platform/net.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/mail/script_server.h"
+
+namespace {
+
+using Script = ScriptServer::Script;
+
+const char* kGreeting = "+OK ready\r\n";
+
+// Greeting, USER and PASS answered positively.
+void login(ScriptConnection& c) {
+  c.send(kGreeting);
+  c.expect("USER");
+  c.send("+OK\r\n");
+  c.expect("PASS");
+  c.send("+OK\r\n");
+}
+
+std::string topReply(const std::string& from, const std::string& subject) {
+  return "+OK\r\nFrom: " + from + "\r\nSubject: " + subject + "\r\n\r\nbody\r\n.\r\n";
+}
+
+struct Outcome {
+  int rc;
+  int code;
+  int state;
+  std::vector<std::string> trace;
+};
+
+Outcome check(const Script& script, void (*prepare)(Kel&) = nullptr) {
+  ScriptServer server(script);
+  auto kel = kelWithAccount("127.0.0.1", server.port(), "user", "secret");
+  if (prepare) prepare(*kel);
+  TraceCapture trace;
+  int rc = checkAccount(*kel);
+  return {rc, kel->results[0].errorCode, kel->sessionState.load(), trace.lines()};
+}
+
+bool traced(const Outcome& o, const std::string& line) {
+  return std::find(o.trace.begin(), o.trace.end(), line) != o.trace.end();
+}
+
+}  // namespace
+
+TEST(Pop3Script, NegativeRepliesAtEachStepGiveSeven) {
+  Outcome greeting = check([](ScriptConnection& c) { c.send("-ERR busy\r\n"); });
+  EXPECT_EQ(7, greeting.code);
+  EXPECT_EQ(kSessionFailed, greeting.state);
+  EXPECT_TRUE(traced(greeting, "エラー\n"));
+  EXPECT_TRUE(traced(greeting, "エラ～発生！\n"));
+
+  Outcome user = check([](ScriptConnection& c) {
+    c.send(kGreeting);
+    c.expect("USER");
+    c.send("-ERR no such user\r\n");
+  });
+  EXPECT_EQ(7, user.code);
+
+  Outcome passOther = check([](ScriptConnection& c) {
+    c.send(kGreeting);
+    c.expect("USER");
+    c.send("+OK\r\n");
+    c.expect("PASS");
+    c.send("* what\r\n");
+  });
+  EXPECT_EQ(7, passOther.code);
+  EXPECT_FALSE(traced(passOther, "PASSが違う～♪\n"));
+
+  Outcome stat = check([](ScriptConnection& c) {
+    login(c);
+    c.expect("STAT");
+    c.send("-ERR\r\n");
+  });
+  EXPECT_EQ(7, stat.code);
+
+  Outcome top = check([](ScriptConnection& c) {
+    login(c);
+    c.expect("STAT");
+    c.send("+OK 1 100\r\n");
+    c.expect("TOP 1 4");
+    c.send("-ERR no such message\r\n");
+  });
+  EXPECT_EQ(7, top.code);
+  EXPECT_FALSE(traced(top, "-ERR no such message\r\n"));  // TOP replies are not traced
+
+  Outcome dele = check(
+      [](ScriptConnection& c) {
+        login(c);
+        c.expect("STAT");
+        c.send("+OK 1 100\r\n");
+        c.expect("TOP 1 4");
+        c.send(topReply("spam@example.com", "x"));
+        c.expect("DELE 1");
+        c.send("-ERR\r\n");
+      },
+      [](Kel& k) { addRule(k.deleteList, "spam@example.com", kSenderAddressEquals); });
+  EXPECT_EQ(7, dele.code);
+}
+
+TEST(Pop3Script, RefusedQuitStillCompletes) {
+  Outcome o = check([](ScriptConnection& c) {
+    login(c);
+    c.expect("STAT");
+    c.send("+OK 0 0\r\n");
+    c.expect("QUIT");
+    c.send("-ERR not now\r\n");
+  });
+  EXPECT_EQ(0, o.rc);
+  EXPECT_EQ(kSessionDone, o.state);
+  EXPECT_EQ(0, o.code);
+}
+
+TEST(Pop3Script, StatWithTwoSpacesCountsNothing) {
+  Outcome o = check([](ScriptConnection& c) {
+    login(c);
+    c.expect("STAT");
+    c.send("+OK  3 300\r\n");
+    c.expect("QUIT");
+    c.send("+OK\r\n");
+  });
+  EXPECT_EQ(kSessionDone, o.state);
+  for (const std::string& line : o.trace) EXPECT_NE(0u, line.rfind("TOP", 0));
+}
+
+TEST(Pop3Script, StatCountStopsAtTheFirstNonDigit) {
+  ScriptServer server([](ScriptConnection& c) {
+    login(c);
+    c.expect("STAT");
+    c.send("+OK 2x 300\r\n");
+    for (int n = 1; n <= 2; ++n) {
+      c.expect("TOP");
+      c.send(topReply("a@example.jp", "s" + std::to_string(n)));
+    }
+    c.expect("QUIT");
+    c.send("+OK\r\n");
+  });
+  auto kel = kelWithAccount("127.0.0.1", server.port(), "user", "secret");
+  EXPECT_EQ(0, checkAccount(*kel));
+  EXPECT_EQ(2, kel->results[0].count);
+  EXPECT_EQ("s2", lineSubject(kel->results[0].lines[1]));
+}
+
+TEST(Pop3Script, LinesUpTo8190BytesAreRead) {
+  std::string longest = "+OK " + std::string(8190 - 6, 'g') + "\r\n";
+  ASSERT_EQ(8190u, longest.size());
+  Outcome fits = check([&](ScriptConnection& c) {
+    c.send(longest);
+    c.expect("USER");
+    c.send("-ERR\r\n");
+  });
+  EXPECT_EQ(7, fits.code);  // got as far as USER
+  EXPECT_TRUE(traced(fits, longest));
+
+  std::string tooLong = "+OK " + std::string(8191 - 6, 'g') + "\r\n";
+  Outcome refused = check([&](ScriptConnection& c) {
+    c.send(tooLong);
+    c.waitForClose();
+  });
+  EXPECT_EQ(5, refused.code);  // a greeting that cannot be read
+  EXPECT_TRUE(traced(refused, "サーバからの受信に失敗しました。\n"));
+}
+
+TEST(Pop3Script, PeerClosingMidReplyGivesSix) {
+  Outcome o = check([](ScriptConnection& c) {
+    login(c);
+    c.expect("STAT");
+    c.send("+OK 1 100\r\n");
+    c.expect("TOP 1 4");
+    c.send("+OK\r\nFrom: a@example.jp\r\nSubj");
+    c.close();
+  });
+  EXPECT_EQ(6, o.code);
+  EXPECT_EQ(kSessionFailed, o.state);
+}
+
+TEST(Pop3Script, TopReplyLargerThanTheBufferFailsWithoutCode) {
+  Outcome o = check([](ScriptConnection& c) {
+    login(c);
+    c.expect("STAT");
+    c.send("+OK 1 100\r\n");
+    c.expect("TOP 1 4");
+    c.send("+OK\r\nX-Filler: " + std::string(9000, 'x') + "\r\n\r\n.\r\n");
+    c.waitForClose();
+  });
+  EXPECT_EQ(1, o.rc);
+  EXPECT_EQ(0, o.code);
+  EXPECT_EQ(kSessionFailed, o.state);
+}
+
+TEST(Pop3Script, ApopWithoutTimestampFallsBackToUserAndPass) {
+  ScriptServer server([](ScriptConnection& c) {
+    login(c);
+    c.expect("STAT");
+    c.send("+OK 0 0\r\n");
+    c.expect("QUIT");
+    c.send("+OK\r\n");
+  });
+  auto kel = kelWithAccount("127.0.0.1", server.port(), "user", "secret", /*apop=*/true);
+  TraceCapture trace;
+  EXPECT_EQ(0, checkAccount(*kel));
+  EXPECT_TRUE(trace.contains("USER user\r\n"));
+  EXPECT_TRUE(trace.contains("PASS xxxxxx\n"));
+}
+
+TEST(Pop3Script, SilentServerBlocksUntilGivenUpAndThenWritesNothing) {
+  ScriptServer server([](ScriptConnection& c) {
+    c.send(kGreeting);
+    c.expect("USER");
+    c.waitForClose();  // never answers
+  });
+  auto kel = kelWithAccount("127.0.0.1", server.port(), "user", "secret");
+  kel->results[0].count = 4;
+  auto task = std::make_shared<SessionTask>(*kel, 0);
+  kel->sessionState = kSessionStarting;
+  std::atomic<bool> ended{false};
+  std::thread worker([&] {
+    runSession(*task);
+    ended = true;
+  });
+  for (int i = 0; i < 100 && kel->sessionState != kSessionConnected; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ(kSessionConnected, kel->sessionState.load());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(ended);  // still blocked on the reply
+
+  task->giveUp();
+  auto start = std::chrono::steady_clock::now();
+  worker.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  // Nothing written after the give-up: the state stays Connected, the
+  // result keeps what the session had written before.
+  EXPECT_EQ(kSessionConnected, kel->sessionState.load());
+  EXPECT_EQ(0, kel->results[0].errorCode);
+  EXPECT_EQ(4, kel->results[0].prevCount);
+}

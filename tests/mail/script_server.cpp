@@ -1,0 +1,125 @@
+#include "tests/mail/script_server.h"
+
+#include <cstring>
+
+#include "platform/net.h"
+
+#ifdef _WIN32
+using socklen_t = int;
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#define closesocket close
+#endif
+
+namespace {
+
+SOCKET listenOn(bool ipv6, int* port) {
+  SOCKET s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+  if (s == kNoSocket) return kNoSocket;
+  sockaddr_storage addr{};
+  socklen_t len;
+  if (ipv6) {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&addr);
+    a->sin6_family = AF_INET6;
+    a->sin6_addr = in6addr_loopback;
+    len = sizeof *a;
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in*>(&addr);
+    a->sin_family = AF_INET;
+    a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    len = sizeof *a;
+  }
+  if (bind(s, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(s, 8) != 0) {
+    closesocket(s);
+    return kNoSocket;
+  }
+  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+  *port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port
+                     : reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+  return s;
+}
+
+}  // namespace
+
+void ScriptConnection::send(const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    int n = platform::socketSend(sock_, bytes.data() + done, static_cast<int>(bytes.size() - done));
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+std::string ScriptConnection::readLine() {
+  std::string line;
+  char c;
+  while (platform::socketReceive(sock_, &c, 1) == 1) {
+    line += c;
+    if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
+      line.resize(line.size() - 2);
+      return line;
+    }
+  }
+  return "";
+}
+
+bool ScriptConnection::expect(const std::string& prefix) {
+  for (;;) {
+    std::string line = readLine();
+    if (line.empty()) return false;
+    if (line.compare(0, prefix.size(), prefix) == 0) return true;
+  }
+}
+
+void ScriptConnection::waitForClose() {
+  char c;
+  while (platform::socketReceive(sock_, &c, 1) == 1) {
+  }
+}
+
+void ScriptConnection::close() { platform::shutdownSocket(sock_); }
+
+ScriptServer::ScriptServer(Script script, bool ipv6) : script_(std::move(script)) {
+  listener_ = listenOn(ipv6, &port_);
+  acceptor_ = std::thread([this] {
+    for (;;) {
+      SOCKET c = accept(listener_, nullptr, nullptr);
+      if (c == kNoSocket || stopping_) {
+        if (c != kNoSocket) closesocket(c);
+        return;
+      }
+      ++accepted_;
+      open_.push_back(c);
+      workers_.emplace_back([this, c] {
+        ScriptConnection conn(c);
+        script_(conn);
+        platform::shutdownSocket(c);
+      });
+    }
+  });
+}
+
+ScriptServer::~ScriptServer() {
+  stopping_ = true;
+  // Wake the acceptor with a connection of our own, then end the scripts.
+  SOCKET wake = kNoSocket;
+  char service[16];
+  snprintf(service, sizeof service, "%d", port_);
+  platform::tcpConnect("127.0.0.1", service, &wake);
+  acceptor_.join();
+  platform::closeSocket(wake);
+  for (SOCKET s : open_) platform::shutdownSocket(s);
+  for (std::thread& t : workers_) t.join();
+  for (SOCKET s : open_) closesocket(s);
+  closesocket(listener_);
+}
+
+int refusedPort() {
+  int port = 0;
+  SOCKET s = listenOn(false, &port);
+  closesocket(s);
+  return port;
+}

@@ -1,0 +1,50 @@
+// A POP3 server of the tests' own on loopback, for the replies a real
+// server won't give. Each accepted connection runs the given script on a
+// thread of its own.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/os_types.h"
+
+class ScriptConnection {
+ public:
+  explicit ScriptConnection(SOCKET s) : sock_(s) {}
+  void send(const std::string& bytes);
+  // The next line without its CR LF; "" when the peer has gone.
+  std::string readLine();
+  // Reads lines until one starts with `prefix`; false when the peer has gone.
+  bool expect(const std::string& prefix);
+  // Waits until the client closes (or the server stops).
+  void waitForClose();
+  void close();
+
+ private:
+  SOCKET sock_;
+};
+
+class ScriptServer {
+ public:
+  using Script = std::function<void(ScriptConnection&)>;
+  explicit ScriptServer(Script script, bool ipv6 = false);
+  ~ScriptServer();
+  int port() const { return port_; }
+  int connections() const { return accepted_; }
+
+ private:
+  SOCKET listener_ = kNoSocket;
+  int port_ = 0;
+  std::atomic<int> accepted_{0};
+  std::atomic<bool> stopping_{false};
+  Script script_;
+  std::thread acceptor_;
+  std::vector<std::thread> workers_;
+  std::vector<SOCKET> open_;
+};
+
+// A port on loopback that refuses connections.
+int refusedPort();

@@ -1,0 +1,65 @@
+#include "mailcheck/transport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/net.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/mail/script_server.h"
+
+namespace {
+Connection fresh() {
+  Connection c{};
+  c.sock = kNoSocket;
+  return c;
+}
+}  // namespace
+
+TEST(Transport, ConnectCodes) {
+  TraceCapture trace;
+  Connection c = fresh();
+  EXPECT_EQ(2, connectServer(c, "nosuchhost.invalid", 110, 0));
+  EXPECT_EQ(std::vector<std::string>{"OPEN nosuchhost.invalid 110\n"}, trace.lines());
+  EXPECT_EQ(3, connectServer(c, "127.0.0.1", refusedPort(), 0));
+  EXPECT_EQ(kNoSocket, c.sock);
+}
+
+TEST(Transport, FirstRefusingAddressIsPassedOver) {
+  ScriptServer server([](ScriptConnection& s) { s.send("+OK hello\r\n"); });
+  addrinfo* refused = nullptr;
+  addrinfo* accepting = nullptr;
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_family = AF_INET;
+  ASSERT_EQ(0, getaddrinfo("127.0.0.1", std::to_string(refusedPort()).c_str(), &hints, &refused));
+  ASSERT_EQ(0, getaddrinfo("127.0.0.1", std::to_string(server.port()).c_str(), &hints, &accepting));
+  refused->ai_next = accepting;  // one list: the refusing address first
+  SOCKET s = kNoSocket;
+  EXPECT_EQ(0, platform::connectFirst(refused, &s));
+  ASSERT_NE(kNoSocket, s);
+  Connection c = fresh();
+  c.sock = s;
+  char buf[kLineBudget];
+  ASSERT_EQ(11, readLine(c, buf));
+  EXPECT_EQ(0, memcmp(buf, "+OK hello\r\n", 11));
+  closeConnection(c);
+  refused->ai_next = nullptr;
+  freeaddrinfo(refused);
+  freeaddrinfo(accepting);
+}
+
+TEST(Transport, LineReaderLeavesTheRestUnreadAndTreatsCloseAsFailure) {
+  ScriptServer server([](ScriptConnection& s) {
+    s.send("+OK one\r\n+OK two\r\npartial");
+    s.close();
+  });
+  Connection c = fresh();
+  ASSERT_EQ(0, connectServer(c, "127.0.0.1", server.port(), 0));
+  char buf[kLineBudget];
+  EXPECT_EQ(9, readLine(c, buf));
+  EXPECT_EQ(9, readLine(c, buf));
+  EXPECT_EQ(0, memcmp(buf, "+OK two\r\n", 9));
+  EXPECT_EQ(-1, readLine(c, buf));  // the peer closed before CR LF
+  closeConnection(c);
+}

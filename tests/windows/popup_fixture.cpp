@@ -1,0 +1,62 @@
+#include "tests/windows/popup_fixture.h"
+
+#include <string>
+#include <vector>
+
+#include "app/popup_shape.h"
+#include "resources/resource_ids.h"
+
+HMODULE kelModule() {
+  static HMODULE module = [] {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string p(path);
+    p = p.substr(0, p.rfind('\\') + 1) + "kel.exe";
+    return LoadLibraryExA(p.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  }();
+  return module;
+}
+
+PopupFixture::PopupFixture() : kel(new Kel()) {
+  Kel& k = *kel;
+  loadAllSettings(k);  // no files in a fresh moduleDir: the defaults
+  k.instance = kelModule();
+  k.popupWindow = CreateWindowExA(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "STATIC",
+                                  "Kel Ver. 1.xx", WS_POPUP, 0, 0, 204, 40, nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+  k.backgroundBitmap = static_cast<HBITMAP>(LoadImageA(
+      k.instance, MAKEINTRESOURCEA(IDB_POPUP_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+  region = regionFromBitmap(k.backgroundBitmap);
+  HDC dc = GetDC(k.popupWindow);
+  k.backgroundDc = CreateCompatibleDC(dc);
+  k.offscreenDc = CreateCompatibleDC(dc);
+  k.offscreenBitmap = CreateCompatibleBitmap(dc, 204, 40);
+  SelectObject(k.offscreenDc, k.offscreenBitmap);
+  SelectObject(k.backgroundDc, k.backgroundBitmap);
+  ReleaseDC(k.popupWindow, dc);
+}
+
+PopupFixture::~PopupFixture() {
+  Kel& k = *kel;
+  DeleteDC(k.offscreenDc);
+  DeleteDC(k.backgroundDc);
+  DeleteObject(k.offscreenBitmap);
+  DeleteObject(k.backgroundBitmap);
+  DestroyWindow(k.popupWindow);
+  if (region) DeleteObject(region);
+}
+
+std::vector<uint32_t> bitmapPixels(HBITMAP bmp, int width, int height) {
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = width;
+  bi.bmiHeader.biHeight = -height;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  std::vector<uint32_t> px(static_cast<size_t>(width) * height);
+  HDC dc = GetDC(nullptr);
+  GetDIBits(dc, bmp, 0, height, px.data(), &bi, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, dc);
+  for (uint32_t& p : px) p &= 0x00FFFFFF;
+  return px;
+}

@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+"""A private Dovecot POP3 server on loopback for the tests.
+
+  dovecot.py start DIR   config, self-signed certificate, mailboxes; prints
+                         POP3_PORT=.. POP3S_PORT=.. MAILDIRS=.. (also in DIR/ports.env)
+  dovecot.py reset DIR   writes the mailboxes anew
+  dovecot.py stop DIR    stops the server started in DIR
+"""
+import grp
+import os
+import pwd
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "mail"))
+import mailboxes  # noqa: E402
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def write_mailboxes(d):
+    uid = pwd.getpwnam("dovecot").pw_uid
+    gid = grp.getgrnam("dovecot").gr_gid
+    root = os.path.join(d, "mail")
+    shutil.rmtree(root, ignore_errors=True)
+    for user, messages in mailboxes.mailboxes().items():
+        md = os.path.join(root, user, "Maildir")
+        for sub in ("cur", "new", "tmp"):
+            os.makedirs(os.path.join(md, sub))
+        for i, data in enumerate(messages):
+            # names sort in maildrop order
+            with open(os.path.join(md, "new", "%010d.M%dP1.kel" % (1700000000 + i, i)), "wb") as f:
+                f.write(data)
+    for base, dirs, files in os.walk(root):
+        os.chown(base, uid, gid)
+        for name in files:
+            os.chown(os.path.join(base, name), uid, gid)
+    return root
+
+
+def config(d, pop3, pop3s):
+    return """
+base_dir = {d}/base
+state_dir = {d}/state
+log_path = {d}/log/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+ssl = yes
+ssl_cert = <{d}/ssl/cert.pem
+ssl_key = <{d}/ssl/key.pem
+disable_plaintext_auth = no
+auth_mechanisms = plain apop
+# wrong-password tests follow each other: no delays or penalties on loopback
+auth_failure_delay = 0
+login_trusted_networks = 127.0.0.0/8
+default_login_user = dovenull
+default_internal_user = dovecot
+passdb {{
+  driver = passwd-file
+  args = scheme=PLAIN {d}/passwd
+}}
+userdb {{
+  driver = static
+  args = uid=dovecot gid=dovecot home={d}/mail/%u
+}}
+mail_location = maildir:~/Maildir
+first_valid_uid = 1
+first_valid_gid = 1
+service pop3-login {{
+  inet_listener pop3 {{
+    address = 127.0.0.1
+    port = {pop3}
+  }}
+  inet_listener pop3s {{
+    address = 127.0.0.1
+    port = {pop3s}
+    ssl = yes
+  }}
+}}
+service anvil {{
+  chroot =
+}}
+""".format(d=d, pop3=pop3, pop3s=pop3s)
+
+
+def start(d):
+    d = os.path.abspath(d)
+    for sub in ("base", "state", "log", "ssl"):
+        os.makedirs(os.path.join(d, sub), exist_ok=True)
+    cert = os.path.join(d, "ssl", "cert.pem")
+    if not os.path.exists(cert):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650",
+                        "-subj", "/CN=localhost", "-keyout", os.path.join(d, "ssl", "key.pem"), "-out", cert],
+                       check=True, capture_output=True)
+    with open(os.path.join(d, "passwd"), "w") as f:
+        for user, pw in mailboxes.PASSWORDS.items():
+            f.write("%s:{PLAIN}%s\n" % (user, pw))
+    maildirs = write_mailboxes(d)
+    pop3, pop3s = free_port(), free_port()
+    conf = os.path.join(d, "dovecot.conf")
+    with open(conf, "w") as f:
+        f.write(config(d, pop3, pop3s))
+    subprocess.run(["dovecot", "-c", conf], check=True)
+    deadline = time.monotonic() + 20
+    for port in (pop3, pop3s):
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                if time.monotonic() > deadline:
+                    raise SystemExit("dovecot did not listen on %d; see %s/log" % (port, d))
+                time.sleep(0.1)
+    env = "POP3_PORT=%d\nPOP3S_PORT=%d\nMAILDIRS=%s\n" % (pop3, pop3s, maildirs)
+    with open(os.path.join(d, "ports.env"), "w") as f:
+        f.write(env)
+    sys.stdout.write(env)
+
+
+def stop(d):
+    pidfile = os.path.join(os.path.abspath(d), "base", "master.pid")
+    try:
+        pid = int(open(pidfile).read().strip())
+    except (OSError, ValueError):
+        return
+    try:
+        os.kill(pid, signal.SIGTERM)
+    except ProcessLookupError:
+        return
+    for _ in range(100):
+        try:
+            os.kill(pid, 0)
+        except ProcessLookupError:
+            return
+        time.sleep(0.1)
+    os.kill(pid, signal.SIGKILL)
+
+
+def main():
+    if len(sys.argv) != 3 or sys.argv[1] not in ("start", "reset", "stop"):
+        raise SystemExit(__doc__)
+    verb, d = sys.argv[1], sys.argv[2]
+    if verb == "start":
+        start(d)
+    elif verb == "reset":
+        write_mailboxes(os.path.abspath(d))
+    else:
+        stop(d)
+
+
+if __name__ == "__main__":
+    main()
