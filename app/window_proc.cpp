@@ -2,7 +2,13 @@
 // command of the program arrives here, on the window thread.
 #include "app/window_proc.h"
 
+#include <mutex>
+
 #include "app/application.h"
+#include "app/popup_shape.h"
+#include "app/ticks.h"
+#include "app/workers.h"
+#include "notify/tray_icon.h"
 #include "platform/net.h"
 #include "resources/resource_ids.h"
 
@@ -37,10 +43,55 @@ void paint(HWND window) {
   EndPaint(window, &ps);
 }
 
+void openMailer(HWND window, bool evenIfEmpty) {
+  if (!evenIfEmpty && kel.mailer[0] == '\0') return;
+  ShellExecuteA(window, "open", kel.mailer, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void timer(WPARAM id) {
+  switch (id) {
+    case KEL_TIMER_MAIL: mailTick(kel, kWindowsWorkers); break;
+    case KEL_TIMER_CLOCK: clockTick(kel, kWindowsWorkers); break;
+    case KEL_TIMER_TRAY: {
+      std::lock_guard<std::mutex> g(kel.checkLock);  // the check pass replaces the pair
+      updateTrayIcon(kel);
+      break;
+    }
+    default: break;
+  }
+}
+
 void command(HWND window, WPARAM id) {
   switch (id) {
+    case IDM_START_MAILER: openMailer(window, false); break;
+    case IDM_CHECK_NOW:
+      kel.checkMinutes = kCountPastEveryInterval;
+      SendMessageA(window, WM_TIMER, KEL_TIMER_MAIL, 0);
+      break;
     case IDM_EXIT: SendMessageA(window, WM_DESTROY, 0, 0); break;
+    case IDM_SYNC_CLOCK:
+      kel.clockMinutes = kCountPastEveryInterval;
+      SendMessageA(window, WM_TIMER, KEL_TIMER_CLOCK, 0);
+      break;
     default: break;
+  }
+}
+
+void trayMenu(HWND window) {
+  if (kel.modalOpen == 1 || !kel.trayMenu) return;
+  EnableMenuItem(kel.trayMenu, 5, MF_BYPOSITION | MF_GRAYED);
+  GetCursorPos(&kel.cursorPos);
+  SetForegroundWindow(window);
+  TrackPopupMenu(kel.trayMenu, TPM_BOTTOMALIGN | TPM_RIGHTBUTTON, kel.cursorPos.x, kel.cursorPos.y,
+                 0, window, nullptr);
+}
+
+LRESULT trayEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (lParam) {
+    case WM_LBUTTONDBLCLK: openMailer(window, true); return 0;
+    case WM_RBUTTONUP: trayMenu(window); return 0;
+    case WM_MBUTTONUP: SendMessageA(window, WM_COMMAND, IDM_SERVER_STATUS, 0); return 0;
+    default: return DefWindowProcA(window, message, wParam, lParam);
   }
 }
 
@@ -51,11 +102,16 @@ LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_CREATE: return 0;
     case WM_DESTROY: teardown(window); return 0;
     case WM_PAINT: paint(window); return 0;
+    case WM_SHOWWINDOW:
+      if (wParam) placePopup(window, kel.popupWidth, kel.popupHeight);
+      return 0;
     case WM_COMMAND: command(window, wParam); return 0;
-    case WM_TIMER: return 0;
+    case WM_TIMER: timer(wParam); return 0;
+    case KEL_TRAY_CALLBACK: return trayEvent(window, message, wParam, lParam);
     default: break;
   }
   if (kel.taskbarCreatedMessage != 0 && message == kel.taskbarCreatedMessage) {
+    std::lock_guard<std::mutex> g(kel.checkLock);
     Shell_NotifyIconA(NIM_ADD, &kel.trayIconData);
     return 0;
   }

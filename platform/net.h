@@ -28,4 +28,14 @@ int connectFirst(const addrinfo* list, SOCKET* out);
 int socketReceive(SOCKET s, char* buf, int capacity);
 int socketSend(SOCKET s, const char* data, int length);
 
+// Datagram calls of the clock client. IPv4 addresses are in network order.
+bool bindAnyPort(SOCKET s, uint16_t port);
+// A dotted address as it is, else the first IPv4 address of the name.
+bool resolveIpv4(const char* host, uint32_t* address);
+int sendDatagram(SOCKET s, const void* data, int length, uint32_t address, uint16_t port);
+// 1 readable, 0 timed out, -1 failed.
+int waitReadable(SOCKET s, int timeoutMs);
+// The bytes received, or -1.
+int receiveDatagram(SOCKET s, void* buf, int capacity);
+
 }  // namespace platform

@@ -109,7 +109,9 @@ def start(d):
     conf = os.path.join(d, "dovecot.conf")
     with open(conf, "w") as f:
         f.write(config(d, pop3, pop3s))
-    subprocess.run(["dovecot", "-c", conf], check=True)
+    # dovecot daemonizes: it must not hold the caller's output open
+    subprocess.run(["dovecot", "-c", conf], check=True, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     deadline = time.monotonic() + 20
     for port in (pop3, pop3s):
         while True:

@@ -6,6 +6,7 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -88,6 +89,43 @@ def trace_lines(stderr_bytes):
     return [_unescape(m.group(1)).decode("cp932", "replace") for m in _DEBUGSTR.finditer(stderr_bytes)]
 
 
+def _key_table():
+    src = open(os.path.join(ROOT, "settings", "password.cpp")).read()
+    body = src[src.index("passwordKeyTable[256] = {"):]
+    body = body[:body.index("};")]
+    return [int(h, 16) for h in re.findall(r"0x([0-9A-F]{2})", body)]
+
+
+def scramble(password):
+    """The stored form of a password, as kel.exe writes it."""
+    table = _key_table()
+    data = password.encode("cp932")
+    k = len(data) // 2
+    out = ""
+    for b in data:
+        out += "%02X" % (b ^ table[k])
+        k = 0 if k + 1 > 255 else k + 1
+    return out
+
+
+def write_ini(path, sections):
+    """sections: list of (name, [(key, value), ...]); texts in Shift-JIS."""
+    text = ""
+    for name, keys in sections:
+        text += "[%s]\r\n" % name + "".join("%s=%s\r\n" % kv for kv in keys)
+    with open(path, "wb") as f:
+        f.write(text.encode("cp932"))
+
+
+def write_account(app, index, address, host, port, user, password, apop=0, ssl=0):
+    path = os.path.join(app, "mail2.ini")
+    old = open(path, "rb").read().decode("cp932") if os.path.exists(path) else ""
+    with open(path, "wb") as f:
+        f.write((old + "[account%02d]\r\nmailaddr=%s\r\npop3server=%s\r\nuser=%s\r\npass=%s\r\n"
+                 "apop=%d\r\nport=%d\r\nssl=%d\r\n" % (index, address, host, user, scramble(password),
+                                                       apop, port, ssl)).encode("cp932"))
+
+
 class Session:
     """One display and one prefix: for a whole run of the end-to-end tests, or
     for one `make run`. With `display` given, that display is used as it is."""
@@ -102,10 +140,33 @@ class Session:
             self.xvfb, self.display = start_xvfb()
         self.env = wine_env(self.prefix, self.display)
         self.tmp = tempfile.mkdtemp(prefix="kel-%s-" % prefix_name)
+        os.chmod(self.tmp, 0o755)  # the test servers' own users read their files below it
         # Bring up the wineserver and the desktop with its taskbar first.
         self.probe("find", "--class", "Shell_TrayWnd", "--timeout", 30000)
 
+    def dovecot(self):
+        """A private Dovecot with the test mailboxes; started once, on first use."""
+        if not getattr(self, "_dovecot", None):
+            d = os.path.join(self.tmp, "dovecot")
+            out = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "dovecot.py"), "start", d],
+                                 check=True, capture_output=True, text=True).stdout
+            self._dovecot = dict(line.split("=", 1) for line in out.split())
+            self._dovecot["dir"] = d
+        return self._dovecot
+
+    def chrony(self, address="127.0.0.5"):
+        if not getattr(self, "_chrony", None):
+            d = os.path.join(self.tmp, "chrony")
+            subprocess.run([sys.executable, os.path.join(ROOT, "tools", "chrony.py"), "start", d, address],
+                           check=True)
+            self._chrony = {"dir": d, "address": address}
+        return self._chrony
+
     def close(self):
+        if getattr(self, "_dovecot", None):
+            subprocess.run([sys.executable, os.path.join(ROOT, "tools", "dovecot.py"), "stop", self._dovecot["dir"]])
+        if getattr(self, "_chrony", None):
+            subprocess.run([sys.executable, os.path.join(ROOT, "tools", "chrony.py"), "stop", self._chrony["dir"]])
         subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
         if self.xvfb:
             self.xvfb.terminate()
@@ -212,6 +273,17 @@ class Kel:
         if self.proc.poll() is None:
             self.proc.kill()
             self.wait(5)
+
+    def wait_trace(self, line, count=1, timeout=30):
+        """Waits until `line` has been traced `count` times; returns whether it was."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if self.trace().count(line) >= count:
+                return True
+            if self.proc.poll() is not None:
+                break
+            time.sleep(0.2)
+        return self.trace().count(line) >= count
 
     def trace(self):
         with open(self.log_path, "rb") as f:

@@ -41,7 +41,16 @@ suite() {
 dovecot_dir="$root/build/dovecot"
 python3 tools/dovecot.py stop "$dovecot_dir"
 rm -rf "$dovecot_dir"
-trap 'python3 tools/dovecot.py stop "$dovecot_dir"' EXIT
+chrony_dir="$root/build/chrony"
+python3 tools/chrony.py stop "$chrony_dir"
+trap 'python3 tools/dovecot.py stop "$dovecot_dir"; python3 tools/chrony.py stop "$chrony_dir"' EXIT
+# chronyd as the time server, on a loopback address of its own (port 123).
+if python3 tools/chrony.py start "$chrony_dir" 127.0.0.2 > "$logs/chrony-start.log" 2>&1; then
+  export KEL_SNTP_SERVER=127.0.0.2
+else
+  cat "$logs/chrony-start.log"
+  failed=$((failed + 1))
+fi
 if python3 tools/dovecot.py start "$dovecot_dir" > "$logs/dovecot-start.log" 2>&1; then
   set -a
   source "$dovecot_dir/ports.env"
@@ -54,6 +63,17 @@ fi
 
 suite native-unit build/native/kel_unit_tests
 suite native-mail build/native/kel_mail_tests
+
+# The threads of a check under ThreadSanitizer.
+echo "== tsan build"
+if CC=gcc CXX=g++ cmake -S . -B build/tsan -G Ninja -DKEL_TSAN=ON > "$logs/tsan-build.log" 2>&1 &&
+   cmake --build build/tsan --target kel_mail_tests >> "$logs/tsan-build.log" 2>&1; then
+  python3 tools/dovecot.py reset "$dovecot_dir"
+  suite tsan-mail env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/kel_mail_tests
+else
+  tail -20 "$logs/tsan-build.log"
+  failed=$((failed + 1))
+fi
 
 kel_prefix "$root/build/wine/unit"
 suite wine-unit env WINEDEBUG=-all "$KEL_WINE" build/windows/kel_unit_tests.exe

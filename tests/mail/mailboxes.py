@@ -9,6 +9,7 @@ PASSWORDS = {
     "saburo": "saburo-pw",   # a deletion that is carried out
     "jiro": "jiro-pw",       # a deletion before a failure: kept on the server
     "shiro": "shiro-pw",     # empty mailbox
+    "demo": "demo-pass",     # make run's mailbox
     "bench1000": "bench",    # only with KEL_BENCH_MAILBOXES
     "bench5000": "bench",
 }
@@ -84,7 +85,15 @@ def mailboxes():
         # a header block larger than the client's buffer
         message([("From", "big@example.jp"), ("Subject", "big"), ("X-Filler", "x" * 9000)]),
     ]
-    boxes = {"taro": taro, "hanako": hanako, "saburo": saburo, "jiro": jiro, "shiro": []}
+    demo = [
+        message([("From", "%s <yamada@example.jp>" % b_word("山田太郎")), ("To", "demo@example.jp"),
+                 ("Subject", b_word("来週の打ち合わせについて"))]),
+        message([("From", "%s <sato@example.jp>" % b_word("佐藤花子", "utf-8")), ("To", "demo@example.jp"),
+                 ("Subject", q_word("お昼ごはん行きませんか？"))]),
+        message([("From", "Kel <kel@example.jp>"), ("To", "demo@example.jp"),
+                 ("Subject", b_word("ようこそ！新着メールをお知らせします"))]),
+    ]
+    boxes = {"taro": taro, "hanako": hanako, "saburo": saburo, "jiro": jiro, "shiro": [], "demo": demo}
     if os.environ.get("KEL_BENCH_MAILBOXES"):
         for n in (1000, 5000):
             boxes["bench%d" % n] = [

@@ -143,6 +143,18 @@ TEST(Pop3Dovecot, ApopLogin) {
   EXPECT_TRUE(sawApop);
 }
 
+TEST(Pop3Dovecot, TlsOnThePop3sPort) {
+  int port = envPort("KEL_POP3S_PORT");
+  ASSERT_NE(0, port);
+  auto kel = kelWithAccount("127.0.0.1", port, "hanako", "hana-pass", false, /*ssl=*/true);
+  TraceCapture trace;
+  EXPECT_EQ(0, checkAccount(*kel));
+  EXPECT_EQ(0, kel->results[0].errorCode);
+  EXPECT_EQ(1, kel->results[0].count);
+  EXPECT_EQ("APOP works", lineSubject(kel->results[0].lines[0]));
+  EXPECT_TRUE(trace.contains("OpenSSL\n"));
+}
+
 TEST(Pop3Dovecot, WrongPasswordGivesEightWithPassAndSevenWithApop) {
   int port = pop3Port();
   ASSERT_NE(0, port);
@@ -164,18 +176,6 @@ TEST(Pop3Dovecot, WrongPasswordGivesEightWithPassAndSevenWithApop) {
     EXPECT_EQ(7, kel->results[0].errorCode);
     EXPECT_TRUE(trace.contains("エラー\n"));
   }
-}
-
-TEST(Pop3Dovecot, TlsOnThePop3sPort) {
-  int port = envPort("KEL_POP3S_PORT");
-  ASSERT_NE(0, port);
-  auto kel = kelWithAccount("127.0.0.1", port, "hanako", "hana-pass", false, /*ssl=*/true);
-  TraceCapture trace;
-  EXPECT_EQ(0, checkAccount(*kel));
-  EXPECT_EQ(0, kel->results[0].errorCode);
-  EXPECT_EQ(1, kel->results[0].count);
-  EXPECT_EQ("APOP works", lineSubject(kel->results[0].lines[0]));
-  EXPECT_TRUE(trace.contains("OpenSSL\n"));
 }
 
 TEST(Pop3Dovecot, TlsAgainstAPlainServerFailsWithFour) {

@@ -1,0 +1,22 @@
+// The minute ticks of timers 30000 (mail check) and 30001 (clock): count a
+// minute, reap a finished worker, start the next one when its interval has
+// passed and none runs.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/os_types.h"
+
+class Kel;
+
+struct WorkerOps {
+  // Starts the worker; false when no thread could be made.
+  bool (*startCheck)(Kel& kel, HANDLE* handle, uint32_t* id);
+  bool (*startClock)(Kel& kel, HANDLE* handle, uint32_t* id);
+  void (*closeHandle)(HANDLE handle);
+};
+
+constexpr int32_t kCountPastEveryInterval = 0xFFFFFF;
+
+void mailTick(Kel& kel, const WorkerOps& ops);
+void clockTick(Kel& kel, const WorkerOps& ops);

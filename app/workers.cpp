@@ -1,0 +1,76 @@
+#include "app/workers.h"
+
+#include <windows.h>
+
+#include "app/application.h"
+#include "clock/sntp.h"
+#include "mailcheck/check_cycle.h"
+#include "notify/popup_text.h"
+#include "notify/sound.h"
+#include "notify/tray_icon.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+void playSound(Kel& kel) { playNewMailSound(kel); }
+
+void showPopup(Kel& kel, bool show) { ShowWindow(kel.popupWindow, show ? SW_SHOW : SW_HIDE); }
+
+void drawText(Kel& kel, const char* block, int holdMs, int lineCount) {
+  drawPopupText(kel, block, holdMs, lineCount);
+}
+
+HICON loadIcon(Kel& kel, int id) {
+  return static_cast<HICON>(
+      LoadImageA(kel.instance, MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+}
+
+void loadTrayPair(Kel& kel, TrayOutcome outcome, int totalNew) {
+  switch (outcome) {
+    case kTrayError:
+      kel.trayIcons[0] = loadIcon(kel, IDI_ERROR_1);
+      kel.trayIcons[1] = loadIcon(kel, IDI_ERROR_2);
+      break;
+    case kTrayIdle:
+      kel.trayIcons[0] = loadIcon(kel, IDI_TRAY_1);
+      kel.trayIcons[1] = loadIcon(kel, IDI_TRAY_2);
+      break;
+    case kTrayCount: makeCountIcons(kel, totalNew); break;
+  }
+}
+
+void destroyTrayPair(HICON pair[2]) {
+  for (int i = 0; i < 2; ++i)
+    if (pair[i]) DestroyIcon(pair[i]);
+}
+
+const CheckEffects kEffects = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair};
+
+DWORD WINAPI checkThread(LPVOID parameter) {
+  runCheckCycle(*static_cast<Kel*>(parameter), kEffects);
+  return 0;
+}
+
+DWORD WINAPI clockThread(LPVOID parameter) {
+  runClockSync(*static_cast<Kel*>(parameter));
+  return 0;
+}
+
+bool start(LPTHREAD_START_ROUTINE entry, Kel& kel, HANDLE* handle, uint32_t* id) {
+  DWORD tid = 0;
+  HANDLE h = CreateThread(nullptr, 0, entry, &kel, 0, &tid);
+  if (!h) return false;
+  *handle = h;
+  *id = tid;
+  return true;
+}
+
+bool startCheck(Kel& kel, HANDLE* handle, uint32_t* id) { return start(checkThread, kel, handle, id); }
+bool startClock(Kel& kel, HANDLE* handle, uint32_t* id) { return start(clockThread, kel, handle, id); }
+void closeWorker(HANDLE h) {
+  if (h) CloseHandle(h);
+}
+
+}  // namespace
+
+const WorkerOps kWindowsWorkers = {startCheck, startClock, closeWorker};

@@ -1,0 +1,7 @@
+// The worker threads of the windows build: the check pass with the real
+// popup, tray and sounds, and the clock synchronisation.
+#pragma once
+
+#include "app/ticks.h"
+
+extern const WorkerOps kWindowsWorkers;

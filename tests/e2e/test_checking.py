@@ -1,0 +1,188 @@
+"""kel.exe checks its accounts by itself against a real Dovecot, announces
+new mail in its popup, deletes what its delete list matches, gives up on a
+silent server without hanging, and sets the clock from chronyd."""
+import os
+import shutil
+import socket
+import threading
+import time
+
+import kelwine
+
+WM_COMMAND = 0x0111
+WM_NULL = 0
+TRAY_CALLBACK = 32868
+IDM_CHECK_NOW, IDM_EXIT, IDM_SYNC_CLOCK = 40003, 40005, 40006
+WM_KEYDOWN, VK_ESCAPE = 0x0100, 0x1B
+
+
+def drop_message(maildir, name, sender, subject):
+    import pwd
+    path = os.path.join(maildir, "new", name)
+    with open(path, "wb") as f:
+        f.write(("From: %s\nSubject: %s\n\nbody\n" % (sender, subject)).encode("ascii"))
+    dovecot = pwd.getpwnam("dovecot")
+    os.chown(path, dovecot.pw_uid, dovecot.pw_gid)
+
+
+def maildir(session, user):
+    return os.path.join(session.dovecot()["MAILDIRS"], user, "Maildir")
+
+
+def count_messages(session, user):
+    md = maildir(session, user)
+    return sum(len(os.listdir(os.path.join(md, sub))) for sub in ("new", "cur"))
+
+
+def exit_cleanly(kel, hwnd):
+    kel.post(hwnd, WM_COMMAND, IDM_EXIT)
+    assert kel.wait(10) == 0
+
+
+def test_announces_at_start_up_then_only_what_arrives(session):
+    dv = session.dovecot()
+    app = session.app_dir()
+    kelwine.write_account(app, 0, "hanako@example.jp", "127.0.0.1", int(dv["POP3_PORT"]), "hanako", "hana-pass")
+    kel = session.start_kel(app)
+    try:
+        # The first check starts at once and announces the kept message. The
+        # popup is watched in screenshots at its place above the taskbar: a
+        # probe started while kel.exe starts up can stall for seconds under Wine.
+        l, t = 800 - 204 - 16, 600 - kelwine.TASKBAR_HEIGHT - 40 - 12
+        r, b = l + 204, t + 40
+
+        def popup_pixels():
+            return session.pixels(session.screenshot(), l, t, r - l, b - t)
+
+        def background_shown(px):
+            return sum(1 for p in px if p[2] >= 245 and p[0] >= 210 and p[1] >= 228) > 3000
+
+        end = time.monotonic() + 30
+        shown = None
+        while time.monotonic() < end and shown is None:
+            px = popup_pixels()
+            if background_shown(px):
+                time.sleep(2)  # some characters typed
+                shown = popup_pixels()
+            time.sleep(0.2)
+        assert shown, "the popup never showed"
+        dark = sum(1 for p in shown if max(p) < 80)
+        assert dark > 40, "no typed text in the popup (%d dark pixels)" % dark
+        end = time.monotonic() + 30
+        while time.monotonic() < end and background_shown(popup_pixels()):
+            time.sleep(0.5)
+        assert not background_shown(popup_pixels()), "the popup stayed"
+        assert "新着メール有り\n" in kel.trace()
+        w = kel.window()
+        assert w["visible"] == "0"
+        assert w["rect"] == "%d,%d,%d,%d" % (l, t, r, b)
+
+        # Checking again with nothing new announces nothing.
+        kel.post(w["hwnd"], WM_COMMAND, IDM_CHECK_NOW)
+        assert kel.wait_trace("QUIT\r\n", count=2, timeout=30)
+        time.sleep(1.5)
+        assert kel.trace().count("新着メール有り\n") == 1
+
+        # A message dropped into the maildir is announced at the next check.
+        drop_message(maildir(session, "hanako"), "1800000000.M1P1.kel", "new@example.jp", "fresh")
+        kel.post(w["hwnd"], WM_COMMAND, IDM_CHECK_NOW)
+        assert kel.wait_trace("新着メール有り\n", count=2, timeout=30), kel.trace()
+        exit_cleanly(kel, w["hwnd"])
+    finally:
+        kel.stop()
+
+
+def test_delete_list_removes_the_message_from_the_maildir(session):
+    dv = session.dovecot()
+    app = session.app_dir()
+    kelwine.write_account(app, 0, "saburo@example.jp", "127.0.0.1", int(dv["POP3_PORT"]), "saburo", "saburo-pw")
+    kelwine.write_ini(os.path.join(app, "mail3.ini"),
+                      [("kill", [("key00-1", "spam@example.com"), ("key00-2", "0")])])
+    before = count_messages(session, "saburo")
+    kel = session.start_kel(app)
+    try:
+        w = kel.window()
+        assert kel.wait_trace("QUIT\r\n", timeout=30), kel.trace()
+        assert any(line.startswith("DELE ") for line in kel.trace())
+        end = time.monotonic() + 10
+        while time.monotonic() < end and count_messages(session, "saburo") != before - 1:
+            time.sleep(0.2)
+        assert count_messages(session, "saburo") == before - 1
+        exit_cleanly(kel, w["hwnd"])
+    finally:
+        kel.stop()
+
+
+def test_silent_server_is_given_up_while_the_program_answers(session):
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(4)
+    held = []
+
+    def serve():
+        while True:
+            try:
+                c, _ = listener.accept()
+            except OSError:
+                return
+            c.sendall(b"+OK silent\r\n")
+            held.append(c)  # and never another word
+
+    threading.Thread(target=serve, daemon=True).start()
+    app = session.app_dir()
+    kelwine.write_account(app, 0, "x@example.jp", "127.0.0.1", listener.getsockname()[1], "x", "y")
+    kel = session.start_kel(app)
+    try:
+        w = kel.window()
+        assert kel.wait_trace("スレッド作成！\n", timeout=20)
+        start = time.monotonic()
+        # The window keeps answering while the session hangs.
+        for _ in range(3):
+            t0 = time.monotonic()
+            assert session.probe("send", w["hwnd"], WM_NULL)["sent"] == "1"
+            assert time.monotonic() - t0 < 5
+            time.sleep(2)
+        assert kel.wait_trace("スレッド強制終了！\n", timeout=30), kel.trace()
+        took = time.monotonic() - start
+        assert 15 < took < 26, took
+        assert session.probe("send", w["hwnd"], WM_NULL)["sent"] == "1"
+        exit_cleanly(kel, w["hwnd"])
+    finally:
+        kel.stop()
+        listener.close()
+        for c in held:
+            c.close()
+
+
+def test_tray_menu_opens_and_exit_still_works(session):
+    app = session.app_dir()
+    kel = session.start_kel(app)
+    try:
+        w = kel.window()
+        kel.post(w["hwnd"], TRAY_CALLBACK, 0, 517)
+        menu = session.probe("find", "--class", "#32768", "--timeout", 5000, check=False)
+        assert menu.get("visible") == "1", menu
+        l, t, r, b = map(int, menu["rect"].split(","))
+        assert r - l > 80 and b - t > 100, menu["rect"]
+        # Escape closes it, as for a user; the program goes on and exits on 40005.
+        session.probe("post", menu["hwnd"], WM_KEYDOWN, VK_ESCAPE)
+        end = time.monotonic() + 5
+        while time.monotonic() < end and session.probe("find", "--class", "#32768", check=False).get("visible") == "1":
+            time.sleep(0.2)
+        exit_cleanly(kel, w["hwnd"])
+    finally:
+        kel.stop()
+
+
+def test_clock_synchronisation_against_chronyd(session):
+    ch = session.chrony()
+    app = session.app_dir()
+    kelwine.write_ini(os.path.join(app, "mail1.ini"), [("sntp", [("server", ch["address"])])])
+    kel = session.start_kel(app)
+    try:
+        w = kel.window()
+        kel.post(w["hwnd"], WM_COMMAND, IDM_SYNC_CLOCK)
+        assert kel.wait_trace("NTPサーバの時刻に同期しました\n", timeout=20), kel.trace()
+        exit_cleanly(kel, w["hwnd"])
+    finally:
+        kel.stop()

@@ -1,0 +1,257 @@
+// The check pass with a recorder in place of popup, tray and sound, against
+// a scripted maildrop whose messages change between passes.
+#include "mailcheck/check_cycle.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mailcheck/pop3_session.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/mail/script_server.h"
+
+namespace {
+
+// A POP3 server holding a list of (from, subject) messages.
+class Maildrop {
+ public:
+  Maildrop()
+      : server_([this](ScriptConnection& c) { serve(c); }) {}
+  void set(std::vector<std::pair<std::string, std::string>> messages) {
+    std::lock_guard<std::mutex> g(lock_);
+    messages_ = std::move(messages);
+  }
+  int port() const { return server_.port(); }
+
+ private:
+  void serve(ScriptConnection& c) {
+    c.send("+OK ready\r\n");
+    for (;;) {
+      std::string line = c.readLine();
+      if (line.empty()) return;
+      std::lock_guard<std::mutex> g(lock_);
+      if (line.rfind("STAT", 0) == 0) {
+        c.send("+OK " + std::to_string(messages_.size()) + " 100\r\n");
+      } else if (line.rfind("TOP ", 0) == 0) {
+        size_t n = static_cast<size_t>(atoi(line.c_str() + 4));
+        if (n < 1 || n > messages_.size()) {
+          c.send("-ERR no such message\r\n");
+          continue;
+        }
+        const auto& m = messages_[n - 1];
+        c.send("+OK\r\nFrom: " + m.first + "\r\nSubject: " + m.second + "\r\n\r\nbody\r\n.\r\n");
+      } else if (line.rfind("QUIT", 0) == 0) {
+        c.send("+OK bye\r\n");
+        return;
+      } else {
+        c.send("+OK\r\n");
+      }
+    }
+  }
+  std::mutex lock_;
+  std::vector<std::pair<std::string, std::string>> messages_;
+  ScriptServer server_;
+};
+
+struct Call {
+  std::string what;
+  std::vector<std::string> lines;
+  int holdMs;
+};
+
+// What the pass asked for, in order.
+std::mutex recordLock;
+std::vector<Call> calls;
+void record(const std::string& what, std::vector<std::string> lines = {}, int hold = 0) {
+  std::lock_guard<std::mutex> g(recordLock);
+  calls.push_back({what, std::move(lines), hold});
+}
+void playSound(Kel&) { record("sound"); }
+void showPopup(Kel&, bool show) { record(show ? "show" : "hide"); }
+void drawText(Kel&, const char* block, int holdMs, int lineCount) {
+  std::vector<std::string> lines{block};
+  if (lineCount == 2) lines.emplace_back(block + strlen(block) + 1);
+  record("text", lines, holdMs);
+}
+void loadTrayPair(Kel& kel, TrayOutcome outcome, int totalNew) {
+  static const char* names[] = {"error", "idle", "count"};
+  record(std::string("tray ") + names[outcome] + (outcome == kTrayCount ? " " + std::to_string(totalNew) : ""));
+  kel.trayIcons[0] = reinterpret_cast<HICON>(static_cast<intptr_t>(0x100 + outcome));
+}
+void destroyTrayPair(HICON*) {}
+const CheckEffects kRecorder = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair};
+const CheckTiming kQuick = {50, 100, 41};
+
+std::vector<Call> runPass(Kel& kel, const CheckTiming& timing = kQuick) {
+  {
+    std::lock_guard<std::mutex> g(recordLock);
+    calls.clear();
+  }
+  kel.checkState = kRunning;
+  runCheckCycle(kel, kRecorder, timing);
+  EXPECT_EQ(kFinished, kel.checkState.load());
+  std::lock_guard<std::mutex> g(recordLock);
+  return calls;
+}
+
+std::vector<std::string> texts(const std::vector<Call>& cs) {
+  std::vector<std::string> out;
+  for (const Call& c : cs)
+    if (c.what == "text") out.push_back(c.lines.size() == 2 ? c.lines[0] + "|" + c.lines[1] : c.lines[0]);
+  return out;
+}
+
+bool has(const std::vector<Call>& cs, const std::string& what) {
+  for (const Call& c : cs)
+    if (c.what == what) return true;
+  return false;
+}
+
+std::unique_ptr<Kel> kelFor(const Maildrop& drop) {
+  auto kel = kelWithAccount("127.0.0.1", drop.port(), "user", "pw");
+  kel->nmp = 1;
+  return kel;
+}
+
+}  // namespace
+
+TEST(CheckCycle, FirstPassAnnouncesThenNothingThenOnlyTheNewcomer) {
+  Maildrop drop;
+  drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
+  auto kel = kelFor(drop);
+  TraceCapture trace;
+
+  std::vector<Call> first = runPass(*kel);
+  std::vector<std::string> want = {"a@example.jp|one", "b@example.jp|two", "新着:2 非通知:0"};
+  EXPECT_EQ(want, texts(first));
+  std::vector<std::string> order;
+  for (const Call& c : first) order.push_back(c.what);
+  std::vector<std::string> wantOrder = {"tray count 2", "sound", "show", "text", "text", "text", "hide"};
+  EXPECT_EQ(wantOrder, order);
+  EXPECT_EQ(4000, first[3].holdMs);
+  EXPECT_EQ(6000, first[5].holdMs);
+  EXPECT_STREQ("新着:2 非通知:0", kel->trayIconData.szTip);
+  EXPECT_EQ(kLineAnnounced, kel->results[0].lineState[0]);
+  EXPECT_EQ(255, kel->results[0].lineState[1]);
+  EXPECT_TRUE(trace.contains("スレッド作成！\n"));
+  EXPECT_TRUE(trace.contains("新着メール有り\n"));
+
+  std::vector<Call> second = runPass(*kel);
+  EXPECT_TRUE(texts(second).empty());
+  EXPECT_FALSE(has(second, "show"));
+  EXPECT_TRUE(has(second, "tray count 2"));  // totalNew stays 2: the count pair, no popup
+
+  drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}, {"c@example.jp", "three"}});
+  std::vector<Call> third = runPass(*kel);
+  want = {"c@example.jp|three", "新着:3 非通知:0"};
+  EXPECT_EQ(want, texts(third));
+}
+
+TEST(CheckCycle, ARemovedAndAnAddedMessageAnnounceNothing) {
+  Maildrop drop;
+  drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
+  auto kel = kelFor(drop);
+  runPass(*kel);
+  drop.set({{"b@example.jp", "two"}, {"c@example.jp", "three"}});
+  std::vector<Call> next = runPass(*kel);
+  EXPECT_FALSE(has(next, "show"));
+  EXPECT_EQ("c@example.jp", lineSender(kel->results[0].lines[1]));
+  EXPECT_EQ(kLineAnnounced, kel->results[0].lineState[1]);  // the slot keeps its state
+}
+
+TEST(CheckCycle, SevenKeptMessagesListSix) {
+  Maildrop drop;
+  std::vector<std::pair<std::string, std::string>> seven;
+  for (int i = 1; i <= 7; ++i) seven.push_back({"m" + std::to_string(i) + "@example.jp", "s"});
+  drop.set(seven);
+  auto kel = kelFor(drop);
+  std::vector<std::string> t = texts(runPass(*kel));
+  ASSERT_EQ(7u, t.size());  // six lines and the summary
+  EXPECT_EQ("新着:7 非通知:0", t.back());
+  EXPECT_EQ(7, kel->totalNew);
+}
+
+TEST(CheckCycle, PopupOffPlaysTheSoundAndShowsOnlyTheSummary) {
+  Maildrop drop;
+  drop.set({{"a@example.jp", "one"}});
+  auto kel = kelFor(drop);
+  kel->nmp = 0;
+  std::vector<Call> cs = runPass(*kel);
+  EXPECT_TRUE(has(cs, "sound"));
+  std::vector<std::string> want = {"新着:1 非通知:0"};
+  EXPECT_EQ(want, texts(cs));
+  EXPECT_EQ(kLineNew, kel->results[0].lineState[0]);
+}
+
+TEST(CheckCycle, HeadingsOnlyWithShacAndANewLineAndTheAddressCut) {
+  Maildrop drop;
+  drop.set({{"a@example.jp", "one"}});
+  auto kel = kelFor(drop);
+  kel->shac = 1;
+  std::string longAddress = std::string(40, 'x') + "@example.jp";
+  strcpy(kel->accounts[0].mailaddr, longAddress.c_str());
+  std::vector<std::string> t = texts(runPass(*kel));
+  ASSERT_EQ(3u, t.size());
+  EXPECT_EQ(std::string(32, 'x') + "|新着:1 非通知:0", t[0]);
+  drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
+  t = texts(runPass(*kel));
+  ASSERT_EQ(3u, t.size());  // heading, the new line, the summary
+  EXPECT_EQ("新着:2 非通知:0", t[0].substr(t[0].find('|') + 1));
+}
+
+TEST(CheckCycle, NoAccountGivesTheErrorPair) {
+  std::unique_ptr<Kel> kel(new Kel());
+  TraceCapture trace;
+  std::vector<Call> cs = runPass(*kel);
+  ASSERT_EQ(1u, cs.size());
+  EXPECT_EQ("tray error", cs[0].what);
+  EXPECT_STREQ("接続エラー", kel->trayIconData.szTip);
+  EXPECT_FALSE(trace.contains("スレッド作成！\n"));
+}
+
+TEST(CheckCycle, FailedAccountKeepsItsCountAndDoesNotCount) {
+  Maildrop drop;
+  drop.set({{"a@example.jp", "one"}});
+  auto kel = kelFor(drop);
+  runPass(*kel);
+  kel->accounts[0].port = static_cast<uint16_t>(refusedPort());
+  std::vector<Call> cs = runPass(*kel);
+  EXPECT_EQ("tray error", cs.at(0).what);  // the only account failed
+  EXPECT_EQ(1, kel->results[0].failed);
+  EXPECT_EQ(3, kel->results[0].errorCode);
+  EXPECT_EQ(1, kel->results[0].count);
+  EXPECT_EQ(0, kel->totalNew);
+}
+
+TEST(CheckCycle, SilentServerIsGivenUpAfterItsBudgetAndTheNextAccountFollows) {
+  ScriptServer silent([](ScriptConnection& c) {
+    c.send("+OK ready\r\n");
+    c.waitForClose();
+  });
+  Maildrop drop;
+  drop.set({{"a@example.jp", "one"}});
+  auto kel = kelWithAccount("127.0.0.1", silent.port(), "user", "pw");
+  kel->results[0].count = 3;
+  kel->accounts[1] = kel->accounts[0];
+  kel->accounts[1].port = static_cast<uint16_t>(drop.port());
+  TraceCapture trace;
+  auto start = std::chrono::steady_clock::now();
+  std::vector<Call> cs = runPass(*kel, kCheckTiming);  // the real budget
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_TRUE(trace.contains("スレッド強制終了！\n"));
+  EXPECT_EQ(1, kel->results[0].failed);
+  EXPECT_EQ(3, kel->results[0].count);  // put back
+  EXPECT_EQ(0, kel->results[0].errorCode);
+  EXPECT_EQ(1, kel->results[1].count);
+  EXPECT_TRUE(has(cs, "show"));
+  // 50 ms + 41 x 500 ms + 500 ms, then the second account; the summary's
+  // 6 s hold is the recorder's and costs nothing.
+  EXPECT_GT(seconds, 20.9);
+  EXPECT_LT(seconds, 23.0);
+  fprintf(stderr, "given-up pass: %.2f s\n", seconds);
+}

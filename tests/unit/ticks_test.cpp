@@ -1,0 +1,101 @@
+#include "app/ticks.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/application.h"
+
+namespace {
+int checksStarted = 0, clocksStarted = 0, closed = 0;
+bool failStart = false;
+bool startCheck(Kel&, HANDLE* h, uint32_t* id) {
+  if (failStart) return false;
+  ++checksStarted;
+  *h = reinterpret_cast<HANDLE>(1);
+  *id = 7;
+  return true;
+}
+bool startClock(Kel&, HANDLE* h, uint32_t*) {
+  ++clocksStarted;
+  *h = reinterpret_cast<HANDLE>(2);
+  return true;
+}
+void closeHandle(HANDLE) { ++closed; }
+const WorkerOps kOps = {startCheck, startClock, closeHandle};
+
+std::unique_ptr<Kel> fresh() {
+  checksStarted = clocksStarted = closed = 0;
+  failStart = false;
+  std::unique_ptr<Kel> k(new Kel());
+  k->mailcbt = 4;  // 10 minutes
+  k->tcbt = 6;     // 120 minutes
+  return k;
+}
+}  // namespace
+
+TEST(Ticks, StartUpChecksAtOnceAndTheIntervalFollows) {
+  auto k = fresh();
+  k->checkMinutes = kCountPastEveryInterval;
+  mailTick(*k, kOps);
+  EXPECT_EQ(1, checksStarted);
+  EXPECT_EQ(kRunning, k->checkState.load());
+  EXPECT_EQ(0, k->checkMinutes);
+  k->checkState = kFinished;
+  for (int m = 1; m < 10; ++m) mailTick(*k, kOps);
+  EXPECT_EQ(1, closed);  // reaped at the first tick after it finished
+  EXPECT_EQ(kIdle, k->checkState.load());
+  EXPECT_EQ(1, checksStarted);
+  mailTick(*k, kOps);  // the tenth minute
+  EXPECT_EQ(2, checksStarted);
+}
+
+TEST(Ticks, CheckNowWhileOneRunsStartsNoneUntilItEnds) {
+  auto k = fresh();
+  k->checkMinutes = kCountPastEveryInterval;
+  mailTick(*k, kOps);
+  k->checkMinutes = kCountPastEveryInterval;  // the menu's check now
+  mailTick(*k, kOps);
+  EXPECT_EQ(1, checksStarted);
+  k->checkState = kFinished;
+  mailTick(*k, kOps);
+  EXPECT_EQ(2, checksStarted);
+}
+
+TEST(Ticks, OneMinuteIntervalWithLongChecksFollowsAtTheFirstTickAfterEach) {
+  auto k = fresh();
+  k->mailcbt = 0;
+  k->checkMinutes = kCountPastEveryInterval;
+  mailTick(*k, kOps);
+  mailTick(*k, kOps);
+  mailTick(*k, kOps);  // still running for two minutes
+  EXPECT_EQ(1, checksStarted);
+  k->checkState = kFinished;
+  mailTick(*k, kOps);
+  EXPECT_EQ(2, checksStarted);
+}
+
+TEST(Ticks, AThreadThatCannotBeMadeLeavesTheStateIdle) {
+  auto k = fresh();
+  failStart = true;
+  k->checkMinutes = kCountPastEveryInterval;
+  mailTick(*k, kOps);
+  EXPECT_EQ(kIdle, k->checkState.load());
+  failStart = false;
+  mailTick(*k, kOps);
+  EXPECT_EQ(1, checksStarted);
+}
+
+TEST(Ticks, OutOfRangeIndexesUseTheDefaults) {
+  auto k = fresh();
+  k->mailcbt = 99;
+  k->tcbt = -4;
+  k->checkMinutes = 9;
+  mailTick(*k, kOps);  // 10 minutes, as for mailcbt 4
+  EXPECT_EQ(1, checksStarted);
+  k->clockMinutes = 118;
+  clockTick(*k, kOps);
+  EXPECT_EQ(0, clocksStarted);
+  clockTick(*k, kOps);
+  EXPECT_EQ(1, clocksStarted);
+}

@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""Screenshots for docs/: kel.exe under Wine announcing the demo mailbox of
+a private Dovecot, the shaped popup with its typed text, and the tray icon
+with its count badge. Usage: screenshots.py [OUTDIR]"""
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kelwine  # noqa: E402
+
+DOVECOT = os.path.join(kelwine.ROOT, "tools", "dovecot.py")
+BADGE = (200, 30, 40)
+
+
+def crop(src, dst, geometry, scale=100):
+    subprocess.run(["convert", src, "-crop", geometry, "+repage", "-scale", "%d%%" % scale, dst], check=True)
+
+
+def main():
+    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(kelwine.ROOT, "docs")
+    os.makedirs(out, exist_ok=True)
+    session = kelwine.Session("shots")
+    dovecot_dir = os.path.join(session.tmp, "dovecot")
+    ports = dict(line.split("=", 1) for line in subprocess.run(
+        [sys.executable, DOVECOT, "start", dovecot_dir], check=True, capture_output=True, text=True).stdout.split())
+    app = session.app_dir()
+    kelwine.write_account(app, 0, "demo@example.jp", "127.0.0.1", int(ports["POP3_PORT"]), "demo", "demo-pass")
+    kelwine.write_ini(os.path.join(app, "mail1.ini"), [("mail", [("shac", "1")])])
+    kel = session.start_kel(app)
+    try:
+        kel.wait_trace("新着メール有り\n", timeout=40)
+        time.sleep(8)  # past the heading, into the first mail
+        shot = session.screenshot(os.path.join(session.tmp, "announce.png"))
+        crop(shot, os.path.join(out, "popup.png"), "244x70+560+510", 200)
+        crop(shot, os.path.join(out, "desktop.png"), "800x600+0+0")
+        # The badge frame alternates every half second.
+        for _ in range(20):
+            shot = session.screenshot()
+            strip = session.pixels(shot, 700, 580, 100, 20)
+            if sum(1 for p in strip if p == BADGE) > 20:
+                crop(shot, os.path.join(out, "tray-badge.png"), "60x20+740+580", 400)
+                break
+            time.sleep(0.2)
+        else:
+            raise SystemExit("no badge seen on the taskbar")
+        print("screenshots in %s" % out)
+    finally:
+        kel.stop()
+        session.close()
+        subprocess.run([sys.executable, DOVECOT, "stop", dovecot_dir])
+
+
+if __name__ == "__main__":
+    main()
