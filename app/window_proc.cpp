@@ -11,6 +11,7 @@
 #include "notify/tray_icon.h"
 #include "platform/net.h"
 #include "resources/resource_ids.h"
+#include "settings/status_dialog.h"
 
 extern Kel kel;
 
@@ -72,6 +73,11 @@ void command(HWND window, WPARAM id) {
     case IDM_SYNC_CLOCK:
       kel.clockMinutes = kCountPastEveryInterval;
       SendMessageA(window, WM_TIMER, KEL_TIMER_CLOCK, 0);
+      break;
+    case IDM_SERVER_STATUS:
+      kel.modalOpen = 1;
+      showServerStatus(kel, window);
+      kel.modalOpen = 0;
       break;
     default: break;
   }

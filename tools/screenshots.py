@@ -45,6 +45,18 @@ def main():
             time.sleep(0.2)
         else:
             raise SystemExit("no badge seen on the taskbar")
+        # The server status dialog once the announcement is over.
+        w = kel.window(timeout=60)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and session.probe("find", "--class", "kel")["visible"] != "0":
+            time.sleep(0.5)
+        kel.post(w["hwnd"], 0x0111, 40007)
+        dialog = session.probe("find", "--title", "メールサーバーの状態", "--timeout", 10000)
+        time.sleep(0.5)
+        l, t, r, b = map(int, dialog["rect"].split(","))
+        shot = session.screenshot()
+        crop(shot, os.path.join(out, "server-status.png"), "%dx%d+%d+%d" % (r - l, b - t, l, t))
+        kel.post(dialog["hwnd"], 0x0111, 1)
         print("screenshots in %s" % out)
     finally:
         kel.stop()

@@ -86,14 +86,17 @@ int listBoxLines(int argc, char** argv) {
   HWND w = handleArg(argv[0]);
   if (argc > 1) w = GetDlgItem(w, static_cast<int>(number(argv[1])));
   if (!w) return 1;
-  LRESULT n = SendMessageA(w, LB_GETCOUNT, 0, 0);
+  LRESULT n = SendMessageW(w, LB_GETCOUNT, 0, 0);
   printf("count=%lld\n", static_cast<long long>(n));
+  // Wide messages: the system carries those across processes whole.
   for (LRESULT i = 0; i < n; ++i) {
-    LRESULT len = SendMessageA(w, LB_GETTEXTLEN, i, 0);
+    LRESULT len = SendMessageW(w, LB_GETTEXTLEN, i, 0);
     if (len < 0) continue;
-    std::string text(static_cast<size_t>(len) + 1, '\0');
-    SendMessageA(w, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
-    printf("line=%s\n", text.c_str());
+    std::wstring text(static_cast<size_t>(len) + 1, L'\0');
+    SendMessageW(w, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
+    char bytes[1024] = {};
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, bytes, sizeof bytes - 1, nullptr, nullptr);
+    printf("line=%s\n", bytes);
   }
   return 0;
 }

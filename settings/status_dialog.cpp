@@ -1,0 +1,38 @@
+#include "settings/status_dialog.h"
+
+#include "app/application.h"
+#include "resources/resource_ids.h"
+#include "settings/status_lines.h"
+
+namespace {
+
+INT_PTR CALLBACK statusProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      Kel& kel = *reinterpret_cast<Kel*>(lParam);
+      HWND list = GetDlgItem(dialog, IDC_STATUS_LIST);
+      RECT client, own;
+      GetClientRect(dialog, &client);
+      GetWindowRect(list, &own);
+      MoveWindow(list, 0, 0, client.right, own.bottom - own.top, TRUE);
+      for (const std::string& line : serverStatusLines(kel))
+        SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+      return TRUE;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+        EndDialog(dialog, 0);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_CLOSE: EndDialog(dialog, 0); return TRUE;
+    default: return FALSE;
+  }
+}
+
+}  // namespace
+
+void showServerStatus(Kel& kel, HWND owner) {
+  DialogBoxParamA(kel.instance, MAKEINTRESOURCEA(IDD_SERVER_STATUS), owner, statusProc,
+                  reinterpret_cast<LPARAM>(&kel));
+}

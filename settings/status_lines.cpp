@@ -1,0 +1,64 @@
+#include "settings/status_lines.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "app/application.h"
+#include "mailcheck/pop3_session.h"
+
+namespace {
+
+// The sender and the subject of a line, each within the 96-byte record.
+void lineTexts(const MailLine& line, char (&sender)[33], char (&subject)[33]) {
+  size_t n = strnlen(line.bytes, 32);
+  memcpy(sender, line.bytes, n);
+  sender[n] = '\0';
+  const char* rest = line.bytes + strnlen(line.bytes, sizeof line.bytes - 1) + 1;
+  size_t room = static_cast<size_t>(line.bytes + sizeof line.bytes - rest);
+  size_t m = strnlen(rest, room < 32 ? room : 32);
+  memcpy(subject, rest, m);
+  subject[m] = '\0';
+}
+
+void addMailLine(std::vector<std::string>& out, const char* format, const MailLine& line) {
+  char sender[33], subject[33], text[96];
+  lineTexts(line, sender, subject);
+  snprintf(text, sizeof text, format, sender, subject);
+  out.emplace_back(text);
+}
+
+}  // namespace
+
+std::vector<std::string> serverStatusLines(Kel& kel) {
+  std::lock_guard<std::mutex> guard(kel.checkLock);
+  std::vector<std::string> out;
+  char text[96];
+  for (int i = 0; i < kAccountSlots; ++i) {
+    const Account& a = kel.accounts[i];
+    if (a.mailaddr[0] == '\0') continue;
+    const CheckResult& r = kel.results[i];
+    out.emplace_back(std::string(a.mailaddr, strnlen(a.mailaddr, sizeof a.mailaddr - 1)));
+    if (r.failed == 1) {
+      out.emplace_back(errorCodeText(r.errorCode >= 1 ? r.errorCode : 0));
+    } else if (r.count == 0) {
+      out.emplace_back("  新着メールはありません");
+    } else {
+      snprintf(text, sizeof text, "  %d通の新着メールがあります", r.count);
+      out.emplace_back(text);
+    }
+    if (r.failed != 1 && r.ignoredCount != 0) {
+      snprintf(text, sizeof text, "  %d通の無視メールがあります", r.ignoredCount);
+      out.emplace_back(text);
+    }
+    for (const MailLine& line : r.lines)
+      if (line.bytes[0] != '\0') addMailLine(out, "    %-32s %s", line);
+  }
+  if (kel.recentDeleted[0].bytes[0] != '\0') {
+    out.emplace_back("最近の削除メール");
+    addMailLine(out, "  %-32s %s", kel.recentDeleted[0]);
+    for (int i = 1; i < kRecentDeleted; ++i)
+      if (kel.recentDeleted[i].bytes[0] != '\0') addMailLine(out, "  %-32s %s", kel.recentDeleted[i]);
+  }
+  return out;
+}

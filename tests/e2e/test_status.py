@@ -1,0 +1,39 @@
+"""The server status dialog of kel.exe, read with the probe after a check."""
+import time
+
+import kelwine
+
+WM_COMMAND = 0x0111
+IDOK = 1
+TRAY_CALLBACK = 32868
+IDM_EXIT, IDM_SERVER_STATUS = 40005, 40007
+
+
+def test_status_dialog_lists_the_last_check_and_blocks_the_tray_menu(session):
+    dv = session.dovecot()
+    app = session.app_dir()
+    kelwine.write_account(app, 0, "hanako@example.jp", "127.0.0.1", int(dv["POP3_PORT"]), "hanako", "hana-pass")
+    kel = session.start_kel(app)
+    try:
+        assert kel.wait_trace("新着メール有り\n", timeout=40), kel.trace()
+        w = kel.window()
+        kel.post(w["hwnd"], WM_COMMAND, IDM_SERVER_STATUS)
+        dialog = session.probe("find", "--title", "メールサーバーの状態", "--timeout", 10000)
+        assert dialog["visible"] == "1"
+        lines = session.probe("lblines", dialog["hwnd"], 1001)["lines"]
+        assert lines[0] == "hanako@example.jp", lines
+        assert lines[1] == "  1通の新着メールがあります", lines
+        assert lines[2].startswith("    taro@example.jp") and lines[2].endswith(" APOP works"), lines
+        assert len(lines[2]) == 4 + 32 + 1 + len("APOP works"), lines
+
+        # No tray menu while the dialog is open.
+        kel.post(w["hwnd"], TRAY_CALLBACK, 0, 517)
+        time.sleep(1)
+        assert session.probe("find", "--class", "#32768", check=False).get("visible") != "1"
+
+        kel.post(dialog["hwnd"], WM_COMMAND, IDOK)
+        assert session.probe("gone", dialog["hwnd"], "--timeout", 5000)["gone"] == "1"
+        kel.post(w["hwnd"], WM_COMMAND, IDM_EXIT)
+        assert kel.wait(15) == 0
+    finally:
+        kel.stop()

@@ -1,0 +1,81 @@
+#include "settings/status_lines.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "app/application.h"
+
+namespace {
+void setLine(MailLine& line, const char* sender, const char* subject) {
+  memset(&line, 0, sizeof line);
+  strcpy(line.bytes, sender);
+  strcpy(line.bytes + strlen(sender) + 1, subject);
+}
+std::unique_ptr<Kel> withAccount(const char* address) {
+  std::unique_ptr<Kel> k(new Kel());
+  strcpy(k->accounts[0].mailaddr, address);
+  return k;
+}
+}  // namespace
+
+TEST(ServerStatus, EmptyWithNoAccountAndNothingDeleted) {
+  std::unique_ptr<Kel> k(new Kel());
+  EXPECT_TRUE(serverStatusLines(*k).empty());
+}
+
+TEST(ServerStatus, NeverCheckedAccountHasNoNewMail) {
+  auto k = withAccount("taro@example.jp");
+  std::vector<std::string> want = {"taro@example.jp", "  新着メールはありません"};
+  EXPECT_EQ(want, serverStatusLines(*k));
+}
+
+TEST(ServerStatus, NewAndIgnoredCountsAndPaddedMailLines) {
+  auto k = withAccount("taro@example.jp");
+  k->results[0].count = 3;
+  k->results[0].ignoredCount = 2;
+  setLine(k->results[0].lines[0], "山田太郎", "こんにちは");
+  std::string sender32(32, 's');
+  setLine(k->results[0].lines[2], sender32.c_str(), "exact");
+  std::vector<std::string> lines = serverStatusLines(*k);
+  ASSERT_EQ(5u, lines.size());
+  EXPECT_EQ("  3通の新着メールがあります", lines[1]);
+  EXPECT_EQ("  2通の無視メールがあります", lines[2]);
+  // 山田太郎 is 8 bytes: 24 spaces of padding, then one more before the subject.
+  EXPECT_EQ("    山田太郎" + std::string(24, ' ') + " こんにちは", lines[3]);
+  EXPECT_EQ("    " + sender32 + " exact", lines[4]);
+}
+
+TEST(ServerStatus, FailedAccountShowsItsErrorAndOldLinesButNoIgnoredLine) {
+  auto k = withAccount("taro@example.jp");
+  k->results[0].failed = 1;
+  k->results[0].errorCode = 8;
+  k->results[0].ignoredCount = 4;
+  setLine(k->results[0].lines[0], "old@example.jp", "from before");
+  std::vector<std::string> lines = serverStatusLines(*k);
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ("  認証失敗(E8)", lines[1]);
+  EXPECT_EQ(0u, lines[2].find("    old@example.jp"));
+  k->results[0].errorCode = 42;
+  EXPECT_EQ("  通信エラー(E0)", serverStatusLines(*k)[1]);
+}
+
+TEST(ServerStatus, DeletedMailHeadingOnlyAfterADeletionNewestFirst) {
+  std::unique_ptr<Kel> k(new Kel());
+  setLine(k->recentDeleted[0], "spam@example.com", "newest");
+  setLine(k->recentDeleted[1], "spam@example.com", "older");
+  std::vector<std::string> lines = serverStatusLines(*k);
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ("最近の削除メール", lines[0]);
+  EXPECT_EQ("  spam@example.com" + std::string(16, ' ') + " newest", lines[1]);
+  EXPECT_EQ(std::string::npos, lines[2].find("newest"));
+}
+
+TEST(ServerStatus, DamagedRecordIsReadOnlyWithinItself) {
+  auto k = withAccount("taro@example.jp");
+  memset(k->results[0].lines[0].bytes, 'x', sizeof k->results[0].lines[0].bytes);
+  std::vector<std::string> lines = serverStatusLines(*k);
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ("    " + std::string(32, 'x') + " ", lines[2]);
+}
