@@ -6,12 +6,14 @@ It never touches this machine's clock (-x).
   chrony.py stop DIR
 """
 import os
-import signal
 import socket
 import struct
 import subprocess
 import sys
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from pidfile import stop_by_pidfile  # noqa: E402
 
 
 def start(d, address):
@@ -45,22 +47,7 @@ def start(d, address):
 
 
 def stop(d):
-    try:
-        pid = int(open(os.path.join(os.path.abspath(d), "pid")).read())
-    except (OSError, ValueError):
-        return
-    try:
-        os.kill(pid, signal.SIGTERM)
-    except ProcessLookupError:
-        return
-    for _ in range(50):
-        try:
-            os.waitpid(pid, os.WNOHANG)
-            os.kill(pid, 0)
-        except (ProcessLookupError, ChildProcessError):
-            return
-        time.sleep(0.1)
-    os.kill(pid, signal.SIGKILL)
+    stop_by_pidfile(os.path.join(os.path.abspath(d), "pid"), seconds=5)
 
 
 if __name__ == "__main__":

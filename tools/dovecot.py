@@ -10,7 +10,6 @@ import grp
 import os
 import pwd
 import shutil
-import signal
 import socket
 import subprocess
 import sys
@@ -18,7 +17,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "mail"))
+sys.path.insert(0, HERE)
 import mailboxes  # noqa: E402
+from pidfile import stop_by_pidfile  # noqa: E402
 
 
 def free_port():
@@ -129,22 +130,7 @@ def start(d):
 
 
 def stop(d):
-    pidfile = os.path.join(os.path.abspath(d), "base", "master.pid")
-    try:
-        pid = int(open(pidfile).read().strip())
-    except (OSError, ValueError):
-        return
-    try:
-        os.kill(pid, signal.SIGTERM)
-    except ProcessLookupError:
-        return
-    for _ in range(100):
-        try:
-            os.kill(pid, 0)
-        except ProcessLookupError:
-            return
-        time.sleep(0.1)
-    os.kill(pid, signal.SIGKILL)
+    stop_by_pidfile(os.path.join(os.path.abspath(d), "base", "master.pid"))
 
 
 def main():
