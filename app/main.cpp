@@ -1,7 +1,9 @@
 #include "app/application.h"
 
-// The one application object; static storage starts it zero-filled.
-Kel kel;
+// The one application object, zero-filled (value-initialised). It is never
+// destroyed: check and clock threads may still be using it while the process
+// ends, and must not meet a destroyed lock.
+Kel& kel = *new Kel();
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   kel.instance = instance;

@@ -13,7 +13,7 @@
 #include "resources/resource_ids.h"
 #include "settings/status_dialog.h"
 
-extern Kel kel;
+extern Kel& kel;
 
 namespace {
 
