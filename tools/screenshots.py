@@ -60,8 +60,8 @@ def main():
         print("screenshots in %s" % out)
     finally:
         kel.stop()
+        subprocess.run([sys.executable, DOVECOT, "stop", dovecot_dir])  # before its folder goes
         session.close()
-        subprocess.run([sys.executable, DOVECOT, "stop", dovecot_dir])
 
 
 if __name__ == "__main__":
