@@ -92,5 +92,3 @@ void closeConnection(Connection& c) {
   platform::closeSocket(c.sock);
   c.sock = kNoSocket;
 }
-
-void interruptConnection(const Connection& c) { platform::shutdownSocket(c.sock); }

@@ -22,5 +22,3 @@ int sendBytes(Connection& c, const char* data, int length);
 // NUL-terminated). The length, or -1 (also for a line that does not fit).
 int readLine(Connection& c, char* buf);
 void closeConnection(Connection& c);
-// Makes a call blocked on the connection in another thread return.
-void interruptConnection(const Connection& c);

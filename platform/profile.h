@@ -19,6 +19,5 @@ bool profileWriteString(const char* section, const char* key, const char* value,
 bool deleteFile(const char* path);
 // Replaces `to` by `from` in one step.
 bool replaceFile(const char* from, const char* to);
-bool fileExists(const char* path);
 
 }  // namespace platform

@@ -3,7 +3,6 @@
 #include "platform/profile.h"
 
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -125,10 +124,5 @@ bool profileWriteString(const char* section, const char* key, const char* value,
 bool deleteFile(const char* path) { return unlink(path) == 0 || errno == ENOENT; }
 
 bool replaceFile(const char* from, const char* to) { return rename(from, to) == 0; }
-
-bool fileExists(const char* path) {
-  struct stat st;
-  return stat(path, &st) == 0;
-}
 
 }  // namespace platform

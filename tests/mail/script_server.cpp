@@ -91,7 +91,6 @@ ScriptServer::ScriptServer(Script script, bool ipv6) : script_(std::move(script)
         if (c != kNoSocket) closesocket(c);
         return;
       }
-      ++accepted_;
       open_.push_back(c);
       workers_.emplace_back([this, c] {
         ScriptConnection conn(c);

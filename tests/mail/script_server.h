@@ -33,12 +33,10 @@ class ScriptServer {
   explicit ScriptServer(Script script, bool ipv6 = false);
   ~ScriptServer();
   int port() const { return port_; }
-  int connections() const { return accepted_; }
 
  private:
   SOCKET listener_ = kNoSocket;
   int port_ = 0;
-  std::atomic<int> accepted_{0};
   std::atomic<bool> stopping_{false};
   Script script_;
   std::thread acceptor_;
