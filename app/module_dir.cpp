@@ -2,15 +2,12 @@
 
 #include <cstring>
 
-namespace {
-// Shift-JIS lead bytes; their second byte may be 0x5C, which is no backslash.
-bool isLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-}  // namespace
+#include "platform/codepage.h"
 
 bool moduleDirFromPath(const char* exePath, char* out, size_t outSize) {
   const char* slash = nullptr;
   for (const char* p = exePath; *p; ++p) {
-    if (isLeadByte(static_cast<unsigned char>(*p)) && p[1]) {
+    if (platform::isLeadByte(static_cast<unsigned char>(*p)) && p[1]) {
       ++p;
     } else if (*p == '\\') {
       slash = p;

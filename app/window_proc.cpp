@@ -11,6 +11,7 @@
 #include "notify/tray_icon.h"
 #include "platform/net.h"
 #include "resources/resource_ids.h"
+#include "settings/property_sheet.h"
 #include "settings/status_dialog.h"
 
 extern Kel& kel;
@@ -74,6 +75,7 @@ void command(HWND window, WPARAM id) {
       kel.clockMinutes = kCountPastEveryInterval;
       SendMessageA(window, WM_TIMER, KEL_TIMER_CLOCK, 0);
       break;
+    case IDM_PROPERTIES: runSettingsSheet(kel, window); break;
     case IDM_SERVER_STATUS:
       kel.modalOpen = 1;
       showServerStatus(kel, window);

@@ -87,7 +87,12 @@ void announce(Kel& kel, const CheckEffects& fx, const char* summary) {
   platform::trace("新着メール有り\n");
   fx.playSound(kel);
   fx.showPopup(kel, true);
-  if (kel.nmp == 1) {
+  int32_t nmp;
+  {
+    Guard g(kel.checkLock);  // the settings sheet may be writing it
+    nmp = kel.nmp;
+  }
+  if (nmp == 1) {
     for (int i = 0; i < kAccountSlots; ++i) {
       char block[2 * 64];
       bool heading = false;

@@ -4,6 +4,8 @@
 #include <mmsystem.h>
 
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "app/application.h"
@@ -45,13 +47,22 @@ int playBeepMelody(const char* melodyPath) {
   return 0;
 }
 
-void playNewMailSound(const Kel& kel) {
-  if (kel.nmsnd == 0) return;
-  if (kel.nmbeep != 0) {
+void playNewMailSound(Kel& kel) {
+  int32_t nmsnd, nmbeep;
+  char wave[sizeof kel.filename];
+  {
+    std::lock_guard<std::mutex> g(kel.checkLock);  // the settings sheet may be writing them
+    nmsnd = kel.nmsnd;
+    nmbeep = kel.nmbeep;
+    memcpy(wave, kel.filename, sizeof wave);
+  }
+  wave[sizeof wave - 1] = '\0';
+  if (nmsnd == 0) return;
+  if (nmbeep != 0) {
     char path[300];
     snprintf(path, sizeof path, "%sbeep.snd", kel.moduleDir);
     playBeepMelody(path);
     return;
   }
-  sndPlaySoundA(kel.filename, SND_ASYNC);
+  sndPlaySoundA(wave, SND_ASYNC);
 }

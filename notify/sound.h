@@ -8,4 +8,4 @@ class Kel;
 // cannot be opened).
 int playBeepMelody(const char* melodyPath);
 // The sound the settings ask for, if any (nmsnd, nmbeep, filename).
-void playNewMailSound(const Kel& kel);
+void playNewMailSound(Kel& kel);

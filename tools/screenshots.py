@@ -18,6 +18,26 @@ def crop(src, dst, geometry, scale=100):
     subprocess.run(["convert", src, "-crop", geometry, "+repage", "-scale", "%d%%" % scale, dst], check=True)
 
 
+PSM_SETCURSEL = 0x0400 + 101
+PAGES = ["accounts", "mail-check", "other", "sntp", "delete-list", "ignore-list", "version"]
+
+
+def sheet_pages(session, kel, out):
+    """The settings sheet, one screenshot per page."""
+    w = kel.window(timeout=60)
+    kel.post(w["hwnd"], 0x0111, 40004)
+    session.probe("find", "--title", "プロパティ", "--timeout", 10000)
+    time.sleep(1)  # found as soon as it exists; its size comes with its pages
+    sheet = session.probe("find", "--title", "プロパティ")
+    l, t, r, b = map(int, sheet["rect"].split(","))
+    for i, name in enumerate(PAGES):
+        kel.post(sheet["hwnd"], PSM_SETCURSEL, i)
+        time.sleep(0.7)
+        crop(session.screenshot(), os.path.join(out, "settings-%d-%s.png" % (i + 1, name)),
+             "%dx%d+%d+%d" % (r - l, b - t, l, t))
+    kel.post(sheet["hwnd"], 0x0111, 2)
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(kelwine.ROOT, "docs")
     os.makedirs(out, exist_ok=True)

@@ -43,8 +43,6 @@ class Converter {
   iconv_t cd_;
 };
 
-bool isLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
 // The single bytes of code page 932 that are no lead byte. glibc lacks the
 // five that Windows maps into U+0080 and the private use area.
 uint16_t singleByte(uint8_t b) {

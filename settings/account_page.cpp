@@ -1,0 +1,135 @@
+// The "アカウント" page and the account editor "メールアカウント".
+#include <cstring>
+
+#include "app/application.h"
+#include "resources/resource_ids.h"
+#include "settings/dialog_controls.h"
+#include "settings/edits.h"
+#include "settings/pages.h"
+
+namespace {
+
+bool accountOk(HWND editor) {
+  Kel& kel = dialogKel(editor);
+  Account typed{};
+  readText(editor, IDC_TEXT_1007, typed.mailaddr, sizeof typed.mailaddr - 1);
+  readText(editor, IDC_POP3_SERVER, typed.pop3server, sizeof typed.pop3server - 1);
+  readText(editor, IDC_USER, typed.user, sizeof typed.user - 1);
+  readText(editor, IDC_PASSWORD, typed.pass, sizeof typed.pass - 1);
+  if (!typed.mailaddr[0] || !typed.pop3server[0] || !typed.user[0] || !typed.pass[0]) {
+    showError(editor, "未記入の項目があります！");
+    return false;
+  }
+  AccountFields f{typed.mailaddr,
+                  typed.pop3server,
+                  typed.user,
+                  typed.pass,
+                  isChecked(editor, IDC_CHECK_1000),
+                  isChecked(editor, IDC_CHECK_1006)};
+  SaveOutcome saved = SaveOutcome::kSaved;
+  int r = storeAccount(kel, kel.accountEditIndex, f, &saved);
+  SecureZeroMemory(typed.pass, sizeof typed.pass);
+  if (r == 0) {
+    showError(editor, "メールアカウントは９個までしか登録できません！");
+    return false;
+  }
+  if (saved == SaveOutcome::kNotWritten) reportUnsaved(editor);
+  EndDialog(editor, r);
+  return true;
+}
+
+INT_PTR CALLBACK accountEditorProc(HWND editor, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      Kel& kel = *reinterpret_cast<Kel*>(lParam);
+      keepKel(editor, kel);
+      SetWindowPos(editor, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+      int s = kel.accountEditIndex;
+      if (s >= 0 && s < kAccountSlots) {
+        const Account& a = kel.accounts[s];
+        SetDlgItemTextA(editor, IDC_TEXT_1007, a.mailaddr);
+        SetDlgItemTextA(editor, IDC_POP3_SERVER, a.pop3server);
+        SetDlgItemTextA(editor, IDC_USER, a.user);
+        SetDlgItemTextA(editor, IDC_PASSWORD, a.pass);
+        setChecked(editor, IDC_CHECK_1000, a.apop);
+        setChecked(editor, IDC_CHECK_1006, a.ssl);
+      }
+      return TRUE;
+    }
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDC_ACCOUNT_OK:
+        case IDOK: accountOk(editor); return TRUE;  // Enter comes as IDOK
+        case IDC_ACCOUNT_CANCEL:
+        case IDCANCEL: EndDialog(editor, 0); return TRUE;  // Esc and the close box
+        default: return FALSE;
+      }
+    default: return FALSE;
+  }
+}
+
+int runAccountEditor(HWND page, int editIndex) {
+  Kel& kel = dialogKel(page);
+  kel.accountEditIndex = editIndex;
+  INT_PTR r = DialogBoxParamA(kel.instance, MAKEINTRESOURCEA(IDD_ACCOUNT_EDITOR), page, accountEditorProc,
+                              reinterpret_cast<LPARAM>(&kel));
+  return r > 0 ? static_cast<int>(r) : 0;
+}
+
+int selectedLine(HWND page) {
+  LRESULT s = SendDlgItemMessageA(page, IDC_LIST, LB_GETCURSEL, 0, 0);
+  return s == LB_ERR ? -1 : static_cast<int>(s);
+}
+
+void appendLine(HWND page, const char* text) {
+  SendDlgItemMessageA(page, IDC_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+}
+
+// Line s stays where it is and stays selected.
+void replaceLine(HWND page, int s, const char* text) {
+  HWND list = GetDlgItem(page, IDC_LIST);
+  SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(s), 0);
+  SendMessageA(list, LB_INSERTSTRING, static_cast<WPARAM>(s), reinterpret_cast<LPARAM>(text));
+  SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(s), 0);
+}
+
+void accountsCommand(HWND page, int id) {
+  Kel& kel = dialogKel(page);
+  int s = selectedLine(page);
+  switch (id) {
+    case IDC_ADD_ACCOUNT: {
+      int r = runAccountEditor(page, -1);
+      if (r > 0) appendLine(page, kel.accounts[r - 1].mailaddr);
+      break;
+    }
+    case IDC_EDIT_ACCOUNT: {
+      if (s < 0) break;
+      int r = runAccountEditor(page, s);
+      if (r > 0) replaceLine(page, s, kel.accounts[r - 1].mailaddr);
+      break;
+    }
+    case IDC_DELETE_ACCOUNT:
+      if (s < 0) break;
+      SendDlgItemMessageA(page, IDC_LIST, LB_DELETESTRING, static_cast<WPARAM>(s), 0);
+      if (deleteAccount(kel, s) == SaveOutcome::kNotWritten) reportUnsaved(page);
+      break;
+    default: break;
+  }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK accountsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    Kel& kel = keepPageKel(page, lParam);
+    for (const Account& a : kel.accounts) {
+      if (a.mailaddr[0] != '\0') appendLine(page, a.mailaddr);
+    }
+    return TRUE;
+  }
+  if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+    accountsCommand(page, LOWORD(wParam));
+    return TRUE;
+  }
+  return FALSE;
+}

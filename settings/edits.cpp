@@ -1,0 +1,133 @@
+#include "settings/edits.h"
+
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "app/application.h"
+#include "platform/codepage.h"
+#include "settings/settings.h"
+
+namespace {
+
+using Guard = std::lock_guard<std::mutex>;
+
+SaveOutcome save(const Kel& kel, int file) {
+  return saveSettings(kel, file) ? SaveOutcome::kSaved : SaveOutcome::kNotWritten;
+}
+
+FilterRule* (&listFor(Kel& kel, bool deleteList))[kRuleSlots] {
+  return deleteList ? kel.deleteList : kel.ignoreList;
+}
+
+int slotOf(int32_t code) { return (code < 0 ? -code : code) - 1; }
+
+}  // namespace
+
+void copyCut(char* dst, const char* src, size_t limit) {
+  size_t n = 0;
+  while (src[n] != '\0' && n < limit) {
+    bool pair = platform::isLeadByte(static_cast<unsigned char>(src[n])) && src[n + 1] != '\0';
+    if (pair && n + 2 > limit) break;
+    n += pair ? 2 : 1;
+  }
+  memcpy(dst, src, n);
+  dst[n] = '\0';
+}
+
+int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* saved) {
+  int slot = editIndex;
+  {
+    Guard g(kel.checkLock);
+    if (slot < 0) {
+      slot = 0;
+      while (slot < kAccountSlots && kel.accounts[slot].mailaddr[0] != '\0') ++slot;
+      if (slot == kAccountSlots) return 0;
+    }
+    if (slot >= kAccountSlots) return 0;
+    Account& a = kel.accounts[slot];
+    if (editIndex < 0) {
+      a = Account{};
+      a.ipver = 4;
+      a.protocol = 0;
+    }
+    copyCut(a.mailaddr, f.mailaddr, sizeof a.mailaddr - 1);
+    copyCut(a.pop3server, f.pop3server, sizeof a.pop3server - 1);
+    copyCut(a.user, f.user, sizeof a.user - 1);
+    copyCut(a.pass, f.pass, sizeof a.pass - 1);
+    a.apop = f.apop ? 1 : 0;
+    a.ssl = f.ssl ? 1 : 0;
+    a.port = f.ssl ? 995 : 110;
+  }
+  if (saved) *saved = save(kel, kAccountsFile);
+  return slot + 1;
+}
+
+SaveOutcome deleteAccount(Kel& kel, int s) {
+  if (s < 0 || s >= kAccountSlots) return SaveOutcome::kSaved;
+  {
+    Guard g(kel.checkLock);
+    // The results move with their accounts: the next check compares each
+    // account's count with its own previous one, not its neighbour's.
+    for (int i = s; i + 1 < kAccountSlots; ++i) {
+      kel.accounts[i] = kel.accounts[i + 1];
+      kel.results[i] = kel.results[i + 1];
+    }
+    kel.accounts[kAccountSlots - 1].mailaddr[0] = '\0';
+    kel.results[kAccountSlots - 1] = CheckResult{};
+  }
+  return save(kel, kAccountsFile);
+}
+
+bool editCodeAdds(int32_t code) { return code == kAddToDeleteList || code == kAddToIgnoreList; }
+
+bool editCodeIsDeleteList(int32_t code) { return code > 0; }
+
+bool editCodeValid(const Kel& kel, int32_t code) {
+  if (editCodeAdds(code)) return true;
+  return ruleForCode(kel, code) != nullptr;
+}
+
+const FilterRule* ruleForCode(const Kel& kel, int32_t code) {
+  if (editCodeAdds(code) || code == 0) return nullptr;
+  int slot = slotOf(code);
+  if (slot < 0 || slot >= kRuleSlots) return nullptr;
+  return code > 0 ? kel.deleteList[slot] : kel.ignoreList[slot];
+}
+
+int storeRule(Kel& kel, int32_t code, const char* keyword, int kind, SaveOutcome* saved) {
+  bool toDelete = editCodeIsDeleteList(code);
+  FilterRule* (&list)[kRuleSlots] = listFor(kel, toDelete);
+  if (kind < 0 || kind >= kMatchKinds) kind = kSenderAddressEquals;
+  int slot;
+  {
+    Guard g(kel.checkLock);
+    if (editCodeAdds(code)) {
+      slot = 0;
+      while (slot < kRuleSlots && list[slot]) ++slot;
+      if (slot == kRuleSlots) return -1;
+      list[slot] = new (std::nothrow) FilterRule{};
+      if (!list[slot]) return -1;
+    } else {
+      slot = slotOf(code);
+      if (slot < 0 || slot >= kRuleSlots || !list[slot]) return -1;
+    }
+    copyCut(list[slot]->keyword, keyword, sizeof list[slot]->keyword - 1);
+    list[slot]->kind = static_cast<int8_t>(kind);
+  }
+  if (saved) *saved = save(kel, toDelete ? kDeleteListFile : kIgnoreListFile);
+  return slot;
+}
+
+SaveOutcome deleteRule(Kel& kel, bool deleteList, int s) {
+  FilterRule* (&list)[kRuleSlots] = listFor(kel, deleteList);
+  if (s < 0 || s >= kRuleSlots || !list[s]) return SaveOutcome::kSaved;
+  {
+    Guard g(kel.checkLock);
+    delete list[s];
+    int i = s;
+    for (; i + 1 < kRuleSlots && list[i + 1]; ++i) list[i] = list[i + 1];
+    list[i] = nullptr;
+  }
+  return save(kel, deleteList ? kDeleteListFile : kIgnoreListFile);
+}

@@ -1,0 +1,269 @@
+#include "settings/property_sheet.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <mmsystem.h>
+#include <prsht.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "app/application.h"
+#include "app/popup_shape.h"
+#include "resources/resource_ids.h"
+#include "settings/dialog_controls.h"
+#include "settings/pages.h"
+
+namespace {
+
+void playInBackground(const char* path) { sndPlaySoundA(path, SND_ASYNC); }
+
+// The sheet's apply notification, sent on OK to every page shown so far.
+bool isApply(UINT message, LPARAM lParam) {
+  return message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == PSN_APPLY;
+}
+
+BOOL accepted(HWND page) {
+  SetWindowLongPtrA(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+  return TRUE;
+}
+
+bool clicked(WPARAM wParam, int id) { return LOWORD(wParam) == id && HIWORD(wParam) == BN_CLICKED; }
+
+// "メールチェック": 1019 follows 1000; 1017 follows 1006, and 1007 is there
+// for a wave file only when the beep is not chosen.
+void mailPageEnables(HWND page) {
+  enable(page, IDC_SHOW_ACCOUNT, isChecked(page, IDC_CHECK_1000));
+  bool sound = isChecked(page, IDC_CHECK_1006);
+  enable(page, IDC_BEEP, sound);
+  enable(page, IDC_TEXT_1007, sound && !isChecked(page, IDC_BEEP));
+}
+
+INT_PTR CALLBACK mailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    Kel& kel = keepPageKel(page, lParam);
+    fillDropDown(page, IDC_INTERVAL, mailIntervalLabels, kMailIntervals, kel.mailcbt);
+    setChecked(page, IDC_CHECK_1000, kel.nmp);
+    setChecked(page, IDC_SHOW_ACCOUNT, kel.shac);
+    setChecked(page, IDC_CHECK_1006, kel.nmsnd);
+    setChecked(page, IDC_BEEP, kel.nmbeep);
+    SetDlgItemTextA(page, IDC_TEXT_1007, kel.filename);
+    mailPageEnables(page);
+    return TRUE;
+  }
+  if (message == WM_COMMAND) {
+    if (clicked(wParam, IDC_CHECK_1000) || clicked(wParam, IDC_CHECK_1006) || clicked(wParam, IDC_BEEP)) {
+      mailPageEnables(page);
+    } else if (clicked(wParam, IDC_BROWSE)) {
+      char path[260];
+      if (chooseFile(FileKind::kWave, path)) SetDlgItemTextA(page, IDC_TEXT_1007, path);
+    } else if (clicked(wParam, IDC_PLAY)) {
+      char path[260];
+      readText(page, IDC_TEXT_1007, path, sizeof path - 1);
+      playWaveFile(path);
+    }
+    return FALSE;
+  }
+  if (isApply(message, lParam)) {
+    Kel& kel = dialogKel(page);
+    std::lock_guard<std::mutex> g(kel.checkLock);  // a check may be reading them
+    kel.mailcbt = dropDownSelection(page, IDC_INTERVAL, kel.mailcbt);
+    kel.nmp = isChecked(page, IDC_CHECK_1000);
+    kel.shac = isChecked(page, IDC_SHOW_ACCOUNT);
+    kel.nmsnd = isChecked(page, IDC_CHECK_1006);
+    readText(page, IDC_TEXT_1007, kel.filename, sizeof kel.filename - 1);
+    kel.nmbeep = isChecked(page, IDC_BEEP);
+    return accepted(page);
+  }
+  return FALSE;
+}
+
+INT_PTR CALLBACK otherPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    Kel& kel = keepPageKel(page, lParam);
+    SetDlgItemTextA(page, IDC_TEXT_1007, kel.mailer);
+    setChecked(page, IDC_CHECK_1000, kel.hantoumei);
+    setChecked(page, IDC_CHECK_1006, kel.dicon);
+    setChecked(page, IDC_NO_ANIMATION, kel.iconani);
+    return TRUE;
+  }
+  if (message == WM_COMMAND) {
+    char path[260];
+    if (clicked(wParam, IDC_BROWSE) && chooseFile(FileKind::kProgram, path))
+      SetDlgItemTextA(page, IDC_TEXT_1007, path);
+    return FALSE;
+  }
+  if (isApply(message, lParam)) {
+    Kel& kel = dialogKel(page);
+    {
+      std::lock_guard<std::mutex> g(kel.checkLock);
+      kel.hantoumei = isChecked(page, IDC_CHECK_1000);
+      kel.dicon = isChecked(page, IDC_CHECK_1006);
+      kel.iconani = isChecked(page, IDC_NO_ANIMATION);
+      readText(page, IDC_TEXT_1007, kel.mailer, sizeof kel.mailer - 1);
+    }
+    applyTranslucency(kel.popupWindow, kel.hantoumei);
+    return accepted(page);
+  }
+  return FALSE;
+}
+
+INT_PTR CALLBACK sntpPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    Kel& kel = keepPageKel(page, lParam);
+    fillDropDown(page, IDC_INTERVAL, clockIntervalLabels, kClockIntervals, kel.tcbt);
+    SetDlgItemTextA(page, IDC_TEXT_1007, kel.server);
+    return TRUE;
+  }
+  if (isApply(message, lParam)) {
+    Kel& kel = dialogKel(page);
+    std::lock_guard<std::mutex> g(kel.checkLock);  // the clock thread reads the server
+    kel.tcbt = dropDownSelection(page, IDC_INTERVAL, kel.tcbt);
+    readText(page, IDC_TEXT_1007, kel.server, sizeof kel.server - 1);
+    return accepted(page);
+  }
+  return FALSE;
+}
+
+INT_PTR CALLBACK versionPageProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+
+struct PageSpec {
+  int templateId;
+  const char* title;
+  DLGPROC proc;
+};
+
+HINSTANCE pageInstance;  // where the page templates are, for measuring them
+
+const PageSpec kPages[] = {
+    {IDD_ACCOUNTS_PAGE, "アカウント", accountsPageProc},
+    {IDD_MAIL_PAGE, "メールチェック", mailPageProc},
+    {IDD_OTHER_PAGE, "その他", otherPageProc},
+    {IDD_SNTP_PAGE, "SNTP", sntpPageProc},
+    {IDD_DELETE_LIST_PAGE, "削除リスト", deleteListPageProc},
+    {IDD_IGNORE_LIST_PAGE, "無視リスト", ignoreListPageProc},
+    {IDD_VERSION_PAGE, "バージョン情報", versionPageProc},
+};
+constexpr int kPageCount = sizeof kPages / sizeof kPages[0];
+
+INT_PTR CALLBACK measureProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+// The sheet sizes itself from the page templates in its own (smaller)
+// font, while the pages are laid out in theirs: the tab control and the
+// sheet grow until the largest page fits, and the buttons move with them.
+void fitPages(HWND sheet) {
+  SIZE need{0, 0};
+  for (const PageSpec& spec : kPages) {
+    HWND probe = CreateDialogParamA(pageInstance, MAKEINTRESOURCEA(spec.templateId), sheet, measureProc, 0);
+    if (!probe) continue;
+    RECT r;
+    GetWindowRect(probe, &r);
+    DestroyWindow(probe);
+    need.cx = std::max(need.cx, r.right - r.left);
+    need.cy = std::max(need.cy, r.bottom - r.top);
+  }
+  HWND tab = PropSheet_GetTabControl(sheet);
+  SIZE grown{0, 0};
+  for (int round = 0; round < 3; ++round) {  // more width may mean fewer rows of tabs
+    RECT shown;
+    GetClientRect(tab, &shown);
+    TabCtrl_AdjustRect(tab, FALSE, &shown);
+    int dx = std::max(0L, need.cx - (shown.right - shown.left));
+    int dy = std::max(0L, need.cy - (shown.bottom - shown.top));
+    if (dx == 0 && dy == 0) break;
+    RECT t;
+    GetWindowRect(tab, &t);
+    SetWindowPos(tab, nullptr, 0, 0, t.right - t.left + dx, t.bottom - t.top + dy, SWP_NOMOVE | SWP_NOZORDER);
+    grown.cx += dx;
+    grown.cy += dy;
+  }
+  for (HWND child = GetWindow(tab, GW_HWNDFIRST); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    char cls[16] = "";
+    GetClassNameA(child, cls, sizeof cls);
+    if (child == tab || strcmp(cls, "Button") != 0) continue;
+    RECT b;
+    GetWindowRect(child, &b);
+    MapWindowPoints(nullptr, sheet, reinterpret_cast<POINT*>(&b), 2);
+    SetWindowPos(child, nullptr, b.left + grown.cx, b.top + grown.cy, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  }
+  RECT own;
+  GetWindowRect(sheet, &own);
+  SetWindowPos(sheet, nullptr, 0, 0, own.right - own.left + grown.cx, own.bottom - own.top + grown.cy,
+               SWP_NOMOVE | SWP_NOZORDER);
+}
+
+// The owner is the popup in the screen's corner, which would put much of
+// the sheet off the screen: it opens in the middle of the work area instead.
+void centre(HWND sheet) {
+  RECT area, own;
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+  GetWindowRect(sheet, &own);
+  int w = own.right - own.left, h = own.bottom - own.top;
+  SetWindowPos(sheet, nullptr, area.left + (area.right - area.left - w) / 2,
+               area.top + (area.bottom - area.top - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+int CALLBACK sheetCallback(HWND sheet, UINT message, LPARAM) {
+  if (message == PSCB_INITIALIZED) {
+    fitPages(sheet);
+    centre(sheet);
+  }
+  return 0;
+}
+
+}  // namespace
+
+void (*playWaveFile)(const char* path) = playInBackground;
+
+Kel& keepPageKel(HWND page, LPARAM initParam) {
+  Kel& kel = *reinterpret_cast<Kel*>(reinterpret_cast<const PROPSHEETPAGEA*>(initParam)->lParam);
+  keepKel(page, kel);
+  return kel;
+}
+
+void showPropertySheet(Kel& kel, HWND owner) {
+  pageInstance = kel.instance;
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  HPROPSHEETPAGE pages[kPageCount];
+  int made = 0;
+  for (const PageSpec& spec : kPages) {
+    PROPSHEETPAGEA page{};
+    page.dwSize = sizeof page;
+    page.dwFlags = PSP_USETITLE;
+    page.hInstance = kel.instance;
+    page.pszTemplate = MAKEINTRESOURCEA(spec.templateId);
+    page.pszTitle = spec.title;
+    page.pfnDlgProc = spec.proc;
+    page.lParam = reinterpret_cast<LPARAM>(&kel);
+    HPROPSHEETPAGE made_page = CreatePropertySheetPageA(&page);
+    if (!made_page) break;
+    pages[made++] = made_page;
+  }
+  if (made < kPageCount) {
+    for (int i = 0; i < made; ++i) DestroyPropertySheetPage(pages[i]);
+    return;
+  }
+
+  PROPSHEETHEADERA sheet{};
+  sheet.dwSize = sizeof sheet;
+  sheet.dwFlags = PSH_NOAPPLYNOW | PSH_USECALLBACK;
+  sheet.pfnCallback = sheetCallback;
+  sheet.hwndParent = owner;
+  sheet.hInstance = kel.instance;
+  sheet.pszCaption = "プロパティ";
+  sheet.nPages = kPageCount;
+  sheet.nStartPage = 0;
+  sheet.phpage = pages;
+  PropertySheetA(&sheet);
+}
+
+void runSettingsSheet(Kel& kel, HWND owner) {
+  kel.modalOpen = 1;
+  showPropertySheet(kel, owner);
+  kel.modalOpen = 0;
+  if (!saveSettings(kel, kOptionsFile)) reportUnsaved(nullptr);
+}

@@ -1,0 +1,135 @@
+// The "削除リスト" and "無視リスト" pages and the condition editor "条件追加".
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "app/application.h"
+#include "resources/resource_ids.h"
+#include "settings/dialog_controls.h"
+#include "settings/edits.h"
+#include "settings/pages.h"
+
+namespace {
+
+bool conditionOk(HWND editor) {
+  Kel& kel = dialogKel(editor);
+  char keyword[sizeof FilterRule{}.keyword];
+  readText(editor, IDC_TEXT_1007, keyword, sizeof keyword - 1);
+  if (keyword[0] == '\0') {
+    showError(editor, "キーワードが未記入です！");
+    return false;
+  }
+  int kind = dropDownSelection(editor, IDC_INTERVAL, kSenderAddressEquals);
+  SaveOutcome saved = SaveOutcome::kSaved;
+  int slot = storeRule(kel, kel.ruleEditCode, keyword, kind, &saved);
+  if (slot < 0) {
+    showError(editor, "これ以上条件を追加できません");
+    return false;
+  }
+  if (saved == SaveOutcome::kNotWritten) reportUnsaved(editor);
+  kel.ruleEditCode = slot;
+  EndDialog(editor, 1);
+  return true;
+}
+
+INT_PTR CALLBACK conditionEditorProc(HWND editor, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      Kel& kel = *reinterpret_cast<Kel*>(lParam);
+      keepKel(editor, kel);
+      // A rule of an unknown kind (a hand-edited file) shows the first kind,
+      // so that OK always stores one of the six.
+      int32_t kind = kSenderAddressEquals;
+      if (const FilterRule* rule = ruleForCode(kel, kel.ruleEditCode)) {
+        SetDlgItemTextA(editor, IDC_TEXT_1007, rule->keyword);
+        kind = rule->kind;
+      }
+      fillDropDown(editor, IDC_INTERVAL, matchKindLabels, kMatchKinds, kind);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDOK: conditionOk(editor); return TRUE;
+        case IDCANCEL: EndDialog(editor, 0); return TRUE;
+        default: return FALSE;
+      }
+    default: return FALSE;
+  }
+}
+
+void setItem(HWND list, int i, const FilterRule& rule, bool insert) {
+  LVITEMA item{};
+  item.mask = LVIF_TEXT;
+  item.iItem = i;
+  item.pszText = const_cast<char*>(rule.keyword);
+  SendMessageA(list, insert ? LVM_INSERTITEMA : LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+  item.iSubItem = 1;
+  item.pszText = const_cast<char*>(matchKindLabel(rule.kind));
+  SendMessageA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+}
+
+void initRuleList(HWND page, FilterRule* const (&rules)[kRuleSlots], const char* kindTitle) {
+  HWND list = GetDlgItem(page, IDC_LIST);
+  SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+  const char* titles[2] = {"キーワード", kindTitle};
+  for (int c = 0; c < 2; ++c) {
+    LVCOLUMNA column{};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.fmt = LVCFMT_LEFT;
+    column.cx = 170;
+    column.pszText = const_cast<char*>(titles[c]);
+    column.iSubItem = c;
+    SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
+  }
+  for (int i = 0; i < kRuleSlots; ++i) {
+    if (rules[i]) setItem(list, i, *rules[i], true);
+  }
+}
+
+int runConditionEditor(HWND page, int32_t code) {
+  Kel& kel = dialogKel(page);
+  kel.ruleEditCode = code;
+  INT_PTR r = DialogBoxParamA(kel.instance, MAKEINTRESOURCEA(IDD_CONDITION_EDITOR), page, conditionEditorProc,
+                              reinterpret_cast<LPARAM>(&kel));
+  return r > 0 ? 1 : 0;
+}
+
+INT_PTR rulePage(HWND page, UINT message, WPARAM wParam, LPARAM lParam, bool deleteList) {
+  if (message == WM_INITDIALOG) {
+    Kel& kel = keepPageKel(page, lParam);
+    initRuleList(page, deleteList ? kel.deleteList : kel.ignoreList, deleteList ? "削除条件" : "無視条件");
+    return TRUE;
+  }
+  if (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return FALSE;
+  Kel& kel = dialogKel(page);
+  FilterRule* const (&rules)[kRuleSlots] = deleteList ? kel.deleteList : kel.ignoreList;
+  HWND list = GetDlgItem(page, IDC_LIST);
+  int s = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  int sign = deleteList ? 1 : -1;
+  switch (LOWORD(wParam)) {
+    case IDC_ADD_RULE:
+      if (runConditionEditor(page, deleteList ? kAddToDeleteList : kAddToIgnoreList))
+        setItem(list, kel.ruleEditCode, *rules[kel.ruleEditCode], true);
+      return TRUE;
+    case IDC_EDIT_RULE:
+      if (s >= 0 && runConditionEditor(page, sign * (s + 1)))
+        setItem(list, kel.ruleEditCode, *rules[kel.ruleEditCode], false);
+      return TRUE;
+    case IDC_DELETE_RULE:
+      if (s < 0) return TRUE;
+      SendMessageA(list, LVM_DELETEITEM, static_cast<WPARAM>(s), 0);
+      if (deleteRule(kel, deleteList, s) == SaveOutcome::kNotWritten) reportUnsaved(page);
+      return TRUE;
+    default: return FALSE;
+  }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK deleteListPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  return rulePage(page, message, wParam, lParam, true);
+}
+
+INT_PTR CALLBACK ignoreListPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  return rulePage(page, message, wParam, lParam, false);
+}

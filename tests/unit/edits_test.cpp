@@ -1,0 +1,83 @@
+#include "settings/edits.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/application.h"
+#include "settings/settings.h"
+#include "tests/unit/test_dir.h"
+
+namespace {
+
+struct Editing {
+  TempDir dir;
+  std::unique_ptr<Kel> kel{new Kel()};
+  Editing() {
+    strcpy(kel->moduleDir, dir.path().c_str());
+    loadAllSettings(*kel);
+  }
+  ~Editing() {
+    freeRuleList(kel->deleteList);
+    freeRuleList(kel->ignoreList);
+  }
+  int add(const char* keyword, int32_t code = kAddToDeleteList) {
+    return storeRule(*kel, code, keyword, kSubjectContains, nullptr);
+  }
+};
+
+}  // namespace
+
+TEST(Edits, CutNeverSplitsATwoByteCharacter) {
+  char out[8];
+  copyCut(out, "abcdefghij", 5);
+  EXPECT_STREQ("abcde", out);
+  copyCut(out, "abcd\x95\x5C", 5);  // a lead byte would be the fifth
+  EXPECT_STREQ("abcd", out);
+  copyCut(out, "abc\x95\x5Cz", 5);
+  EXPECT_STREQ("abc\x95\x5C", out);
+  copyCut(out, "ab\xB1\xB2\xB3", 4);  // half-width kana are single bytes
+  EXPECT_STREQ("ab\xB1\xB2", out);
+}
+
+TEST(Edits, RulesDeletedFromTheMiddleCloseTheGapAndFreeTheLastSlot) {
+  Editing t;
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(i, t.add(("k" + std::to_string(i)).c_str()));
+  t.add("ignored", kAddToIgnoreList);
+  EXPECT_EQ(SaveOutcome::kSaved, deleteRule(*t.kel, true, 1));
+  EXPECT_STREQ("k0", t.kel->deleteList[0]->keyword);
+  EXPECT_STREQ("k2", t.kel->deleteList[1]->keyword);
+  EXPECT_STREQ("k4", t.kel->deleteList[3]->keyword);
+  EXPECT_EQ(nullptr, t.kel->deleteList[4]);
+  ASSERT_NE(nullptr, t.kel->ignoreList[0]);
+  EXPECT_EQ(nullptr, t.kel->ignoreList[1]);
+  EXPECT_EQ(4, t.add("again"));  // the freed end is the next free slot
+}
+
+TEST(Edits, EditCodesNameTheirListAndSlot) {
+  Editing t;
+  t.add("d0");
+  t.add("i0", kAddToIgnoreList);
+  t.add("i1", kAddToIgnoreList);
+  EXPECT_STREQ("d0", ruleForCode(*t.kel, 1)->keyword);
+  EXPECT_STREQ("i1", ruleForCode(*t.kel, -2)->keyword);
+  EXPECT_EQ(nullptr, ruleForCode(*t.kel, 2));
+  EXPECT_EQ(nullptr, ruleForCode(*t.kel, 65));
+  EXPECT_FALSE(editCodeValid(*t.kel, 0));
+  EXPECT_TRUE(editCodeValid(*t.kel, kAddToIgnoreList));
+  EXPECT_EQ(1, storeRule(*t.kel, -2, "changed", 9, nullptr));  // an unknown kind is not stored
+  EXPECT_EQ(kSenderAddressEquals, t.kel->ignoreList[1]->kind);
+  EXPECT_EQ(-1, storeRule(*t.kel, 5, "nothing there", 0, nullptr));
+}
+
+TEST(Edits, AnUnwritableFileIsReportedAndTheChangeKept) {
+  Editing t;
+  strcpy(t.kel->moduleDir, (t.dir.path() + "missing/").c_str());
+  AccountFields f{"a@example.jp", "pop.example.jp", "a", "pw", false, true};
+  SaveOutcome saved = SaveOutcome::kSaved;
+  EXPECT_EQ(1, storeAccount(*t.kel, -1, f, &saved));
+  EXPECT_EQ(SaveOutcome::kNotWritten, saved);
+  EXPECT_EQ(995, t.kel->accounts[0].port);
+}

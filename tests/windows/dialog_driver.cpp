@@ -1,0 +1,204 @@
+#include "tests/windows/dialog_driver.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "settings/settings.h"
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+struct Search {
+  const char* title;
+  HWND found;
+};
+
+BOOL CALLBACK matchTitle(HWND w, LPARAM p) {
+  Search& s = *reinterpret_cast<Search*>(p);
+  char title[256] = "";
+  GetWindowTextA(w, title, sizeof title);
+  if (IsWindowVisible(w) && strcmp(title, s.title) == 0) {
+    s.found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK collect(HWND w, LPARAM p) {
+  if (IsWindowVisible(w)) reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+  return TRUE;
+}
+
+std::vector<HWND> openWindows(DWORD thread) {
+  std::vector<HWND> open;
+  EnumThreadWindows(thread, collect, reinterpret_cast<LPARAM>(&open));
+  return open;
+}
+
+}  // namespace
+
+HWND Driver::window(const char* title) {
+  for (int waited = 0; waited < kWaitMs; waited += 20) {
+    Search s{title, nullptr};
+    EnumThreadWindows(uiThread_, matchTitle, reinterpret_cast<LPARAM>(&s));
+    if (s.found) return s.found;
+    Sleep(20);
+  }
+  fail(std::string("no window \"") + title + "\"");
+  return nullptr;
+}
+
+bool Driver::gone(HWND w) {
+  for (int waited = 0; waited < kWaitMs; waited += 20) {
+    if (!IsWindow(w)) return true;
+    Sleep(20);
+  }
+  fail("a window stayed open");
+  return false;
+}
+
+void Driver::click(HWND dialog, int id) {
+  HWND button = GetDlgItem(dialog, id);
+  if (!button) return fail("no control " + std::to_string(id));
+  SendMessageA(button, BM_CLICK, 0, 0);
+}
+
+void Driver::post(HWND dialog, int id) {
+  HWND button = GetDlgItem(dialog, id);
+  if (!button) return fail("no control " + std::to_string(id));
+  PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+void Driver::setText(HWND dialog, int id, const std::string& text) {
+  SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::string Driver::text(HWND dialog, int id) {
+  char buf[1024] = "";
+  SendMessageA(GetDlgItem(dialog, id), WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf));
+  return buf;
+}
+
+bool Driver::checked(HWND dialog, int id) {
+  return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+bool Driver::enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+
+std::string Driver::dismissMessage() {
+  HWND box = window("エラ～！");
+  if (!box) return "";
+  std::string said = text(box, 0xFFFF);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  gone(box);
+  return said;
+}
+
+HWND Driver::page(HWND sheet, int index) {
+  SendMessageA(sheet, PSM_SETCURSEL, static_cast<WPARAM>(index), 0);
+  HWND p = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+  if (!p) fail("no page " + std::to_string(index));
+  return p;
+}
+
+std::vector<std::string> drive(const std::function<void()>& modal, const std::function<void(Driver&)>& script) {
+  Driver driver(GetCurrentThreadId());
+  std::thread side([&] {
+    script(driver);
+    // What the script closed goes by itself; anything else is cancelled
+    // until the modal call can return.
+    for (int waited = 0; waited < 3000 && !openWindows(driver.uiThread()).empty(); waited += 20) Sleep(20);
+    for (int round = 0; round < 50; ++round) {
+      std::vector<HWND> open = openWindows(driver.uiThread());
+      if (open.empty()) break;
+      if (round == 0) driver.fail("windows left open");
+      for (HWND w : open) PostMessageA(w, WM_COMMAND, IDCANCEL, 0);
+      Sleep(100);
+    }
+  });
+  modal();
+  side.join();
+  return driver.failures;
+}
+
+DialogFixture::DialogFixture() : kel(new Kel()) {
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  static int made = 0;
+  dir = std::string(temp) + "kel-dialogs-" + std::to_string(GetCurrentProcessId()) + "-" +
+        std::to_string(++made) + "\\";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  strcpy(kel->moduleDir, dir.c_str());
+  kel->instance = GetModuleHandleA(nullptr);
+  kel->popupWindow = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "Kel Ver. 1.xx", WS_POPUP, 0, 0, 204, 40,
+                                     nullptr, nullptr, kel->instance, nullptr);
+  loadAllSettings(*kel);
+}
+
+DialogFixture::~DialogFixture() {
+  freeRuleList(kel->deleteList);
+  freeRuleList(kel->ignoreList);
+  DestroyWindow(kel->popupWindow);
+  for (int n = 1; n <= 4; ++n) DeleteFileA(file(n).c_str());
+  RemoveDirectoryA(dir.c_str());
+}
+
+std::string DialogFixture::file(int n) const { return dir + "mail" + std::to_string(n) + ".ini"; }
+
+std::string DialogFixture::read(int n) const {
+  std::ifstream in(file(n), std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void DialogFixture::write(int n, const std::string& text) const {
+  std::ofstream(file(n), std::ios::binary) << text;
+}
+
+void DialogFixture::reload() {
+  freeRuleList(kel->deleteList);
+  freeRuleList(kel->ignoreList);
+  HINSTANCE instance = kel->instance;
+  HWND popup = kel->popupWindow;
+  kel.reset(new Kel());
+  strcpy(kel->moduleDir, dir.c_str());
+  kel->instance = instance;
+  kel->popupWindow = popup;
+  loadAllSettings(*kel);
+}
+
+std::vector<std::string> listBoxLines(HWND list) {
+  std::vector<std::string> out;
+  int n = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+  for (int i = 0; i < n; ++i) {
+    char line[512] = "";
+    SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line));
+    out.push_back(line);
+  }
+  return out;
+}
+
+std::vector<std::string> listViewColumn(HWND list, int column) {
+  std::vector<std::string> out;
+  int n = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int i = 0; i < n; ++i) {
+    char text[256] = "";
+    LVITEMA item{};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    out.push_back(text);
+  }
+  return out;
+}
