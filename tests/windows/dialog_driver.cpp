@@ -53,7 +53,13 @@ HWND Driver::window(const char* title) {
     if (s.found) return s.found;
     Sleep(20);
   }
-  fail(std::string("no window \"") + title + "\"");
+  std::string seen;
+  for (HWND w : openWindows(uiThread_)) {
+    char other[256] = "";
+    GetWindowTextA(w, other, sizeof other);
+    seen += std::string(" \"") + other + "\"";
+  }
+  fail(std::string("no window \"") + title + "\"; open:" + seen);
   return nullptr;
 }
 
@@ -70,6 +76,24 @@ void Driver::click(HWND dialog, int id) {
   HWND button = GetDlgItem(dialog, id);
   if (!button) return fail("no control " + std::to_string(id));
   SendMessageA(button, BM_CLICK, 0, 0);
+}
+
+void Driver::mouseClick(HWND dialog, int id) {
+  RECT r;
+  GetWindowRect(GetDlgItem(dialog, id), &r);
+  SetForegroundWindow(GetAncestor(dialog, GA_ROOT));
+  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  INPUT clicks[2] = {};
+  clicks[0].type = clicks[1].type = INPUT_MOUSE;
+  clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, clicks, sizeof clicks[0]);
+  // Done once the dialog thread has taken the input in: a sent message is
+  // handled only when the thread looks at its queue again.
+  for (int i = 0; i < 3; ++i) {
+    Sleep(50);
+    SendMessageA(dialog, WM_NULL, 0, 0);
+  }
 }
 
 void Driver::post(HWND dialog, int id) {

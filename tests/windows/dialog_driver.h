@@ -23,6 +23,9 @@ class Driver {
   bool gone(HWND w);
   // Clicks a button and waits until the click has been handled.
   void click(HWND dialog, int id);
+  // A real mouse click in the middle of the control, through the input
+  // queue, as a user makes it (a disabled control does not get it).
+  void mouseClick(HWND dialog, int id);
   // Clicks a button whose handler opens a modal window, and returns at once.
   void post(HWND dialog, int id);
   void setText(HWND dialog, int id, const std::string& text);

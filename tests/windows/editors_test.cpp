@@ -1,0 +1,303 @@
+// The accounts page, the two rule-list pages and their editors under Wine:
+// every change saved at once, the limits, and the refusals.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "resources/resource_ids.h"
+#include "settings/property_sheet.h"
+#include "settings/settings.h"
+#include "tests/windows/dialog_driver.h"
+
+namespace {
+
+constexpr int kAccountsTab = 0, kDeleteTab = 4, kIgnoreTab = 5;
+
+struct Typed {
+  std::string mailaddr, server, user, pass;
+  bool apop = false, ssl = false;
+};
+
+// Fills the open account editor and presses its OK.
+void fillAccount(Driver& d, HWND editor, const Typed& t) {
+  d.setText(editor, IDC_TEXT_1007, t.mailaddr);
+  d.setText(editor, IDC_POP3_SERVER, t.server);
+  d.setText(editor, IDC_USER, t.user);
+  d.setText(editor, IDC_PASSWORD, t.pass);
+  if (d.checked(editor, IDC_CHECK_1000) != t.apop) d.click(editor, IDC_CHECK_1000);
+  if (d.checked(editor, IDC_CHECK_1006) != t.ssl) d.click(editor, IDC_CHECK_1006);
+  d.post(editor, IDC_ACCOUNT_OK);
+}
+
+Typed account(int i) {
+  std::string n = std::to_string(i);
+  return {"user" + n + "@example.jp", "pop" + n + ".example.jp", "user" + n, "pass" + n};
+}
+
+// Opens the editor with the page's button, fills it and waits until it has
+// closed; false when it stayed open.
+bool addAccount(Driver& d, HWND page, const Typed& t) {
+  d.post(page, IDC_ADD_ACCOUNT);
+  HWND editor = d.window("メールアカウント");
+  if (!editor) return false;
+  fillAccount(d, editor, t);
+  return d.gone(editor);
+}
+
+void selectLine(HWND page, int line) { SendDlgItemMessageA(page, IDC_LIST, LB_SETCURSEL, static_cast<WPARAM>(line), 0); }
+
+void selectItem(HWND page, int item) {
+  LVITEMA state{};
+  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  state.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendDlgItemMessageA(page, IDC_LIST, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&state));
+}
+
+std::string selectedKind(HWND editor) {
+  char text[128] = "";
+  HWND combo = GetDlgItem(editor, IDC_INTERVAL);
+  LRESULT i = SendMessageA(combo, CB_GETCURSEL, 0, 0);
+  if (i != CB_ERR) SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+void putRule(FilterRule* (&list)[kRuleSlots], int slot, const std::string& keyword, int kind) {
+  list[slot] = new FilterRule{};
+  strcpy(list[slot]->keyword, keyword.c_str());
+  list[slot]->kind = static_cast<int8_t>(kind);
+}
+
+std::vector<std::string> run(DialogFixture& f, int tab, const std::function<void(Driver&, HWND page)>& script) {
+  return drive([&] { runSettingsSheet(*f.kel, f.kel->popupWindow); },
+               [&](Driver& d) {
+                 HWND sheet = d.window("プロパティ");
+                 if (!sheet) return;
+                 if (HWND page = d.page(sheet, tab)) script(d, page);
+                 d.post(sheet, IDCANCEL);
+                 d.gone(sheet);
+               });
+}
+
+const std::vector<std::string> kNone;
+
+}  // namespace
+
+TEST(AccountEditor, NineAccountsFitAndTheTenthIsRefusedWithTheEditorLeftOpen) {
+  DialogFixture f;
+  std::string refusal;
+  bool stayed = false;
+  std::vector<std::string> lines;
+  auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
+    for (int i = 0; i < 9; ++i) addAccount(d, page, account(i));
+    d.post(page, IDC_ADD_ACCOUNT);
+    if (HWND editor = d.window("メールアカウント")) {
+      fillAccount(d, editor, account(9));
+      refusal = d.dismissMessage();
+      stayed = IsWindowVisible(editor) != FALSE;
+      d.post(editor, IDC_ACCOUNT_CANCEL);
+      d.gone(editor);
+    }
+    lines = listBoxLines(GetDlgItem(page, IDC_LIST));
+  });
+  EXPECT_EQ(kNone, failures);
+  EXPECT_EQ("メールアカウントは９個までしか登録できません！", refusal);
+  EXPECT_TRUE(stayed);
+  ASSERT_EQ(9u, lines.size());
+  EXPECT_EQ("user0@example.jp", lines[0]);
+  EXPECT_EQ("user8@example.jp", lines[8]);
+  f.reload();
+  EXPECT_STREQ("user8@example.jp", f.kel->accounts[8].mailaddr);
+  EXPECT_STREQ("pass8", f.kel->accounts[8].pass);
+  EXPECT_EQ(4, f.kel->accounts[8].ipver);
+  EXPECT_EQ(0, f.kel->accounts[8].protocol);
+}
+
+TEST(AccountEditor, SslChoosesThePortCutsApplyAndThePasswordIsMasked) {
+  DialogFixture f;
+  f.write(kAccountsFile,
+          "[account00]\r\nmailaddr=old@example.jp\r\npop3server=pop.example.jp\r\nuser=old\r\npass=\r\n"
+          "apop=0\r\nport=2110\r\nssl=0\r\nipver=6\r\nprotocol=1\r\n");
+  f.reload();
+  strcpy(f.kel->accounts[0].pass, "old-pass");
+  Typed longOne{std::string(140, 'a'), "pop.example.jp", "u", std::string(40, 'p'), true, true};
+  bool masked = false, topmost = false;
+  std::string shownPassword, emptyRefusal;
+  std::vector<std::string> lines;
+  auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
+    d.post(page, IDC_ADD_ACCOUNT);
+    if (HWND editor = d.window("メールアカウント")) {
+      masked = (GetWindowLongA(GetDlgItem(editor, IDC_PASSWORD), GWL_STYLE) & ES_PASSWORD) != 0;
+      topmost = (GetWindowLongA(editor, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+      Typed missing = longOne;
+      missing.user = "";
+      fillAccount(d, editor, missing);
+      emptyRefusal = d.dismissMessage();
+      fillAccount(d, editor, longOne);
+      d.gone(editor);
+    }
+    selectLine(page, 0);
+    d.post(page, IDC_EDIT_ACCOUNT);
+    if (HWND editor = d.window("メールアカウント")) {
+      shownPassword = d.text(editor, IDC_PASSWORD);
+      d.post(editor, IDC_ACCOUNT_OK);  // unchanged, SSL unticked
+      d.gone(editor);
+    }
+    lines = listBoxLines(GetDlgItem(page, IDC_LIST));
+  });
+  EXPECT_EQ(kNone, failures);
+  EXPECT_TRUE(masked);
+  EXPECT_TRUE(topmost);
+  EXPECT_EQ("未記入の項目があります！", emptyRefusal);
+  EXPECT_EQ("old-pass", shownPassword);  // in plain behind the mask
+  f.reload();
+  const Account& edited = f.kel->accounts[0];
+  EXPECT_EQ(110, edited.port);  // the file's 2110 replaced
+  EXPECT_EQ(6, edited.ipver);   // kept by an edit
+  EXPECT_EQ(1, edited.protocol);
+  const Account& added = f.kel->accounts[1];
+  EXPECT_EQ(995, added.port);
+  EXPECT_EQ(1, added.ssl);
+  EXPECT_EQ(1, added.apop);
+  EXPECT_EQ(std::string(127, 'a'), added.mailaddr);
+  EXPECT_EQ(std::string(31, 'p'), added.pass);
+  EXPECT_EQ(std::vector<std::string>({"old@example.jp", std::string(127, 'a')}), lines);
+}
+
+TEST(AccountEditor, DeletingTheFirstLineMovesTheOthersUpAndRenumbersTheFile) {
+  DialogFixture f;
+  for (int i = 0; i < 3; ++i) {
+    Account& a = f.kel->accounts[i];
+    Typed t = account(i);
+    strcpy(a.mailaddr, t.mailaddr.c_str());
+    strcpy(a.pop3server, t.server.c_str());
+    strcpy(a.user, t.user.c_str());
+    strcpy(a.pass, t.pass.c_str());
+    f.kel->results[i].prevCount = 10 + i;
+  }
+  std::vector<std::string> lines, linesAfterBlindDelete;
+  auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
+    d.click(page, IDC_DELETE_ACCOUNT);  // nothing selected: nothing happens
+    d.click(page, IDC_EDIT_ACCOUNT);
+    linesAfterBlindDelete = listBoxLines(GetDlgItem(page, IDC_LIST));
+    selectLine(page, 0);
+    d.click(page, IDC_DELETE_ACCOUNT);
+    lines = listBoxLines(GetDlgItem(page, IDC_LIST));
+  });
+  EXPECT_EQ(kNone, failures);
+  EXPECT_EQ(3u, linesAfterBlindDelete.size());
+  EXPECT_EQ(std::vector<std::string>({"user1@example.jp", "user2@example.jp"}), lines);
+  EXPECT_EQ(11, f.kel->results[0].prevCount);  // each result moved with its account
+  EXPECT_EQ(0, f.kel->results[2].prevCount);
+  std::string file = f.read(kAccountsFile);
+  EXPECT_EQ(0u, file.find("[account00]\r\nmailaddr=user1@example.jp\r\n"));
+  EXPECT_NE(std::string::npos, file.find("[account01]\r\nmailaddr=user2@example.jp\r\n"));
+  EXPECT_EQ(std::string::npos, file.find("[account02]"));
+}
+
+TEST(ConditionEditor, TheSixtyFourthRuleFitsTheNextIsRefusedAndTheLastCanBeDeleted) {
+  DialogFixture f;
+  for (int i = 0; i < 63; ++i) putRule(f.kel->deleteList, i, "k" + std::to_string(i), i % 6);
+  putRule(f.kel->ignoreList, 0, "kept", 2);
+  ASSERT_TRUE(saveSettings(*f.kel, kIgnoreListFile));
+  std::string ignoreFile = f.read(kIgnoreListFile);
+  std::string startKind, emptyRefusal, fullRefusal;
+  size_t itemsAfterAdd = 0, itemsAfterDelete = 0;
+  std::vector<std::string> kindColumn;
+  auto failures = run(f, kDeleteTab, [&](Driver& d, HWND page) {
+    d.post(page, IDC_ADD_RULE);
+    if (HWND editor = d.window("条件追加")) {
+      startKind = selectedKind(editor);
+      d.post(editor, IDOK);
+      emptyRefusal = d.dismissMessage();
+      d.setText(editor, IDC_TEXT_1007, "last");
+      SendDlgItemMessageA(editor, IDC_INTERVAL, CB_SETCURSEL, kSubjectContains, 0);
+      d.post(editor, IDOK);
+      d.gone(editor);
+    }
+    HWND list = GetDlgItem(page, IDC_LIST);
+    itemsAfterAdd = listViewColumn(list, 0).size();
+    kindColumn = listViewColumn(list, 1);
+    d.post(page, IDC_ADD_RULE);
+    if (HWND editor = d.window("条件追加")) {
+      d.setText(editor, IDC_TEXT_1007, "one too many");
+      d.post(editor, IDOK);
+      fullRefusal = d.dismissMessage();
+      d.post(editor, IDCANCEL);
+      d.gone(editor);
+    }
+    selectItem(page, 63);
+    d.click(page, IDC_DELETE_RULE);
+    itemsAfterDelete = listViewColumn(list, 0).size();
+  });
+  EXPECT_EQ(kNone, failures);
+  EXPECT_EQ("送信者のメールアドレスと一致", startKind);
+  EXPECT_EQ("キーワードが未記入です！", emptyRefusal);
+  EXPECT_EQ("これ以上条件を追加できません", fullRefusal);
+  EXPECT_EQ(64u, itemsAfterAdd);
+  ASSERT_EQ(64u, kindColumn.size());
+  EXPECT_EQ(matchKindLabels[kSubjectContains], kindColumn[63]);
+  EXPECT_EQ(63u, itemsAfterDelete);
+  EXPECT_EQ(nullptr, f.kel->deleteList[63]);
+  EXPECT_STREQ("k62", f.kel->deleteList[62]->keyword);
+  EXPECT_EQ(std::string::npos, f.read(kDeleteListFile).find("key63-1"));
+  EXPECT_EQ(ignoreFile, f.read(kIgnoreListFile));
+}
+
+TEST(ConditionEditor, EditingKeepsThePlaceAndAnUnknownKindCanBeMadeValid) {
+  DialogFixture f;
+  putRule(f.kel->ignoreList, 0, "first", kSenderNameEquals);
+  putRule(f.kel->ignoreList, 1, "odd", 9);  // only a hand-edited file holds this
+  putRule(f.kel->ignoreList, 2, "third", kToContains);
+  std::vector<std::string> keywords, kinds, kindsBefore, titles;
+  std::string oddShows, oddKeyword;
+  int columnWidth = 0;
+  bool wholeRow = false;
+  auto failures = run(f, kIgnoreTab, [&](Driver& d, HWND page) {
+    HWND list = GetDlgItem(page, IDC_LIST);
+    kindsBefore = listViewColumn(list, 1);
+    columnWidth = static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0));
+    wholeRow = (SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT) != 0;
+    for (int c = 0; c < 2; ++c) {
+      char text[64] = "";
+      LVCOLUMNA column{};
+      column.mask = LVCF_TEXT;
+      column.pszText = text;
+      column.cchTextMax = sizeof text;
+      SendMessageA(list, LVM_GETCOLUMNA, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
+      titles.push_back(text);
+    }
+    selectItem(page, 1);
+    d.post(page, IDC_EDIT_RULE);
+    if (HWND editor = d.window("条件追加")) {
+      oddShows = selectedKind(editor);
+      oddKeyword = d.text(editor, IDC_TEXT_1007);
+      d.setText(editor, IDC_TEXT_1007, "changed");
+      SendDlgItemMessageA(editor, IDC_INTERVAL, CB_SETCURSEL, kSubjectContains, 0);
+      d.post(editor, IDOK);
+      d.gone(editor);
+    }
+    keywords = listViewColumn(list, 0);
+    kinds = listViewColumn(list, 1);
+  });
+  EXPECT_EQ(kNone, failures);
+  EXPECT_EQ(std::vector<std::string>({"キーワード", "無視条件"}), titles);
+  EXPECT_EQ(170, columnWidth);
+  EXPECT_TRUE(wholeRow);
+  EXPECT_EQ("", kindsBefore[1]);
+  EXPECT_EQ("odd", oddKeyword);
+  EXPECT_EQ("送信者のメールアドレスと一致", oddShows);
+  EXPECT_EQ(std::vector<std::string>({"first", "changed", "third"}), keywords);
+  EXPECT_EQ(matchKindLabels[kSubjectContains], kinds[1]);
+  f.reload();
+  EXPECT_STREQ("changed", f.kel->ignoreList[1]->keyword);
+  EXPECT_EQ(kSubjectContains, f.kel->ignoreList[1]->kind);
+  EXPECT_STREQ("third", f.kel->ignoreList[2]->keyword);
+}

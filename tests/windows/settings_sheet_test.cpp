@@ -1,0 +1,300 @@
+// The settings sheet under Wine, driven as a user drives it: pages, enable
+// rules, OK and Cancel, the Open dialog, and what reaches the members and
+// mail1.ini.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "resources/resource_ids.h"
+#include "settings/property_sheet.h"
+#include "settings/settings.h"
+#include "tests/windows/dialog_driver.h"
+
+namespace {
+
+constexpr int kAccountsTab = 0, kMailTab = 1, kOtherTab = 2, kSntpTab = 3;
+
+void pressSheet(Driver& d, HWND sheet, int button) {
+  d.post(sheet, button);
+  d.gone(sheet);
+}
+
+std::vector<std::string> tabTitles(HWND sheet) {
+  HWND tab = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETTABCONTROL, 0, 0));
+  std::vector<std::string> titles;
+  int n = static_cast<int>(SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0));
+  for (int i = 0; i < n; ++i) {
+    char text[64] = "";
+    TCITEMA item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(tab, TCM_GETITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    titles.push_back(text);
+  }
+  return titles;
+}
+
+std::string comboText(HWND dialog, int id) {
+  char text[64] = "";
+  HWND combo = GetDlgItem(dialog, id);
+  LRESULT i = SendMessageA(combo, CB_GETCURSEL, 0, 0);
+  if (i != CB_ERR) SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+std::vector<std::string> comboItems(HWND combo) {
+  std::vector<std::string> items;
+  int n = static_cast<int>(SendMessageA(combo, CB_GETCOUNT, 0, 0));
+  for (int i = 0; i < n; ++i) {
+    char text[128] = "";
+    SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+    items.push_back(text);
+  }
+  return items;
+}
+
+std::vector<std::string> run(DialogFixture& f, const std::function<void(Driver&, HWND sheet)>& script) {
+  return drive([&] { runSettingsSheet(*f.kel, f.kel->popupWindow); },
+               [&](Driver& d) {
+                 if (HWND sheet = d.window("プロパティ")) script(d, sheet);
+               });
+}
+
+}  // namespace
+
+TEST(SettingsSheet, SevenPagesInOrderNoApplyAndOkOnTheFirstRewritesFileOneUnchanged) {
+  DialogFixture f;
+  f.kel->nmsnd = 1;
+  f.kel->tcbt = 3;
+  strcpy(f.kel->server, "127.0.0.5");
+  ASSERT_TRUE(saveSettings(*f.kel, kOptionsFile));
+  std::string before = f.read(kOptionsFile);
+  DeleteFileA(f.file(kOptionsFile).c_str());
+
+  std::vector<std::string> titles;
+  bool applyShown = true;
+  int modalWhileOpen = 0;
+  auto failures = run(f, [&](Driver& d, HWND sheet) {
+    titles = tabTitles(sheet);
+    HWND apply = GetDlgItem(sheet, 0x3021);
+    applyShown = apply && IsWindowVisible(apply);
+    modalWhileOpen = f.kel->modalOpen;
+    pressSheet(d, sheet, IDOK);
+  });
+  EXPECT_EQ(std::vector<std::string>{}, failures);
+  EXPECT_EQ((std::vector<std::string>{"アカウント", "メールチェック", "その他", "SNTP", "削除リスト", "無視リスト",
+                                      "バージョン情報"}),
+            titles);
+  EXPECT_FALSE(applyShown);
+  EXPECT_EQ(1, modalWhileOpen);
+  EXPECT_EQ(0, f.kel->modalOpen);
+  EXPECT_EQ(before, f.read(kOptionsFile));  // written again, byte for byte
+}
+
+TEST(SettingsSheet, CancelLeavesTheOptionsAndKeepsAnAccountAddedBeforeIt) {
+  DialogFixture f;
+  auto failures = run(f, [&](Driver& d, HWND sheet) {
+    HWND mail = d.page(sheet, kMailTab);
+    d.click(mail, IDC_CHECK_1000);  // nmp 1 -> 0
+    HWND accounts = d.page(sheet, kAccountsTab);
+    d.post(accounts, IDC_ADD_ACCOUNT);
+    if (HWND editor = d.window("メールアカウント")) {
+      d.setText(editor, IDC_TEXT_1007, "taro@example.jp");
+      d.setText(editor, IDC_POP3_SERVER, "127.0.0.1");
+      d.setText(editor, IDC_USER, "taro");
+      d.setText(editor, IDC_PASSWORD, "taro-pass");
+      d.post(editor, IDC_ACCOUNT_OK);
+      d.gone(editor);
+    }
+    pressSheet(d, sheet, IDCANCEL);
+  });
+  EXPECT_EQ(std::vector<std::string>{}, failures);
+  EXPECT_EQ(1, f.kel->nmp);
+  EXPECT_STREQ("taro@example.jp", f.kel->accounts[0].mailaddr);
+  f.reload();
+  EXPECT_EQ(1, f.kel->nmp);
+  EXPECT_STREQ("taro@example.jp", f.kel->accounts[0].mailaddr);
+  EXPECT_STREQ("taro-pass", f.kel->accounts[0].pass);
+}
+
+TEST(SettingsSheet, MailPageEnablesFollowTheirBoxesAndDisabledFieldsStillCount) {
+  DialogFixture f;
+  f.kel->nmsnd = 0;
+  f.kel->nmbeep = 0;
+  f.kel->shac = 1;
+  strcpy(f.kel->filename, "C:\\sounds\\old.wav");
+  struct Seen {
+    bool fileAtStart, beepAtStart, fileWithSound, beepWithSound, fileWithBeep, beepWithBeep;
+    bool accountAfterUntick, accountStillTicked;
+    std::string interval;
+  } seen{};
+  auto failures = run(f, [&](Driver& d, HWND sheet) {
+    HWND mail = d.page(sheet, kMailTab);
+    seen.interval = comboText(mail, IDC_INTERVAL);
+    seen.fileAtStart = d.enabled(mail, IDC_TEXT_1007);
+    seen.beepAtStart = d.enabled(mail, IDC_BEEP);
+    d.click(mail, IDC_CHECK_1006);
+    seen.fileWithSound = d.enabled(mail, IDC_TEXT_1007);
+    seen.beepWithSound = d.enabled(mail, IDC_BEEP);
+    d.click(mail, IDC_BEEP);
+    seen.fileWithBeep = d.enabled(mail, IDC_TEXT_1007);
+    seen.beepWithBeep = d.enabled(mail, IDC_BEEP);
+    d.click(mail, IDC_CHECK_1000);
+    seen.accountAfterUntick = d.enabled(mail, IDC_SHOW_ACCOUNT);
+    seen.accountStillTicked = d.checked(mail, IDC_SHOW_ACCOUNT);
+    d.setText(mail, IDC_TEXT_1007, "C:\\sounds\\new.wav");  // typed while disabled
+    SendDlgItemMessageA(mail, IDC_INTERVAL, CB_SETCURSEL, 8, 0);
+    pressSheet(d, sheet, IDOK);
+  });
+  EXPECT_EQ(std::vector<std::string>{}, failures);
+  EXPECT_EQ("10 分", seen.interval);
+  EXPECT_FALSE(seen.fileAtStart);
+  EXPECT_FALSE(seen.beepAtStart);
+  EXPECT_TRUE(seen.fileWithSound);
+  EXPECT_TRUE(seen.beepWithSound);
+  EXPECT_FALSE(seen.fileWithBeep);  // the beep disables only the file field
+  EXPECT_TRUE(seen.beepWithBeep);
+  EXPECT_FALSE(seen.accountAfterUntick);
+  EXPECT_TRUE(seen.accountStillTicked);
+  EXPECT_EQ(8, f.kel->mailcbt);
+  EXPECT_EQ(0, f.kel->nmp);
+  EXPECT_EQ(1, f.kel->shac);
+  EXPECT_EQ(1, f.kel->nmsnd);
+  EXPECT_EQ(1, f.kel->nmbeep);
+  EXPECT_STREQ("C:\\sounds\\new.wav", f.kel->filename);
+  f.reload();
+  EXPECT_EQ(8, f.kel->mailcbt);
+  EXPECT_EQ(1, f.kel->nmbeep);
+}
+
+TEST(SettingsSheet, MailPageStartsWithTheBeepDisablingTheFileField) {
+  DialogFixture f;
+  f.kel->nmsnd = 1;
+  f.kel->nmbeep = 1;
+  f.kel->nmp = 0;
+  bool file = true, beep = false, account = true;
+  auto failures = run(f, [&](Driver& d, HWND sheet) {
+    HWND mail = d.page(sheet, kMailTab);
+    file = d.enabled(mail, IDC_TEXT_1007);
+    beep = d.enabled(mail, IDC_BEEP);
+    account = d.enabled(mail, IDC_SHOW_ACCOUNT);
+    pressSheet(d, sheet, IDCANCEL);
+  });
+  EXPECT_EQ(std::vector<std::string>{}, failures);
+  EXPECT_FALSE(file);
+  EXPECT_TRUE(beep);
+  EXPECT_FALSE(account);
+}
+
+TEST(SettingsSheet, PlayTakesWhatTheFieldHoldsBeforeAnyOk) {
+  DialogFixture f;
+  static std::vector<std::string> played;
+  played.clear();
+  auto* saved = playWaveFile;
+  playWaveFile = [](const char* path) { played.push_back(path); };
+  auto failures = run(f, [&](Driver& d, HWND sheet) {
+    HWND mail = d.page(sheet, kMailTab);
+    d.setText(mail, IDC_TEXT_1007, "C:\\sounds\\try.wav");
+    d.click(mail, IDC_PLAY);
+    pressSheet(d, sheet, IDCANCEL);
+  });
+  playWaveFile = saved;
+  EXPECT_EQ(std::vector<std::string>{}, failures);
+  EXPECT_EQ(std::vector<std::string>{"C:\\sounds\\try.wav"}, played);
+  EXPECT_STREQ("", f.kel->filename);
+}
+
+TEST(SettingsSheet, BrowseFillsTheFieldAndCancelLeavesTheFileNameAsItWas) {
+  DialogFixture f;
+  std::string chosen = f.dir + "chime.wav";
+  std::ofstream(chosen) << "";  // any existing file will do; the dialog insists on one
+  std::string title, shown;
+  std::vector<std::string> filters;
+  auto failures = run(f, [&](Driver& d, HWND sheet) {
+    HWND mail = d.page(sheet, kMailTab);
+    d.post(mail, IDC_BROWSE);
+    if (HWND open = d.window("開く")) {
+      title = "開く";
+      filters = comboItems(GetDlgItem(open, 0x470));  // the file type list
+      HWND name = GetDlgItem(open, 0x47C);          // the file name box
+      if (!name) name = GetDlgItem(open, 0x480);
+      SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));
+      PostMessageA(open, WM_COMMAND, IDOK, 0);
+      d.gone(open);
+    }
+    shown = d.text(mail, IDC_TEXT_1007);
+    pressSheet(d, sheet, IDCANCEL);
+  });
+  DeleteFileA(chosen.c_str());
+  EXPECT_EQ(std::vector<std::string>{}, failures);
+  EXPECT_EQ((std::vector<std::string>{"wav(*.wav)", "all(*.*)"}), filters);
+  EXPECT_EQ(chosen, shown);
+  EXPECT_STREQ("", f.kel->filename);
+}
+
+TEST(SettingsSheet, OtherPageKeepsTheDesktopBoxAndMakesThePopupTranslucentAtOnce) {
+  DialogFixture f;
+  f.kel->dicon = 0;
+  strcpy(f.kel->mailer, "C:\\mail\\old.exe");
+  bool diconEnabled = true, diconAfterClick = true, translucentAfterClick = false;
+  BYTE alphaOnOk = 0;
+  auto failures = run(f, [&](Driver& d, HWND sheet) {
+    HWND other = d.page(sheet, kOtherTab);
+    diconEnabled = d.enabled(other, IDC_CHECK_1006);
+    d.mouseClick(other, IDC_CHECK_1006);
+    diconAfterClick = d.checked(other, IDC_CHECK_1006);
+    d.mouseClick(other, IDC_CHECK_1000);  // the same click does reach a box that is enabled
+    translucentAfterClick = d.checked(other, IDC_CHECK_1000);
+    d.click(other, IDC_NO_ANIMATION);
+    d.setText(other, IDC_TEXT_1007, "C:\\mail\\new.exe");
+    pressSheet(d, sheet, IDOK);
+    DWORD flags = 0;
+    GetLayeredWindowAttributes(f.kel->popupWindow, nullptr, &alphaOnOk, &flags);
+  });
+  EXPECT_EQ(std::vector<std::string>{}, failures);
+  EXPECT_FALSE(diconEnabled);
+  EXPECT_FALSE(diconAfterClick);
+  EXPECT_TRUE(translucentAfterClick);
+  EXPECT_EQ(0, f.kel->dicon);
+  EXPECT_EQ(1, f.kel->hantoumei);
+  EXPECT_EQ(1, f.kel->iconani);
+  EXPECT_STREQ("C:\\mail\\new.exe", f.kel->mailer);
+  EXPECT_EQ(170, alphaOnOk);
+  f.reload();
+  EXPECT_EQ(0, f.kel->dicon);
+  EXPECT_EQ(1, f.kel->hantoumei);
+}
+
+TEST(SettingsSheet, OnlyPagesShownApplyAndIndexesStayInTheirLists) {
+  DialogFixture f;
+  f.kel->mailcbt = 42;  // no such entry: the page shows the first
+  f.kel->tcbt = -1;
+  f.kel->hantoumei = 1;
+  std::vector<std::string> kinds;
+  auto failures = run(f, [&](Driver& d, HWND sheet) {
+    HWND sntp = d.page(sheet, kSntpTab);
+    kinds = comboItems(GetDlgItem(sntp, IDC_INTERVAL));
+    d.setText(sntp, IDC_TEXT_1007, "");
+    HWND mail = d.page(sheet, kMailTab);
+    (void)mail;
+    pressSheet(d, sheet, IDOK);
+  });
+  EXPECT_EQ(std::vector<std::string>{}, failures);
+  ASSERT_EQ(10u, kinds.size());
+  EXPECT_EQ("1 分", kinds[0]);
+  EXPECT_EQ("1 日", kinds[9]);
+  EXPECT_EQ(0, f.kel->mailcbt);
+  EXPECT_EQ(0, f.kel->tcbt);
+  EXPECT_STREQ("", f.kel->server);  // an empty server is accepted
+  EXPECT_EQ(1, f.kel->hantoumei);   // "その他" was never shown
+}
