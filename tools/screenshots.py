@@ -19,6 +19,7 @@ def crop(src, dst, geometry, scale=100):
 
 
 PSM_SETCURSEL = 0x0400 + 101
+PSM_GETCURRENTPAGEHWND = 0x0400 + 118
 PAGES = ["accounts", "mail-check", "other", "sntp", "delete-list", "ignore-list", "version"]
 
 
@@ -35,6 +36,20 @@ def sheet_pages(session, kel, out):
         time.sleep(0.7)
         crop(session.screenshot(), os.path.join(out, "settings-%d-%s.png" % (i + 1, name)),
              "%dx%d+%d+%d" % (r - l, b - t, l, t))
+    # The two editors, as their pages' "追加" opens them.
+    for tab, button, title, name in ((0, 1002, "メールアカウント", "account-editor"),
+                                     (4, 1008, "条件追加", "condition-editor")):
+        kel.post(sheet["hwnd"], PSM_SETCURSEL, tab)
+        time.sleep(0.5)
+        page = int(session.probe("send", sheet["hwnd"], PSM_GETCURRENTPAGEHWND)["result"])
+        kel.post(hex(page), 0x0111, button)
+        session.probe("find", "--title", title, "--timeout", 10000)
+        time.sleep(0.7)
+        editor = session.probe("find", "--title", title)
+        el, et, er, eb = map(int, editor["rect"].split(","))
+        crop(session.screenshot(), os.path.join(out, "%s.png" % name), "%dx%d+%d+%d" % (er - el, eb - et, el, et))
+        kel.post(editor["hwnd"], 0x0111, 2)
+        session.probe("gone", editor["hwnd"], "--timeout", 5000)
     kel.post(sheet["hwnd"], 0x0111, 2)
 
 
@@ -77,6 +92,17 @@ def main():
         shot = session.screenshot()
         crop(shot, os.path.join(out, "server-status.png"), "%dx%d+%d+%d" % (r - l, b - t, l, t))
         kel.post(dialog["hwnd"], 0x0111, 1)
+        kel.stop()
+        # The settings sheet, for accounts whose server is not there (port 9
+        # refuses), so that no check announces anything over it.
+        sheet_app = session.app_dir("sheet")
+        kelwine.write_account(sheet_app, 0, "taro@example.jp", "127.0.0.1", 9, "taro", "pw")
+        kelwine.write_account(sheet_app, 1, "hanako@example.jp", "127.0.0.1", 9, "hanako", "pw", ssl=1)
+        kelwine.write_ini(os.path.join(sheet_app, "mail3.ini"), [("kill", [
+            ("key00-1", "未承諾広告"), ("key00-2", "4"), ("key01-1", "spam@example.com"), ("key01-2", "0")])])
+        kelwine.write_ini(os.path.join(sheet_app, "mail4.ini"), [("mushi", [("key00-1", "メルマガ"), ("key00-2", "3")])])
+        kel = session.start_kel(sheet_app)
+        sheet_pages(session, kel, out)
         print("screenshots in %s" % out)
     finally:
         kel.stop()

@@ -5,7 +5,6 @@
 #include <commctrl.h>
 #include <prsht.h>
 
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
