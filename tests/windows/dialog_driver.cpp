@@ -78,21 +78,36 @@ void Driver::click(HWND dialog, int id) {
 }
 
 void Driver::mouseClick(HWND dialog, int id) {
+  HWND root = GetAncestor(dialog, GA_ROOT);
+  for (int waited = 0; GetForegroundWindow() != root && waited < 2000; waited += 20) {
+    SetForegroundWindow(root);
+    Sleep(20);
+  }
+  if (GetForegroundWindow() != root) fail("the dialog would not come to the front");
   RECT r;
   GetWindowRect(GetDlgItem(dialog, id), &r);
-  SetForegroundWindow(GetAncestor(dialog, GA_ROOT));
-  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-  INPUT clicks[2] = {};
-  clicks[0].type = clicks[1].type = INPUT_MOUSE;
-  clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  SendInput(2, clicks, sizeof clicks[0]);
-  // Done once the dialog thread has taken the input in: a sent message is
-  // handled only when the thread looks at its queue again.
+  // Each event carries its own place: a cursor moved beforehand may not
+  // have got there when the button goes down.
+  LONG x = ((r.left + r.right) / 2 * 65536 + 32768) / GetSystemMetrics(SM_CXSCREEN);
+  LONG y = ((r.top + r.bottom) / 2 * 65536 + 32768) / GetSystemMetrics(SM_CYSCREEN);
+  INPUT events[3] = {};
+  const DWORD flags[3] = {MOUSEEVENTF_MOVE, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP};
   for (int i = 0; i < 3; ++i) {
-    Sleep(50);
-    SendMessageA(dialog, WM_NULL, 0, 0);
+    events[i].type = INPUT_MOUSE;
+    events[i].mi.dx = x;
+    events[i].mi.dy = y;
+    events[i].mi.dwFlags = flags[i] | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
   }
+  SendInput(3, events, sizeof events[0]);
+}
+
+bool Driver::becomesChecked(HWND dialog, int id) {
+  for (int waited = 0; waited < kWaitMs; waited += 20) {
+    if (checked(dialog, id)) return true;
+    Sleep(20);
+  }
+  fail("control " + std::to_string(id) + " never became checked");
+  return false;
 }
 
 void Driver::post(HWND dialog, int id) {
@@ -221,6 +236,24 @@ std::vector<std::string> listViewColumn(HWND list, int column) {
     item.pszText = text;
     item.cchTextMax = sizeof text;
     SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    out.push_back(text);
+  }
+  return out;
+}
+
+std::string comboSelection(HWND combo) {
+  char text[256] = "";
+  LRESULT i = SendMessageA(combo, CB_GETCURSEL, 0, 0);
+  if (i != CB_ERR) SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+std::vector<std::string> comboLines(HWND combo) {
+  std::vector<std::string> out;
+  int n = static_cast<int>(SendMessageA(combo, CB_GETCOUNT, 0, 0));
+  for (int i = 0; i < n; ++i) {
+    char text[256] = "";
+    SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
     out.push_back(text);
   }
   return out;

@@ -24,8 +24,11 @@ class Driver {
   // Clicks a button and waits until the click has been handled.
   void click(HWND dialog, int id);
   // A real mouse click in the middle of the control, through the input
-  // queue, as a user makes it (a disabled control does not get it).
+  // queue, as a user makes it (a disabled control does not get it). It
+  // returns before the click has been handled; clicks are handled in turn.
   void mouseClick(HWND dialog, int id);
+  // Waits for a box to be ticked (by a click on its way).
+  bool becomesChecked(HWND dialog, int id);
   // Clicks a button whose handler opens a modal window, and returns at once.
   void post(HWND dialog, int id);
   void setText(HWND dialog, int id, const std::string& text);
@@ -63,6 +66,9 @@ struct DialogFixture {
   std::string dir;
 };
 
+// The selected line of a drop-down list ("" for none), and all its lines.
+std::string comboSelection(HWND combo);
+std::vector<std::string> comboLines(HWND combo);
 // The lines of a list box, and of one column of a list view.
 std::vector<std::string> listBoxLines(HWND list);
 std::vector<std::string> listViewColumn(HWND list, int column);

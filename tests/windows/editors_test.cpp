@@ -61,14 +61,6 @@ void selectItem(HWND page, int item) {
   SendDlgItemMessageA(page, IDC_LIST, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&state));
 }
 
-std::string selectedKind(HWND editor) {
-  char text[128] = "";
-  HWND combo = GetDlgItem(editor, IDC_INTERVAL);
-  LRESULT i = SendMessageA(combo, CB_GETCURSEL, 0, 0);
-  if (i != CB_ERR) SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-  return text;
-}
-
 void putRule(FilterRule* (&list)[kRuleSlots], int slot, const std::string& keyword, int kind) {
   list[slot] = new FilterRule{};
   strcpy(list[slot]->keyword, keyword.c_str());
@@ -214,7 +206,7 @@ TEST(ConditionEditor, TheSixtyFourthRuleFitsTheNextIsRefusedAndTheLastCanBeDelet
   auto failures = run(f, kDeleteTab, [&](Driver& d, HWND page) {
     d.post(page, IDC_ADD_RULE);
     if (HWND editor = d.window("条件追加")) {
-      startKind = selectedKind(editor);
+      startKind = comboSelection(GetDlgItem(editor, IDC_INTERVAL));
       d.post(editor, IDOK);
       emptyRefusal = d.dismissMessage();
       d.setText(editor, IDC_TEXT_1007, "last");
@@ -277,7 +269,7 @@ TEST(ConditionEditor, EditingKeepsThePlaceAndAnUnknownKindCanBeMadeValid) {
     selectItem(page, 1);
     d.post(page, IDC_EDIT_RULE);
     if (HWND editor = d.window("条件追加")) {
-      oddShows = selectedKind(editor);
+      oddShows = comboSelection(GetDlgItem(editor, IDC_INTERVAL));
       oddKeyword = d.text(editor, IDC_TEXT_1007);
       d.setText(editor, IDC_TEXT_1007, "changed");
       SendDlgItemMessageA(editor, IDC_INTERVAL, CB_SETCURSEL, kSubjectContains, 0);

@@ -44,25 +44,6 @@ std::vector<std::string> tabTitles(HWND sheet) {
   return titles;
 }
 
-std::string comboText(HWND dialog, int id) {
-  char text[64] = "";
-  HWND combo = GetDlgItem(dialog, id);
-  LRESULT i = SendMessageA(combo, CB_GETCURSEL, 0, 0);
-  if (i != CB_ERR) SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-  return text;
-}
-
-std::vector<std::string> comboItems(HWND combo) {
-  std::vector<std::string> items;
-  int n = static_cast<int>(SendMessageA(combo, CB_GETCOUNT, 0, 0));
-  for (int i = 0; i < n; ++i) {
-    char text[128] = "";
-    SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-    items.push_back(text);
-  }
-  return items;
-}
-
 std::vector<std::string> run(DialogFixture& f, const std::function<void(Driver&, HWND sheet)>& script) {
   return drive([&] { runSettingsSheet(*f.kel, f.kel->popupWindow); },
                [&](Driver& d) {
@@ -140,7 +121,7 @@ TEST(SettingsSheet, MailPageEnablesFollowTheirBoxesAndDisabledFieldsStillCount) 
   } seen{};
   auto failures = run(f, [&](Driver& d, HWND sheet) {
     HWND mail = d.page(sheet, kMailTab);
-    seen.interval = comboText(mail, IDC_INTERVAL);
+    seen.interval = comboSelection(GetDlgItem(mail, IDC_INTERVAL));
     seen.fileAtStart = d.enabled(mail, IDC_TEXT_1007);
     seen.beepAtStart = d.enabled(mail, IDC_BEEP);
     d.click(mail, IDC_CHECK_1006);
@@ -225,7 +206,7 @@ TEST(SettingsSheet, BrowseFillsTheFieldAndCancelLeavesTheFileNameAsItWas) {
     d.post(mail, IDC_BROWSE);
     if (HWND open = d.window("開く")) {
       title = "開く";
-      filters = comboItems(GetDlgItem(open, 0x470));  // the file type list
+      filters = comboLines(GetDlgItem(open, 0x470));  // the file type list
       HWND name = GetDlgItem(open, 0x47C);          // the file name box
       if (!name) name = GetDlgItem(open, 0x480);
       SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));
@@ -251,11 +232,14 @@ TEST(SettingsSheet, OtherPageKeepsTheDesktopBoxAndMakesThePopupTranslucentAtOnce
   auto failures = run(f, [&](Driver& d, HWND sheet) {
     HWND other = d.page(sheet, kOtherTab);
     diconEnabled = d.enabled(other, IDC_CHECK_1006);
+    // Real clicks, handled in the order made: the first shows that they
+    // reach an enabled box, the last that the one between has been handled.
+    d.mouseClick(other, IDC_CHECK_1000);
+    translucentAfterClick = d.becomesChecked(other, IDC_CHECK_1000);
     d.mouseClick(other, IDC_CHECK_1006);
+    d.mouseClick(other, IDC_NO_ANIMATION);
+    d.becomesChecked(other, IDC_NO_ANIMATION);
     diconAfterClick = d.checked(other, IDC_CHECK_1006);
-    d.mouseClick(other, IDC_CHECK_1000);  // the same click does reach a box that is enabled
-    translucentAfterClick = d.checked(other, IDC_CHECK_1000);
-    d.click(other, IDC_NO_ANIMATION);
     d.setText(other, IDC_TEXT_1007, "C:\\mail\\new.exe");
     pressSheet(d, sheet, IDOK);
     DWORD flags = 0;
@@ -283,7 +267,7 @@ TEST(SettingsSheet, OnlyPagesShownApplyAndIndexesStayInTheirLists) {
   std::vector<std::string> kinds;
   auto failures = run(f, [&](Driver& d, HWND sheet) {
     HWND sntp = d.page(sheet, kSntpTab);
-    kinds = comboItems(GetDlgItem(sntp, IDC_INTERVAL));
+    kinds = comboLines(GetDlgItem(sntp, IDC_INTERVAL));
     d.setText(sntp, IDC_TEXT_1007, "");
     HWND mail = d.page(sheet, kMailTab);
     (void)mail;
