@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -12,6 +14,8 @@
 #include <vector>
 
 #include "mailcheck/pop3_session.h"
+#include "settings/edits.h"
+#include "settings/settings.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/mail/script_server.h"
 
@@ -254,4 +258,46 @@ TEST(CheckCycle, SilentServerIsGivenUpAfterItsBudgetAndTheNextAccountFollows) {
   EXPECT_GT(seconds, 20.9);
   EXPECT_LT(seconds, 23.0);
   fprintf(stderr, "given-up pass: %.2f s\n", seconds);
+}
+
+// The editors change accounts and rules on the window thread while a pass
+// runs; under ThreadSanitizer any access outside the lock would show here.
+TEST(CheckCycle, EditsDuringAPassAreGuarded) {
+  Maildrop drop;
+  std::vector<std::pair<std::string, std::string>> mail;
+  for (int i = 0; i < 20; ++i) mail.push_back({"a@example.jp", "message " + std::to_string(i)});
+  drop.set(mail);
+  auto kel = kelFor(drop);
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("kel-edits-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::filesystem::create_directories(dir);
+  std::string folder = dir.string() + static_cast<char>(std::filesystem::path::preferred_separator);
+  snprintf(kel->moduleDir, sizeof kel->moduleDir, "%s", folder.c_str());
+  const Account a = kel->accounts[0];
+  AccountFields same{a.mailaddr, a.pop3server, a.user, a.pass, false, false};
+
+  std::atomic<bool> done{false};
+  std::thread pass([&] {
+    runPass(*kel);
+    done = true;
+  });
+  // The account is edited only once its session has copied it: an edit
+  // writes port 110, which would send this pass elsewhere.
+  for (bool started = false; !started && !done; std::this_thread::yield()) {
+    std::lock_guard<std::mutex> g(kel->checkLock);
+    started = kel->session != nullptr;
+  }
+  int edits = 0;
+  while (!done) {
+    EXPECT_EQ(0, storeRule(*kel, kAddToIgnoreList, "never matches", kSubjectContains, nullptr));
+    deleteRule(*kel, false, 0);
+    EXPECT_EQ(1, storeAccount(*kel, 0, same, nullptr));
+    ++edits;
+  }
+  pass.join();
+  EXPECT_GT(edits, 0);
+  EXPECT_EQ(20, kel->results[0].count);
+  EXPECT_EQ(20, kel->totalNew);
+  EXPECT_EQ(nullptr, kel->ignoreList[0]);
+  std::filesystem::remove_all(dir);
 }
