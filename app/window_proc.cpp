@@ -76,11 +76,13 @@ void command(HWND window, WPARAM id) {
       SendMessageA(window, WM_TIMER, KEL_TIMER_CLOCK, 0);
       break;
     case IDM_PROPERTIES: runSettingsSheet(kel, window); break;
-    case IDM_SERVER_STATUS:
+    case IDM_SERVER_STATUS: {
+      int32_t outer = kel.modalOpen;  // 1 when it opens over the settings sheet
       kel.modalOpen = 1;
       showServerStatus(kel, window);
-      kel.modalOpen = 0;
+      kel.modalOpen = outer;
       break;
+    }
     default: break;
   }
 }

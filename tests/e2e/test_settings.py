@@ -1,5 +1,6 @@
 """The settings sheet of kel.exe: command 40004, the tray menu kept shut
-while it is open, and mail1.ini written again when it closes."""
+while it is open (also after a status dialog over it), and mail1.ini
+written again when it closes."""
 import os
 import time
 
@@ -35,6 +36,16 @@ def test_properties_opens_the_sheet_and_blocks_the_tray_menu(session):
         l, t, r, b = map(int, sheet["rect"].split(","))
         assert l >= 0 and t >= 0 and r <= 800 and b <= 600, sheet["rect"]  # on the screen, whole
 
+        kel.post(w["hwnd"], TRAY_CALLBACK, 0, 517)
+        time.sleep(1)
+        assert not menu_visible(session)
+
+        # The status dialog (middle click) over the sheet: closing it leaves
+        # the menu shut while the sheet is still open.
+        kel.post(w["hwnd"], TRAY_CALLBACK, 0, 520)
+        status = session.probe("find", "--title", "メールサーバーの状態", "--timeout", 10000)
+        kel.post(status["hwnd"], WM_COMMAND, 1)
+        assert session.probe("gone", status["hwnd"], "--timeout", 5000)["gone"] == "1"
         kel.post(w["hwnd"], TRAY_CALLBACK, 0, 517)
         time.sleep(1)
         assert not menu_visible(session)
