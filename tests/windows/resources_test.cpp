@@ -143,3 +143,78 @@ TEST(Resources, BadgePartsAndErrorIconsHaveTheirSizesAndDepths) {
   for (int id : {IDI_ERROR_1, IDI_ERROR_2})
     EXPECT_NE(nullptr, LoadImageA(kelModule(), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, 0)) << id;
 }
+
+namespace {
+
+struct DialogFacts {
+  int cx = 0, cy = 0, points = 0;
+  std::string caption, font;
+};
+
+std::string narrow(const wchar_t* text) {
+  char out[256] = {};
+  WideCharToMultiByte(932, 0, text, -1, out, sizeof out - 1, nullptr, nullptr);
+  return out;
+}
+
+// Skips a name-or-ordinal field of a dialog template.
+const WORD* skipField(const WORD* p) {
+  if (*p == 0xFFFF) return p + 2;
+  while (*p) ++p;
+  return p + 1;
+}
+
+// The size, caption and font of a DIALOGEX template inside kel.exe.
+DialogFacts dialogFacts(int id) {
+  DialogFacts f;
+  HRSRC found = FindResourceA(kelModule(), MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5));  // RT_DIALOG
+  if (!found) return f;
+  const WORD* p = static_cast<const WORD*>(LockResource(LoadResource(kelModule(), found)));
+  if (p[1] != 0xFFFF) return f;  // not the extended form
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(p);
+  DWORD style = *reinterpret_cast<const DWORD*>(bytes + 12);
+  const short* box = reinterpret_cast<const short*>(bytes + 18);
+  f.cx = box[2];
+  f.cy = box[3];
+  const WORD* q = reinterpret_cast<const WORD*>(bytes + 26);
+  q = skipField(skipField(q));  // menu, class
+  f.caption = narrow(reinterpret_cast<const wchar_t*>(q));
+  while (*q) ++q;
+  ++q;
+  if (style & DS_SETFONT) {
+    f.points = q[0];
+    f.font = narrow(reinterpret_cast<const wchar_t*>(q + 3));  // after weight, italic and charset
+  }
+  return f;
+}
+
+}  // namespace
+
+TEST(Resources, DialogTemplatesHaveTheirSizesCaptionsAndFonts) {
+  struct Want {
+    int id, cx, cy, points;
+    const char* caption;
+    const char* font;
+  };
+  const Want wants[] = {
+      {IDD_VERSION_PAGE, 246, 139, 9, "バージョン情報", "MS UI Gothic"},
+      {IDD_ACCOUNTS_PAGE, 214, 109, 11, "アカウント", "MS UI Gothic"},
+      {IDD_MAIL_PAGE, 214, 109, 11, "メールチェック", "MS UI Gothic"},
+      {IDD_ACCOUNT_EDITOR, 228, 127, 11, "メールアカウント", "MS UI Gothic"},
+      {IDD_SNTP_PAGE, 214, 105, 11, "SNTP", "MS UI Gothic"},
+      {IDD_SERVER_STATUS, 294, 159, 11, "メールサーバーの状態", "ＭＳ ゴシック"},
+      {IDD_OTHER_PAGE, 209, 109, 11, "その他", "MS UI Gothic"},
+      {IDD_DELETE_LIST_PAGE, 214, 109, 11, "削除リスト", "MS UI Gothic"},
+      {IDD_IGNORE_LIST_PAGE, 214, 109, 11, "無視リスト", "MS UI Gothic"},
+      {IDD_CONDITION_EDITOR, 200, 69, 11, "条件追加", "MS UI Gothic"},
+  };
+  for (const Want& w : wants) {
+    SCOPED_TRACE(w.id);
+    DialogFacts f = dialogFacts(w.id);
+    EXPECT_EQ(w.cx, f.cx);
+    EXPECT_EQ(w.cy, f.cy);
+    EXPECT_EQ(w.points, f.points);
+    EXPECT_EQ(w.caption, f.caption);
+    EXPECT_EQ(w.font, f.font);
+  }
+}
