@@ -105,4 +105,19 @@ class Kel {
   std::mutex checkLock;
 };
 
+// Keeps the tray menu shut while a dialog runs. Dialogs may open over one
+// another (the status dialog over the settings sheet), so each puts back
+// what it found.
+class ModalScope {
+ public:
+  explicit ModalScope(Kel& kel) : kel_(kel), outer_(kel.modalOpen) { kel.modalOpen = 1; }
+  ~ModalScope() { kel_.modalOpen = outer_; }
+  ModalScope(const ModalScope&) = delete;
+  ModalScope& operator=(const ModalScope&) = delete;
+
+ private:
+  Kel& kel_;
+  int32_t outer_;
+};
+
 // Everything a Kel holds starts at zero; value-initialise it: new Kel().

@@ -77,10 +77,8 @@ void command(HWND window, WPARAM id) {
       break;
     case IDM_PROPERTIES: runSettingsSheet(kel, window); break;
     case IDM_SERVER_STATUS: {
-      int32_t outer = kel.modalOpen;  // 1 when it opens over the settings sheet
-      kel.modalOpen = 1;
+      ModalScope modal(kel);
       showServerStatus(kel, window);
-      kel.modalOpen = outer;
       break;
     }
     default: break;

@@ -9,7 +9,7 @@
 
 namespace {
 
-bool accountOk(HWND editor) {
+void accountOk(HWND editor) {
   Kel& kel = dialogKel(editor);
   Account typed{};
   readText(editor, IDC_TEXT_1007, typed.mailaddr, sizeof typed.mailaddr - 1);
@@ -18,7 +18,7 @@ bool accountOk(HWND editor) {
   readText(editor, IDC_PASSWORD, typed.pass, sizeof typed.pass - 1);
   if (!typed.mailaddr[0] || !typed.pop3server[0] || !typed.user[0] || !typed.pass[0]) {
     showError(editor, "未記入の項目があります！");
-    return false;
+    return;
   }
   AccountFields f{typed.mailaddr,
                   typed.pop3server,
@@ -31,11 +31,10 @@ bool accountOk(HWND editor) {
   SecureZeroMemory(typed.pass, sizeof typed.pass);
   if (r == 0) {
     showError(editor, "メールアカウントは９個までしか登録できません！");
-    return false;
+    return;
   }
   if (saved == SaveOutcome::kNotWritten) reportUnsaved(editor);
   EndDialog(editor, r);
-  return true;
 }
 
 INT_PTR CALLBACK accountEditorProc(HWND editor, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -22,6 +22,8 @@ FilterRule* (&listFor(Kel& kel, bool deleteList))[kRuleSlots] {
 
 int slotOf(int32_t code) { return (code < 0 ? -code : code) - 1; }
 
+bool editCodeAdds(int32_t code) { return code == kAddToDeleteList || code == kAddToIgnoreList; }
+
 }  // namespace
 
 void copyCut(char* dst, const char* src, size_t limit) {
@@ -79,15 +81,6 @@ SaveOutcome deleteAccount(Kel& kel, int s) {
   return save(kel, kAccountsFile);
 }
 
-bool editCodeAdds(int32_t code) { return code == kAddToDeleteList || code == kAddToIgnoreList; }
-
-bool editCodeIsDeleteList(int32_t code) { return code > 0; }
-
-bool editCodeValid(const Kel& kel, int32_t code) {
-  if (editCodeAdds(code)) return true;
-  return ruleForCode(kel, code) != nullptr;
-}
-
 const FilterRule* ruleForCode(const Kel& kel, int32_t code) {
   if (editCodeAdds(code) || code == 0) return nullptr;
   int slot = slotOf(code);
@@ -96,7 +89,7 @@ const FilterRule* ruleForCode(const Kel& kel, int32_t code) {
 }
 
 int storeRule(Kel& kel, int32_t code, const char* keyword, int kind, SaveOutcome* saved) {
-  bool toDelete = editCodeIsDeleteList(code);
+  bool toDelete = code > 0;
   FilterRule* (&list)[kRuleSlots] = listFor(kel, toDelete);
   if (kind < 0 || kind >= kMatchKinds) kind = kSenderAddressEquals;
   int slot;

@@ -34,9 +34,6 @@ SaveOutcome deleteAccount(Kel& kel, int s);
 // delete list, -9999 to the ignore list, n (or -n) edits slot n - 1.
 constexpr int32_t kAddToDeleteList = 9999;
 constexpr int32_t kAddToIgnoreList = -9999;
-bool editCodeValid(const Kel& kel, int32_t code);
-bool editCodeAdds(int32_t code);
-bool editCodeIsDeleteList(int32_t code);
 // The rule that an editing code designates, or nullptr.
 const struct FilterRule* ruleForCode(const Kel& kel, int32_t code);
 // Writes the rule the code designates (a new one in the first free slot

@@ -262,9 +262,9 @@ void showPropertySheet(Kel& kel, HWND owner) {
 }
 
 void runSettingsSheet(Kel& kel, HWND owner) {
-  int32_t outer = kel.modalOpen;  // the status dialog may open over the sheet, and close first
-  kel.modalOpen = 1;
-  showPropertySheet(kel, owner);
-  kel.modalOpen = outer;
+  {
+    ModalScope modal(kel);
+    showPropertySheet(kel, owner);
+  }
   if (!saveSettings(kel, kOptionsFile)) reportUnsaved(nullptr);
 }

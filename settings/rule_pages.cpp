@@ -11,25 +11,24 @@
 
 namespace {
 
-bool conditionOk(HWND editor) {
+void conditionOk(HWND editor) {
   Kel& kel = dialogKel(editor);
   char keyword[sizeof FilterRule{}.keyword];
   readText(editor, IDC_TEXT_1007, keyword, sizeof keyword - 1);
   if (keyword[0] == '\0') {
     showError(editor, "キーワードが未記入です！");
-    return false;
+    return;
   }
   int kind = dropDownSelection(editor, IDC_INTERVAL, kSenderAddressEquals);
   SaveOutcome saved = SaveOutcome::kSaved;
   int slot = storeRule(kel, kel.ruleEditCode, keyword, kind, &saved);
   if (slot < 0) {
     showError(editor, "これ以上条件を追加できません");
-    return false;
+    return;
   }
   if (saved == SaveOutcome::kNotWritten) reportUnsaved(editor);
   kel.ruleEditCode = slot;
   EndDialog(editor, 1);
-  return true;
 }
 
 INT_PTR CALLBACK conditionEditorProc(HWND editor, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -65,8 +65,8 @@ TEST(Edits, EditCodesNameTheirListAndSlot) {
   EXPECT_STREQ("i1", ruleForCode(*t.kel, -2)->keyword);
   EXPECT_EQ(nullptr, ruleForCode(*t.kel, 2));
   EXPECT_EQ(nullptr, ruleForCode(*t.kel, 65));
-  EXPECT_FALSE(editCodeValid(*t.kel, 0));
-  EXPECT_TRUE(editCodeValid(*t.kel, kAddToIgnoreList));
+  EXPECT_EQ(nullptr, ruleForCode(*t.kel, 0));
+  EXPECT_EQ(nullptr, ruleForCode(*t.kel, kAddToIgnoreList));  // adding designates no rule yet
   EXPECT_EQ(1, storeRule(*t.kel, -2, "changed", 9, nullptr));  // an unknown kind is not stored
   EXPECT_EQ(kSenderAddressEquals, t.kel->ignoreList[1]->kind);
   EXPECT_EQ(-1, storeRule(*t.kel, 5, "nothing there", 0, nullptr));

@@ -215,16 +215,23 @@ void DialogFixture::reload() {
   loadAllSettings(*kel);
 }
 
-std::vector<std::string> listBoxLines(HWND list) {
+namespace {
+
+// The lines of a list box or drop-down list, by its count and text messages.
+std::vector<std::string> controlLines(HWND control, UINT countMessage, UINT textMessage) {
   std::vector<std::string> out;
-  int n = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+  int n = static_cast<int>(SendMessageA(control, countMessage, 0, 0));
   for (int i = 0; i < n; ++i) {
     char line[512] = "";
-    SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line));
+    SendMessageA(control, textMessage, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line));
     out.push_back(line);
   }
   return out;
 }
+
+}  // namespace
+
+std::vector<std::string> listBoxLines(HWND list) { return controlLines(list, LB_GETCOUNT, LB_GETTEXT); }
 
 std::vector<std::string> listViewColumn(HWND list, int column) {
   std::vector<std::string> out;
@@ -248,13 +255,4 @@ std::string comboSelection(HWND combo) {
   return text;
 }
 
-std::vector<std::string> comboLines(HWND combo) {
-  std::vector<std::string> out;
-  int n = static_cast<int>(SendMessageA(combo, CB_GETCOUNT, 0, 0));
-  for (int i = 0; i < n; ++i) {
-    char text[256] = "";
-    SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-    out.push_back(text);
-  }
-  return out;
-}
+std::vector<std::string> comboLines(HWND combo) { return controlLines(combo, CB_GETCOUNT, CB_GETLBTEXT); }
