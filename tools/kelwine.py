@@ -228,6 +228,11 @@ class Session:
         return sum(1 for p in strip if p == SEAL)
 
     def start_kel(self, app_dir, exe_name="kel.exe", wine_path=None, log_path=None):
+        # Kel.window() looks the window up by its class: the one of a
+        # program stopped just before may outlive its process for a moment.
+        end = time.monotonic() + 10
+        while "hwnd" in self.probe("find", "--class", "kel", check=False) and time.monotonic() < end:
+            time.sleep(0.2)
         exe = os.path.join(app_dir, exe_name)
         shutil.copy(os.path.join(WIN_BUILD, "kel.exe"), exe)
         log_path = log_path or os.path.join(self.tmp, "wine-%d.log" % time.monotonic_ns())
