@@ -2,6 +2,7 @@
 in this folder hold the expected results; keep the two in step."""
 import base64
 import os
+import random
 
 PASSWORDS = {
     "taro": "tanstaaf",      # the Japanese mailbox: every kind of header
@@ -10,7 +11,9 @@ PASSWORDS = {
     "jiro": "jiro-pw",       # a deletion before a failure: kept on the server
     "shiro": "shiro-pw",     # empty mailbox
     "demo": "demo-pass",     # make run's mailbox
+    "bulk3000": "bulk-pw",   # 3,000 mails as large providers send them
     "bench1000": "bench",    # only with KEL_BENCH_MAILBOXES
+    "bench1500": "bench",
     "bench5000": "bench",
 }
 
@@ -94,11 +97,125 @@ def mailboxes():
                  ("Subject", b_word("ようこそ！新着メールをお知らせします"))]),
     ]
     boxes = {"taro": taro, "hanako": hanako, "saburo": saburo, "jiro": jiro, "shiro": [], "demo": demo}
+    boxes["bulk3000"] = bulk(3000)
     if os.environ.get("KEL_BENCH_MAILBOXES"):
-        for n in (1000, 5000):
+        for n in (1000, 1500, 5000):
             boxes["bench%d" % n] = [
                 message([("From", '%s <user%d@example.jp>' % (b_word("山田太郎"), i)),
                          ("To", "bench@example.jp"),
                          ("Subject", b_word("ベンチマーク %d 通目" % i))])
                 for i in range(n)]
     return boxes
+
+
+SURNAMES = ["山田", "佐藤", "鈴木", "高橋", "田中", "伊藤", "渡辺", "中村", "小林", "加藤", "吉田", "山本"]
+GIVEN = ["太郎", "花子", "一郎", "美咲", "健太", "陽子", "大輔", "由美", "翔", "恵子"]
+SENDERS = ["株式会社サンプル商事", "お知らせ係", "ネット通販ストア", "経理部", "総務部", "カスタマーサポート"]
+TOPICS = ["会議の議事録を送付します", "来週の打ち合わせについて", "ご注文ありがとうございます", "請求書のご案内",
+          "システムメンテナンスのお知らせ", "新製品発表会のご招待", "パスワード変更のお願い", "週報",
+          "出張報告書", "お見積りの件", "年末年始の営業について", "資料を共有しました"]
+DOMAINS = ["mail.example.co.jp", "smtp.example.ne.jp", "mx.example.com", "out.example.jp"]
+
+
+def b64_text(rng, n):
+    return base64.b64encode(rng.randbytes(n * 3 // 4 + 3)).decode()[:n]
+
+
+def folded(name, value, width=76):
+    """A header whose value is folded at `width` columns, as signers fold theirs."""
+    text = "%s: " % name
+    lines = []
+    while len(text) + len(value) > width:
+        cut = width - len(text)
+        lines.append(text + value[:cut])
+        value = value[cut:]
+        text = "\t"
+    lines.append(text + value)
+    return "\n".join(lines)
+
+
+def encoded_words(text, charset):
+    """Long Japanese text as several encoded words on folded lines (RFC 2047's 75 columns)."""
+    words, piece = [], ""
+    for ch in text:
+        if len(b_word(piece + ch, charset)) > 70:
+            words.append(b_word(piece, charset))
+            piece = ""
+        piece += ch
+    words.append(b_word(piece, charset))
+    return "\n ".join(words)
+
+
+def big_header_block(rng, i, target):
+    """Trace and signature headers of a large hosted provider, about `target` bytes."""
+    domain = rng.choice(DOMAINS)
+    out = ["Return-Path: <bounce-%d@%s>" % (i, domain),
+           "Delivered-To: bulk3000@example.jp"]
+    for hop in range(rng.randint(5, 8)):
+        out.append("Received: from relay%d.%s (relay%d.%s [192.0.2.%d])\n\tby mx%d.example.jp (Postfix) with "
+                   "ESMTPS id %s\n\tfor <bulk3000@example.jp>; Mon, 3 Jun 2024 09:%02d:%02d +0900 (JST)"
+                   % (hop, domain, hop, domain, rng.randint(1, 254), hop, b64_text(rng, 12).replace("/", "x"),
+                      rng.randint(0, 59), rng.randint(0, 59)))
+    out.append(folded("ARC-Seal", "i=1; a=rsa-sha256; t=1717372800; cv=none; d=%s; s=arc-20240605; b=%s"
+                      % (domain, b64_text(rng, 1400))))
+    out.append(folded("ARC-Message-Signature", "i=1; a=rsa-sha256; c=relaxed/relaxed; d=%s; s=arc-20240605; "
+                      "h=to:subject:message-id:date:from:mime-version:dkim-signature; bh=%s; b=%s"
+                      % (domain, b64_text(rng, 44), b64_text(rng, 1400))))
+    out.append(folded("ARC-Authentication-Results", "i=1; mx.example.jp; dkim=pass header.i=@%s; spf=pass "
+                      "(example.jp: domain of bounce-%d@%s designates 192.0.2.1 as permitted sender) "
+                      "smtp.mailfrom=bounce-%d@%s; dmarc=pass (p=REJECT sp=REJECT dis=NONE) header.from=%s"
+                      % (domain, i, domain, i, domain, domain)))
+    for selector in ("20230601", "fbl"):
+        out.append(folded("DKIM-Signature", "v=1; a=rsa-sha256; c=relaxed/relaxed; d=%s; s=%s; t=1717372800; "
+                          "h=to:subject:message-id:date:from:mime-version:from:to:cc:subject:date:message-id:"
+                          "reply-to; bh=%s; b=%s" % (domain, selector, b64_text(rng, 44), b64_text(rng, 1800))))
+    out.append(folded("Authentication-Results", "mx.example.jp; dkim=pass header.i=@%s; spf=pass "
+                      "smtp.mailfrom=%s; dmarc=pass header.from=%s" % (domain, domain, domain)))
+    size = sum(len(h) + 1 for h in out)
+    n = 0
+    while size < target - 200:
+        # the anti-spam stamps fill up the rest
+        h = folded("X-Antispam-Report-%d" % n, b64_text(rng, min(2000, target - size - 200)))
+        out.append(h)
+        size += len(h) + 1
+        n += 1
+    return out
+
+
+def bulk(n, seed=3000):
+    """`n` mails as they arrive from everywhere: Japanese names and subjects in
+    encoded words (ISO-2022-JP and UTF-8), one in ten behind a header block of
+    10-16 KB, now and then an HTML mail with a long first body line."""
+    rng = random.Random(seed)
+    messages = []
+    for i in range(n):
+        charset = "ISO-2022-JP" if rng.random() < 0.7 else "UTF-8"
+        if rng.random() < 0.6:
+            name = rng.choice(SURNAMES) + rng.choice(GIVEN)
+        else:
+            name = rng.choice(SENDERS)
+        subject = "%s（%d）" % (rng.choice(TOPICS), i + 1)
+        if rng.random() < 0.3:
+            subject = "Re: " + subject + "、ご確認をお願いいたします。"
+        headers = big_header_block(rng, i, rng.randint(10 * 1024, 15 * 1024 + 512)) if i % 10 == 7 else [
+            "Return-Path: <user%d@example.jp>" % i,
+            "Received: from smtp.example.ne.jp (smtp.example.ne.jp [192.0.2.%d])\n\tby mx.example.jp "
+            "(Postfix) with ESMTP; Mon, 3 Jun 2024 09:00:00 +0900 (JST)" % (i % 250 + 1)]
+        headers += [
+            "From: %s <user%d@example.jp>" % (encoded_words(name, charset), i),
+            "To: bulk3000@example.jp",
+            "Subject: %s" % encoded_words(subject, charset),
+            "Date: Mon, 3 Jun 2024 09:%02d:%02d +0900" % (i // 60 % 60, i % 60),
+            "Message-ID: <%d.%s@example.jp>" % (i, b64_text(rng, 16).replace("/", "x")),
+            "MIME-Version: 1.0",
+        ]
+        if i % 25 == 12:
+            headers.append("Content-Type: text/html; charset=UTF-8")
+            body = ("<html><body>" + "".join("<p style=\"margin:0;color:#333\">%s</p>" % rng.choice(TOPICS)
+                                             for _ in range(60)) + "</body></html>\n").encode("utf-8")
+        else:
+            headers.append("Content-Type: text/plain; charset=ISO-2022-JP")
+            body = ("%s様\n\nいつもお世話になっております。\n%s\nよろしくお願いいたします。\n"
+                    % (rng.choice(SURNAMES), subject)).encode("iso2022_jp")
+        messages.append("\n".join(headers).encode("ascii") + b"\n\n" + body)
+    return messages
