@@ -9,8 +9,8 @@ bool apopDigestInput(const char* greeting, const char* pass, char (&out)[kApopIn
   const char* close = strchr(open, '>');
   if (!close) return false;
   size_t stamp = static_cast<size_t>(close - open) + 1;
-  size_t passLength = strlen(pass);
-  if (stamp + passLength > kApopInputSize - 1) return false;
+  size_t passLength = strnlen(pass, 31);
+  if (stamp > kApopInputSize - 1 - passLength) stamp = kApopInputSize - 1 - passLength;  // longer than any line
   memcpy(out, open, stamp);
   memcpy(out + stamp, pass, passLength);
   out[stamp + passLength] = '\0';

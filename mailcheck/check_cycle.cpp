@@ -10,9 +10,10 @@
 
 #include "app/application.h"
 #include "mailcheck/pop3_session.h"
+#include "mailcheck/transport.h"
 #include "platform/trace.h"
 
-const CheckTiming kCheckTiming = {50, 500, 41};
+const CheckTiming kCheckTiming = {50, 500, 41, 300000};
 
 namespace {
 
@@ -26,7 +27,8 @@ void markFailed(Kel& kel, int i) {
   kel.results[i].count = kel.results[i].prevCount;
 }
 
-// Runs one account's session on a worker and watches it.
+// Runs one account's session on a worker and watches it. Every wait of the
+// worker ends within a slice of its give-up, so it is always joined.
 void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
   platform::trace("スレッド作成！\n");
   kel.sessionState = kSessionStarting;
@@ -36,9 +38,14 @@ void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
     task = std::make_shared<SessionTask>(kel, i);
     kel.session = task;
   }
+  auto ended = std::make_shared<std::atomic<bool>>(false);
   std::thread worker;
   try {
-    worker = std::thread([task] { runSession(*task); });
+    worker = std::thread([task, ended] {
+      runSession(*task);
+      endNetworkThread();
+      *ended = true;
+    });
   } catch (const std::system_error&) {
     platform::trace("スレッド作成失敗\n");
     markFailed(kel, i);
@@ -46,8 +53,10 @@ void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
   }
   sleepMs(timing.startWaitMs);
 
-  bool givenUp = false;
-  for (int poll = 0; poll < timing.polls; ++poll) {
+  int elapsed = timing.startWaitMs;
+  int silentPolls = 0;
+  uint32_t seen = task->watch.received.load();
+  for (;;) {
     int32_t state = kel.sessionState.load();
     if (state > kSessionClosing) {
       if (state == kSessionFailed) {
@@ -60,21 +69,25 @@ void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
       break;
     }
     sleepMs(timing.pollMs);
-    if (poll == timing.polls - 1) {
+    elapsed += timing.pollMs;
+    uint32_t now = task->watch.received.load();
+    silentPolls = now == seen ? silentPolls + 1 : 0;
+    seen = now;
+    if (silentPolls >= timing.polls || elapsed >= timing.totalMs) {
       platform::trace("スレッド強制終了！\n");
-      task->giveUp();  // no thread is killed: its blocked call returns instead
-      givenUp = true;
+      task->giveUp();  // no thread is killed: its waits end instead
       sleepMs(timing.pollMs);
       if (kel.sessionState.load() != kSessionDone) markFailed(kel, i);
+      break;
     }
   }
-  // A given-up worker may still be finishing a call that no shutdown can
-  // cut short (name resolution, say); it writes nothing more and closes its
-  // own connection, so it is left to end by itself.
-  if (givenUp)
-    worker.detach();
-  else
+  // A worker waits no longer than a slice once given up; should one ever
+  // be stuck beyond that, the pass goes on without it (it writes nothing).
+  for (int waited = 0; !*ended && waited < 5000; waited += 10) sleepMs(10);
+  if (*ended)
     worker.join();
+  else
+    worker.detach();
 }
 
 bool slotEmpty(const Kel& kel, int i) { return kel.accounts[i].mailaddr[0] == '\0'; }

@@ -1,6 +1,7 @@
 // One pass over the nine account slots: a POP3 session per configured
-// account on a worker of its own, watched with a budget of about 20.5 s;
-// then the totals, the tray outcome, and the announcement of new mail.
+// account on a worker of its own, given up after about 20.5 s without a
+// byte from its server or 300 s in all; then the totals, the tray outcome,
+// and the announcement of new mail.
 #pragma once
 
 #include "platform/os_types.h"
@@ -25,7 +26,8 @@ struct CheckEffects {
 struct CheckTiming {
   int startWaitMs;  // 50
   int pollMs;       // 500
-  int polls;        // 41
+  int polls;        // 41 polls in a row without progress give the session up
+  int totalMs;      // 300000: a session that progresses is given up after this
 };
 extern const CheckTiming kCheckTiming;
 

@@ -1,6 +1,8 @@
-// The one transport record: a socket, and over it optionally a TLS session.
+// The transport record of one session: a socket, optionally a TLS session
+// over it, and the bytes received but not yet read.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/os_types.h"
@@ -8,9 +10,22 @@
 struct ssl_ctx_st;
 struct ssl_st;
 
+// What the check cycle sees of a session's connection: the signal that
+// ends every wait, and the bytes received so far (progress, not content).
+struct LinkWatch {
+  std::atomic<bool> cancel{false};
+  std::atomic<uint32_t> received{0};
+};
+
+constexpr int kInboxSize = 16384;
+
 struct Connection {
   int32_t useTls;
   SOCKET sock;
   ssl_ctx_st* ctx;
   ssl_st* tls;
+  LinkWatch* watch;  // null: the waits end only with the peer
+  int inStart;       // the unread bytes are inbox[inStart, inEnd)
+  int inEnd;
+  char inbox[kInboxSize];
 };

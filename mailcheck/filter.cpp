@@ -57,11 +57,12 @@ int classifyMessage(const MessageHeaders& headers, FilterRule* const (&deleteLis
   return 0;
 }
 
-MessageVerdict analyseMessage(const char* response, Kel& kel, int account, int lineSlot) {
+Judgement judgeMessage(const char* response, const Kel& kel) {
   MessageHeaders h;
   extractHeaders(response, h);
+  Judgement j{};
   // Rules see the whole values; the cuts below are for display only.
-  int verdict = classifyMessage(h, kel.deleteList, kel.ignoreList);
+  j.list = classifyMessage(h, kel.deleteList, kel.ignoreList);
 
   if (strlen(h.subject) > kShownBytes) {
     h.subject[kShownBytes - 2] = '.';
@@ -71,23 +72,29 @@ MessageVerdict analyseMessage(const char* response, Kel& kel, int account, int l
   char* sender = h.senderName[0] != '\0' ? h.senderName : h.senderAddress;
   if (strlen(sender) > kShownBytes) sender[kShownBytes] = '\0';
 
-  MailLine line{};
   size_t senderLength = strlen(sender);
-  memcpy(line.bytes, sender, senderLength + 1);
-  memcpy(line.bytes + senderLength + 1, h.subject, strlen(h.subject) + 1);
+  memcpy(j.line.bytes, sender, senderLength + 1);
+  memcpy(j.line.bytes + senderLength + 1, h.subject, strlen(h.subject) + 1);
+  return j;
+}
 
-  if (verdict == 1) {
+MessageVerdict applyJudgement(const Judgement& j, Kel& kel, int account, int lineSlot) {
+  if (j.list == 1) {
     memmove(&kel.recentDeleted[1], &kel.recentDeleted[0], sizeof(MailLine) * (kRecentDeleted - 1));
-    kel.recentDeleted[0] = line;
+    kel.recentDeleted[0] = j.line;
     return kVerdictDelete;
   }
-  if (verdict == 2) return kVerdictIgnore;
+  if (j.list == 2) return kVerdictIgnore;
 
   if (lineSlot < 0 || lineSlot >= kMailLines || account < 0 || account >= kAccountSlots) {
     return kVerdictKeptUnlisted;
   }
   CheckResult& result = kel.results[account];
-  result.lines[lineSlot] = line;
+  result.lines[lineSlot] = j.line;
   if (result.lineState[lineSlot] == kLineEmpty) result.lineState[lineSlot] = kLineNew;
   return kVerdictKept;
+}
+
+MessageVerdict analyseMessage(const char* response, Kel& kel, int account, int lineSlot) {
+  return applyJudgement(judgeMessage(response, kel), kel, account, lineSlot);
 }

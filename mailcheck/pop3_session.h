@@ -9,30 +9,35 @@
 class Kel;
 
 constexpr int kSessionBufferSize = 8192;
+constexpr int kPipelineWindow = 64;  // commands in flight when the server allows
 
 extern const char* const errorCodeTexts[9];
 const char* errorCodeText(int code);  // the text of code 0 for codes outside the table
 
 // One session, shared by the check cycle and the worker that runs it. The
 // worker owns the connection; once the session is given up it writes
-// nothing the rest of the program can see, and closes its connection itself.
+// nothing the rest of the program can see, its waits end within a slice,
+// and it closes its connection itself.
 struct SessionTask {
   SessionTask(Kel& k, int index);
 
   Kel& kel;
   const int index;
   Account account;  // taken when the session is made; dialogs may change the original
+  LinkWatch watch;
   Connection connection;
   std::atomic<bool> abandoned{false};
-  std::atomic<SOCKET> liveSocket{kNoSocket};
+  // Commands sent ahead of their replies when the server lists PIPELINING;
+  // 1 keeps to one command at a time.
+  int maxInFlight = kPipelineWindow;
 
-  // From the check cycle: no more writes from the worker, and a call
-  // blocked on the connection returns.
+  // From the check cycle: no more writes from the worker, and every wait
+  // of its connection ends.
   void giveUp();
 };
 
 // Returns 0 when the session completed, 1 when it failed (or was given up).
 int runSession(SessionTask& task);
-// The same after the connect step, on a connection already in
-// task.connection (the fuzz target makes one of its own).
+// The same after the connect step, on a connected socket already in
+// task.connection.sock (the fuzz target makes one of its own).
 int runSessionOnConnection(SessionTask& task);

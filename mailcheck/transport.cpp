@@ -1,15 +1,87 @@
 #include "mailcheck/transport.h"
 
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
 
 #include "platform/net.h"
 #include "platform/trace.h"
 
 namespace {
+using Clock = std::chrono::steady_clock;
+
 std::atomic<int> tlsLibraryStarted{0};
+
+bool cancelled(const Connection& c) { return c.watch && c.watch->cancel.load(); }
+
+// Waits in slices until the socket is ready, the deadline passes (false)
+// or the watch is cancelled (false).
+bool waitReady(const Connection& c, SOCKET s, bool forWrite, Clock::time_point deadline = Clock::time_point::max()) {
+  for (;;) {
+    if (cancelled(c)) return false;
+    if (Clock::now() >= deadline) return false;
+    int r = platform::waitSocket(s, forWrite, kWaitSliceMs);
+    if (r != 0) return r > 0;
+  }
+}
+
+// One name lookup. The resolver cannot be interrupted, so it runs on a
+// thread of its own that owns this record with the waiting session; a
+// lookup whose session has gone finishes by itself and frees its answer.
+struct Lookup {
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
+  int rc = 0;
+  addrinfo* list = nullptr;
+  std::string host, service;
+  ~Lookup() {
+    if (list) freeaddrinfo(list);
+  }
+  void run() {
+    addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_socktype = SOCK_STREAM;  // with the type open Wine answers type 0
+    addrinfo* answer = nullptr;
+    int r = getaddrinfo(host.c_str(), service.c_str(), &hints, &answer);
+    std::lock_guard<std::mutex> g(lock);
+    rc = r;
+    list = r == 0 ? answer : nullptr;
+    done = true;
+    finished.notify_all();
+  }
+};
+
+// The answer list (the caller frees it), or null when the name did not
+// resolve or the watch was cancelled.
+addrinfo* resolve(const Connection& c, const char* host, const char* service) {
+  auto job = std::make_shared<Lookup>();
+  job->host = host;
+  job->service = service;
+  try {
+    std::thread([job] { job->run(); }).detach();
+  } catch (const std::system_error&) {
+    job->run();  // no thread to be had: resolve here, uninterruptibly
+  }
+  std::unique_lock<std::mutex> g(job->lock);
+  while (!job->done) {
+    if (cancelled(c)) return nullptr;
+    job->finished.wait_for(g, std::chrono::milliseconds(kWaitSliceMs));
+  }
+  addrinfo* list = job->list;
+  job->list = nullptr;
+  return list;
+}
 
 int failTls(Connection& c) {
   if (c.tls) SSL_free(c.tls);
@@ -20,7 +92,59 @@ int failTls(Connection& c) {
   c.sock = kNoSocket;
   return 4;
 }
+
+// After an SSL call returned r <= 0: waits for what it asked for. False
+// when it failed for good, or the wait ended without readiness.
+bool tlsWait(Connection& c, int r) {
+  switch (SSL_get_error(c.tls, r)) {
+    case SSL_ERROR_WANT_READ: return waitReady(c, c.sock, false);
+    case SSL_ERROR_WANT_WRITE: return waitReady(c, c.sock, true);
+    default: return false;
+  }
+}
+
+int handshake(Connection& c) {
+  platform::trace("OpenSSL\n");
+  if (tlsLibraryStarted.exchange(1) == 0) OPENSSL_init_ssl(0, nullptr);
+  c.ctx = SSL_CTX_new(TLS_client_method());
+  if (!c.ctx) return failTls(c);
+  c.tls = SSL_new(c.ctx);
+  if (!c.tls) return failTls(c);
+  SSL_set_mode(c.tls, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  if (SSL_set_fd(c.tls, static_cast<int>(c.sock)) == 0) {
+    platform::trace("OpenSSL SSL_set_fd Error\n");
+    return failTls(c);
+  }
+  for (;;) {
+    ERR_clear_error();
+    int r = SSL_connect(c.tls);
+    if (r == 1) return 0;
+    if (!tlsWait(c, r)) break;
+  }
+  platform::trace("OpenSSL SSL_connect Error\n");
+  return failTls(c);
+}
 }  // namespace
+
+int connectFirst(Connection& c, const addrinfo* list) {
+  c.sock = kNoSocket;
+  for (const addrinfo* a = list; a && !cancelled(c); a = a->ai_next) {
+    SOCKET s = platform::streamSocket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    if (s == kNoSocket) continue;
+    int r = platform::startConnect(s, a->ai_addr, static_cast<int>(a->ai_addrlen));
+    if (r == 1) {
+      // An address that never answers must leave time for the next one.
+      auto deadline = a->ai_next ? Clock::now() + std::chrono::milliseconds(kAddressMs) : Clock::time_point::max();
+      r = waitReady(c, s, true, deadline) ? platform::connectOutcome(s) : -1;
+    }
+    if (r == 0) {
+      c.sock = s;
+      return 0;
+    }
+    platform::closeSocket(s);
+  }
+  return 3;
+}
 
 int connectServer(Connection& c, const char* host, int port, int useTls) {
   platform::tracef("OPEN %s %d\n", host, port);
@@ -28,67 +152,88 @@ int connectServer(Connection& c, const char* host, int port, int useTls) {
   c.sock = kNoSocket;
   c.ctx = nullptr;
   c.tls = nullptr;
+  c.inStart = c.inEnd = 0;
   char service[16];
   snprintf(service, sizeof service, "%d", port);
-  int rc = platform::tcpConnect(host, service, &c.sock);
+  addrinfo* list = resolve(c, host, service);
+  if (!list) return cancelled(c) ? 3 : 2;
+  int rc = connectFirst(c, list);
+  freeaddrinfo(list);
   if (rc != 0 || !useTls) return rc;
-
-  platform::trace("OpenSSL\n");
-  if (tlsLibraryStarted.exchange(1) == 0) OPENSSL_init_ssl(0, nullptr);
-  c.ctx = SSL_CTX_new(TLS_client_method());
-  if (!c.ctx) return failTls(c);
-  c.tls = SSL_new(c.ctx);
-  if (!c.tls) return failTls(c);
-  if (SSL_set_fd(c.tls, static_cast<int>(c.sock)) == 0) {
-    platform::trace("OpenSSL SSL_set_fd Error\n");
-    return failTls(c);
-  }
-  if (SSL_connect(c.tls) != 1) {
-    platform::trace("OpenSSL SSL_connect Error\n");
-    return failTls(c);
-  }
-  return 0;
+  return handshake(c);
 }
 
-int receiveBytes(Connection& c, char* buf, int capacity) {
-  if (c.useTls) {
-    int n = SSL_read(c.tls, buf, capacity);
-    return n > 0 ? n : -1;
+int receiveMore(Connection& c) {
+  if (c.inStart > 0) {
+    memmove(c.inbox, c.inbox + c.inStart, static_cast<size_t>(c.inEnd - c.inStart));
+    c.inEnd -= c.inStart;
+    c.inStart = 0;
   }
-  return platform::socketReceive(c.sock, buf, capacity);
+  int room = kInboxSize - c.inEnd;
+  if (room <= 0) return -1;
+  for (;;) {
+    if (cancelled(c)) return -1;
+    int n;
+    if (c.useTls) {
+      ERR_clear_error();
+      n = SSL_read(c.tls, c.inbox + c.inEnd, room);
+      if (n <= 0 && !tlsWait(c, n)) return -1;
+    } else {
+      n = platform::socketReceive(c.sock, c.inbox + c.inEnd, room);
+      if (n == platform::kWouldBlock && !waitReady(c, c.sock, false)) return -1;
+      if (n == -1) return -1;
+    }
+    if (n > 0) {
+      c.inEnd += n;
+      if (c.watch) c.watch->received += static_cast<uint32_t>(n);
+      return n;
+    }
+  }
 }
 
-int sendBytes(Connection& c, const char* data, int length) {
-  if (c.useTls) {
-    int n = SSL_write(c.tls, data, length);
-    return n > 0 ? n : -1;
+int sendAll(Connection& c, const char* data, int length) {
+  int done = 0;
+  while (done < length) {
+    if (cancelled(c)) return -1;
+    int n;
+    if (c.useTls) {
+      ERR_clear_error();
+      n = SSL_write(c.tls, data + done, length - done);
+      if (n <= 0 && !tlsWait(c, n)) return -1;
+    } else {
+      n = platform::socketSend(c.sock, data + done, length - done);
+      if (n == platform::kWouldBlock && !waitReady(c, c.sock, true)) return -1;
+      if (n == -1) return -1;
+    }
+    if (n > 0) done += n;
   }
-  return platform::socketSend(c.sock, data, length);
+  return length;
 }
 
 int readLine(Connection& c, char* buf) {
-  int budget = kLineBudget;
   int count = 0;
   for (;;) {
-    int n = receiveBytes(c, buf + count, 1);
-    if (n < 0) return -1;
-    budget -= n;
-    count += n;
-    if (budget <= 0) return -1;
-    if (count >= 2 && buf[count - 2] == '\r' && buf[count - 1] == '\n') return count;
+    while (c.inStart < c.inEnd) {
+      char b = c.inbox[c.inStart++];
+      buf[count++] = b;
+      if (count >= kLineBudget) return -1;
+      if (count >= 2 && b == '\n' && buf[count - 2] == '\r') return count;
+    }
+    if (receiveMore(c) < 0) return -1;
   }
 }
 
 void closeConnection(Connection& c) {
-  if (c.useTls) {
-    if (c.tls) {
-      SSL_shutdown(c.tls);
-      SSL_free(c.tls);
-    }
-    if (c.ctx) SSL_CTX_free(c.ctx);
-    c.tls = nullptr;
-    c.ctx = nullptr;
+  if (c.tls) {
+    SSL_shutdown(c.tls);  // the close notify, without waiting for the peer's
+    SSL_free(c.tls);
   }
+  if (c.ctx) SSL_CTX_free(c.ctx);
+  c.tls = nullptr;
+  c.ctx = nullptr;
   platform::closeSocket(c.sock);
   c.sock = kNoSocket;
+  c.inStart = c.inEnd = 0;
 }
+
+void endNetworkThread() { OPENSSL_thread_stop(); }

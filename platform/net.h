@@ -6,25 +6,36 @@
 
 #ifndef _WIN32
 #include <netdb.h>
+#include <sys/socket.h>
 #endif
 
 namespace platform {
 
 // Winsock 2.0, cleaned up at process exit. True when the library is ready.
+// On posix it also keeps a peer's reset from raising SIGPIPE (OpenSSL's
+// writes do not pass MSG_NOSIGNAL).
 bool netStartup();
 SOCKET udpSocket();
 // Shuts the socket down both ways and closes it; kNoSocket is ignored.
 void closeSocket(SOCKET s);
-// Only shuts it down, so that a call blocked on it in another thread returns.
+// Only shuts it down (the test servers end a conversation with it).
 void shutdownSocket(SOCKET s);
 
-// Resolves host and port for stream sockets only and connects to the first
-// address that accepts. 0 connected, 2 the name did not resolve, 3 no
-// address accepted. Sockets of refused addresses are closed.
-int tcpConnect(const char* host, const char* port, SOCKET* out);
-// The connect loop of tcpConnect over a resolved list: 0 or 3.
-int connectFirst(const addrinfo* list, SOCKET* out);
-// One recv or send with flags 0: the count, or -1 (a closed peer is -1 too).
+// A receive or send that would have to wait.
+constexpr int kWouldBlock = -2;
+
+// A non-blocking stream socket, or kNoSocket.
+SOCKET streamSocket(int family, int type, int protocol);
+// 0 connected, 1 under way (wait until writable), -1 failed.
+int startConnect(SOCKET s, const sockaddr* address, int length);
+// Once a connect under way has made the socket writable: 0 connected, -1 not.
+int connectOutcome(SOCKET s);
+// Waits at most timeoutMs for the socket to become readable (or writable,
+// with forWrite; a connect that failed counts as ready). The same select()
+// on Winsock, Wine and posix. 1 ready, 0 not yet, -1 failed.
+int waitSocket(SOCKET s, bool forWrite, int timeoutMs);
+// One recv or send with flags 0: the count, kWouldBlock, or -1 (a closed
+// peer is -1 too).
 int socketReceive(SOCKET s, char* buf, int capacity);
 int socketSend(SOCKET s, const char* data, int length);
 

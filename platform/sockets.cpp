@@ -1,5 +1,5 @@
-// The clock client's datagram calls: the same code over Winsock and BSD
-// sockets.
+// Socket calls that are the same code over Winsock and BSD sockets: the
+// readiness wait of every connection, and the clock client's datagrams.
 #include "platform/net.h"
 
 #ifdef _WIN32
@@ -48,16 +48,24 @@ int sendDatagram(SOCKET s, const void* data, int length, uint32_t address, uint1
                                  reinterpret_cast<sockaddr*>(&to), sizeof to));
 }
 
-int waitReadable(SOCKET s, int timeoutMs) {
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(s, &readable);
+int waitSocket(SOCKET s, bool forWrite, int timeoutMs) {
+#ifndef _WIN32
+  if (s >= FD_SETSIZE) return -1;  // select() cannot watch it
+#endif
+  fd_set ready, failed;
+  FD_ZERO(&ready);
+  FD_ZERO(&failed);
+  FD_SET(s, &ready);
+  FD_SET(s, &failed);
   timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  int n = select(static_cast<int>(s) + 1, &readable, nullptr, nullptr, &tv);
+  // Winsock reports a failed connect among the exceptions, not as writable.
+  int n = select(static_cast<int>(s) + 1, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr,
+                 forWrite ? &failed : nullptr, &tv);
   if (n < 0) return -1;
-  if (n == 0) return 0;
-  return FD_ISSET(s, &readable) ? 1 : -1;
+  return n == 0 ? 0 : 1;
 }
+
+int waitReadable(SOCKET s, int timeoutMs) { return waitSocket(s, false, timeoutMs); }
 
 int receiveDatagram(SOCKET s, void* buf, int capacity) {
   int n = static_cast<int>(recvfrom(s, static_cast<char*>(buf), capacity, 0, nullptr, nullptr));

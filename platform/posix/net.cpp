@@ -1,21 +1,21 @@
 #include "platform/net.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/select.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace platform {
 
-bool netStartup() { return true; }
+bool netStartup() {
+  signal(SIGPIPE, SIG_IGN);
+  return true;
+}
 
 SOCKET udpSocket() {
-  int s = socket(AF_INET, SOCK_DGRAM, 0);
+  int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   return s < 0 ? kNoSocket : s;
 }
 
@@ -29,34 +29,25 @@ void shutdownSocket(SOCKET s) {
   if (s != kNoSocket) shutdown(static_cast<int>(s), SHUT_RDWR);
 }
 
-int tcpConnect(const char* host, const char* port, SOCKET* out) {
-  *out = kNoSocket;
-  addrinfo hints;
-  memset(&hints, 0, sizeof hints);
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* list = nullptr;
-  if (getaddrinfo(host, port, &hints, &list) != 0) return 2;
-  int rc = connectFirst(list, out);
-  freeaddrinfo(list);
-  return rc;
+SOCKET streamSocket(int family, int type, int protocol) {
+  int s = socket(family, type | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
+  return s < 0 ? kNoSocket : s;
 }
 
-int connectFirst(const addrinfo* list, SOCKET* out) {
-  *out = kNoSocket;
-  for (const addrinfo* a = list; a; a = a->ai_next) {
-    int s = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-    if (s < 0) continue;
-    int r;
-    do {
-      r = connect(s, a->ai_addr, a->ai_addrlen);
-    } while (r != 0 && errno == EINTR);
-    if (r == 0) {
-      *out = s;
-      break;
-    }
-    close(s);
-  }
-  return *out == kNoSocket ? 3 : 0;
+int startConnect(SOCKET s, const sockaddr* address, int length) {
+  int r;
+  do {
+    r = connect(static_cast<int>(s), address, static_cast<socklen_t>(length));
+  } while (r != 0 && errno == EINTR);
+  if (r == 0) return 0;
+  return errno == EINPROGRESS ? 1 : -1;
+}
+
+int connectOutcome(SOCKET s) {
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (getsockopt(static_cast<int>(s), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
+  return error == 0 ? 0 : -1;
 }
 
 int socketReceive(SOCKET s, char* buf, int capacity) {
@@ -64,6 +55,7 @@ int socketReceive(SOCKET s, char* buf, int capacity) {
   do {
     n = recv(static_cast<int>(s), buf, static_cast<size_t>(capacity), 0);
   } while (n < 0 && errno == EINTR);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kWouldBlock;
   return n > 0 ? static_cast<int>(n) : -1;
 }
 
@@ -72,6 +64,7 @@ int socketSend(SOCKET s, const char* data, int length) {
   do {
     n = send(static_cast<int>(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kWouldBlock;
   return n >= 0 ? static_cast<int>(n) : -1;
 }
 

@@ -1,7 +1,6 @@
 #include "platform/net.h"
 
 #include <cstdlib>
-#include <cstring>
 
 namespace platform {
 namespace {
@@ -30,39 +29,38 @@ void shutdownSocket(SOCKET s) {
   if (s != kNoSocket) shutdown(s, SD_BOTH);
 }
 
-int tcpConnect(const char* host, const char* port, SOCKET* out) {
-  *out = kNoSocket;
-  addrinfo hints;
-  memset(&hints, 0, sizeof hints);
-  hints.ai_socktype = SOCK_STREAM;  // with the type open Wine answers type 0
-  addrinfo* list = nullptr;
-  if (getaddrinfo(host, port, &hints, &list) != 0) return 2;
-  int rc = connectFirst(list, out);
-  freeaddrinfo(list);
-  return rc;
+SOCKET streamSocket(int family, int type, int protocol) {
+  SOCKET s = socket(family, type, protocol);
+  if (s == INVALID_SOCKET) return kNoSocket;
+  u_long on = 1;
+  if (ioctlsocket(s, FIONBIO, &on) != 0) {
+    closesocket(s);
+    return kNoSocket;
+  }
+  return s;
 }
 
-int connectFirst(const addrinfo* list, SOCKET* out) {
-  *out = kNoSocket;
-  for (const addrinfo* a = list; a; a = a->ai_next) {
-    SOCKET s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-    if (s == INVALID_SOCKET) continue;
-    if (connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
-      *out = s;
-      break;
-    }
-    closesocket(s);
-  }
-  return *out == kNoSocket ? 3 : 0;
+int startConnect(SOCKET s, const sockaddr* address, int length) {
+  if (connect(s, address, length) == 0) return 0;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? 1 : -1;
+}
+
+int connectOutcome(SOCKET s) {
+  int error = 0;
+  int size = sizeof error;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) return -1;
+  return error == 0 ? 0 : -1;
 }
 
 int socketReceive(SOCKET s, char* buf, int capacity) {
   int n = recv(s, buf, capacity, 0);
+  if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) return kWouldBlock;
   return n > 0 ? n : -1;
 }
 
 int socketSend(SOCKET s, const char* data, int length) {
   int n = send(s, data, length, 0);
+  if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) return kWouldBlock;
   return n >= 0 ? n : -1;
 }
 

@@ -49,6 +49,8 @@ class Maildrop {
         }
         const auto& m = messages_[n - 1];
         c.send("+OK\r\nFrom: " + m.first + "\r\nSubject: " + m.second + "\r\n\r\nbody\r\n.\r\n");
+      } else if (line.rfind("CAPA", 0) == 0) {
+        c.send("+OK\r\nPIPELINING\r\n.\r\n");
       } else if (line.rfind("QUIT", 0) == 0) {
         c.send("+OK bye\r\n");
         return;
@@ -89,7 +91,7 @@ void loadTrayPair(Kel& kel, TrayOutcome outcome, int totalNew) {
 }
 void destroyTrayPair(HICON*) {}
 const CheckEffects kRecorder = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair};
-const CheckTiming kQuick = {50, 100, 41};
+const CheckTiming kQuick = {50, 100, 41, 300000};
 
 std::vector<Call> runPass(Kel& kel, const CheckTiming& timing = kQuick) {
   {

@@ -7,6 +7,11 @@
 #include <filesystem>
 #include <mutex>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <tlhelp32.h>
+#endif
+
 #include "mailcheck/pop3_session.h"
 #include "platform/net.h"
 #include "platform/trace.h"
@@ -14,9 +19,15 @@
 namespace {
 std::mutex traceLock;
 std::vector<std::string> traced;
+std::function<void(const std::string&)> traceHook;
 void sink(const char* line) {
-  std::lock_guard<std::mutex> g(traceLock);
-  traced.emplace_back(line);
+  std::function<void(const std::string&)> hook;
+  {
+    std::lock_guard<std::mutex> g(traceLock);
+    traced.emplace_back(line);
+    hook = traceHook;
+  }
+  if (hook) hook(line);
 }
 
 // The socket library must be up before any test talks to a server.
@@ -32,7 +43,38 @@ TraceCapture::TraceCapture() {
   platform::setTraceSink(sink);
 }
 
-TraceCapture::~TraceCapture() { platform::setTraceSink(nullptr); }
+TraceCapture::~TraceCapture() {
+  platform::setTraceSink(nullptr);
+  std::lock_guard<std::mutex> g(traceLock);
+  traceHook = nullptr;
+}
+
+void TraceCapture::onLine(std::function<void(const std::string&)> hook) {
+  std::lock_guard<std::mutex> g(traceLock);
+  traceHook = std::move(hook);
+}
+
+int liveThreads() {
+#ifdef _WIN32
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 e;
+  e.dwSize = sizeof e;
+  int n = 0;
+  for (BOOL ok = Thread32First(snap, &e); ok; ok = Thread32Next(snap, &e))
+    if (e.th32OwnerProcessID == GetCurrentProcessId()) ++n;
+  CloseHandle(snap);
+  return n;
+#else
+  int n = 0;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+    (void)e;
+    ++n;
+  }
+  return n;
+#endif
+}
 
 std::vector<std::string> TraceCapture::lines() const {
   std::lock_guard<std::mutex> g(traceLock);

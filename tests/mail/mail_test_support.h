@@ -2,6 +2,7 @@
 // the session, and where the test servers are.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,7 +16,12 @@ struct TraceCapture {
   bool contains(const std::string& line) const;
   // Index of the first line equal to `line` at or after `from`, or -1.
   int find(const std::string& line, int from = 0) const;
+  // Called on the tracing thread with each line, as it is written.
+  void onLine(std::function<void(const std::string&)> hook);
 };
+
+// The threads of this process (the Wine process's, under Wine).
+int liveThreads();
 
 std::unique_ptr<Kel> kelWithAccount(const std::string& host, int port, const std::string& user,
                                     const std::string& pass, bool apop = false, bool ssl = false);

@@ -9,6 +9,9 @@ PASSWORDS = {
     "hanako": "hana-pass",   # APOP
     "saburo": "saburo-pw",   # a deletion that is carried out
     "jiro": "jiro-pw",       # a deletion before a failure: kept on the server
+    "goro": "goro-pw",       # seven messages, two deleted: pipelined ...
+    "rokuro": "rokuro-pw",   # ... and the same, one command at a time
+    "hachiro": "hachiro-pw", # header blocks and body lines of real size
     "shiro": "shiro-pw",     # empty mailbox
     "demo": "demo-pass",     # make run's mailbox
     "bulk3000": "bulk-pw",   # 3,000 mails as large providers send them
@@ -85,8 +88,26 @@ def mailboxes():
     ]
     jiro = [
         message([("From", "spam@example.com"), ("Subject", "deleted, then the session fails")]),
-        # a header block larger than the client's buffer
-        message([("From", "big@example.jp"), ("Subject", "big"), ("X-Filler", "x" * 9000)]),
+        # the test removes it after STAT, so that its TOP is refused
+        message([("From", "gone@example.jp"), ("Subject", "removed under the session")]),
+    ]
+    seven = [message([("From", "spam@example.com" if i in (2, 5) else "m%d@example.jp" % i),
+                      ("Subject", b_word("第%d通" % i))]) for i in range(1, 8)]
+    received = "".join("Received: from relay%d.example.net (relay%d.example.net [192.0.2.%d])\n"
+                       "\tby mx.example.jp with ESMTPS id %s; Tue, 8 Dec 2026 09:00:%02d +0900\n"
+                       % (i, i, i, "A" * 40, i) for i in range(40))
+    signature = "".join("\n\t" + "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVo" * 2 for _ in range(140))
+    hachiro = [
+        # 20 KB of other headers, then From and Subject, then 20 KB more
+        message([("X-Before", received[1:-1] + "\n\t" + "b" * 14000),
+                 ("From", "%s <big@example.jp>" % b_word("大きなヘッダ")),
+                 ("Subject", b_word("四十キロバイトのヘッダ")),
+                 ("DKIM-Signature", "v=1; a=rsa-sha256; b=" + signature),
+                 ("ARC-Seal", "i=1; a=rsa-sha256; b=" + signature)]),
+        # an HTML mail on one line of a megabyte
+        message([("From", "html@example.jp"), ("Subject", "one long line")],
+                body="<html>" + "x" * (1 << 20) + "</html>", body_charset="ascii"),
+        message([("From", "after@example.jp"), ("Subject", "after the long line")]),
     ]
     demo = [
         message([("From", "%s <yamada@example.jp>" % b_word("山田太郎")), ("To", "demo@example.jp"),
@@ -96,7 +117,8 @@ def mailboxes():
         message([("From", "Kel <kel@example.jp>"), ("To", "demo@example.jp"),
                  ("Subject", b_word("ようこそ！新着メールをお知らせします"))]),
     ]
-    boxes = {"taro": taro, "hanako": hanako, "saburo": saburo, "jiro": jiro, "shiro": [], "demo": demo}
+    boxes = {"taro": taro, "hanako": hanako, "saburo": saburo, "jiro": jiro, "shiro": [], "demo": demo,
+             "goro": seven, "rokuro": list(seven), "hachiro": hachiro}
     boxes["bulk3000"] = bulk(3000)
     if os.environ.get("KEL_BENCH_MAILBOXES"):
         for n in (1000, 1500, 5000):
@@ -212,7 +234,7 @@ def bulk(n, seed=3000):
         if i % 25 == 12:
             headers.append("Content-Type: text/html; charset=UTF-8")
             body = ("<html><body>" + "".join("<p style=\"margin:0;color:#333\">%s</p>" % rng.choice(TOPICS)
-                                             for _ in range(60)) + "</body></html>\n").encode("utf-8")
+                                             for _ in range(140)) + "</body></html>\n").encode("utf-8")
         else:
             headers.append("Content-Type: text/plain; charset=ISO-2022-JP")
             body = ("%s様\n\nいつもお世話になっております。\n%s\nよろしくお願いいたします。\n"

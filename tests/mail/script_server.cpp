@@ -74,6 +74,11 @@ bool ScriptConnection::expect(const std::string& prefix) {
   }
 }
 
+void ScriptConnection::greet(const std::string& greeting, const std::string& capabilities) {
+  send(greeting);
+  if (expect("CAPA")) send(capabilities);
+}
+
 void ScriptConnection::waitForClose() {
   char c;
   while (platform::socketReceive(sock_, &c, 1) == 1) {
@@ -104,10 +109,12 @@ ScriptServer::ScriptServer(Script script, bool ipv6) : script_(std::move(script)
 ScriptServer::~ScriptServer() {
   stopping_ = true;
   // Wake the acceptor with a connection of our own, then end the scripts.
-  SOCKET wake = kNoSocket;
-  char service[16];
-  snprintf(service, sizeof service, "%d", port_);
-  platform::tcpConnect("127.0.0.1", service, &wake);
+  sockaddr_storage self{};
+  socklen_t len = sizeof self;
+  getsockname(listener_, reinterpret_cast<sockaddr*>(&self), &len);
+  SOCKET wake = platform::streamSocket(self.ss_family, SOCK_STREAM, 0);
+  if (platform::startConnect(wake, reinterpret_cast<sockaddr*>(&self), static_cast<int>(len)) == 1)
+    platform::waitSocket(wake, true, 2000);
   acceptor_.join();
   platform::closeSocket(wake);
   for (SOCKET s : open_) platform::shutdownSocket(s);

@@ -19,6 +19,9 @@ class ScriptConnection {
   std::string readLine();
   // Reads lines until one starts with `prefix`; false when the peer has gone.
   bool expect(const std::string& prefix);
+  // The greeting, then the reply to the client's CAPA (a server of RFC 1939
+  // alone refuses it).
+  void greet(const std::string& greeting, const std::string& capabilities = "-ERR\r\n");
   // Waits until the client closes (or the server stops).
   void waitForClose();
   void close();

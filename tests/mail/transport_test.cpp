@@ -35,11 +35,9 @@ TEST(Transport, FirstRefusingAddressIsPassedOver) {
   ASSERT_EQ(0, getaddrinfo("127.0.0.1", std::to_string(refusedPort()).c_str(), &hints, &refused));
   ASSERT_EQ(0, getaddrinfo("127.0.0.1", std::to_string(server.port()).c_str(), &hints, &accepting));
   refused->ai_next = accepting;  // one list: the refusing address first
-  SOCKET s = kNoSocket;
-  EXPECT_EQ(0, platform::connectFirst(refused, &s));
-  ASSERT_NE(kNoSocket, s);
   Connection c = fresh();
-  c.sock = s;
+  EXPECT_EQ(0, connectFirst(c, refused));
+  ASSERT_NE(kNoSocket, c.sock);
   char buf[kLineBudget];
   ASSERT_EQ(11, readLine(c, buf));
   EXPECT_EQ(0, memcmp(buf, "+OK hello\r\n", 11));
