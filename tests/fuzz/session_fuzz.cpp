@@ -8,6 +8,7 @@
 
 #include "app/application.h"
 #include "mailcheck/pop3_session.h"
+#include "platform/net.h"
 #include "platform/trace.h"
 
 namespace {
@@ -17,6 +18,7 @@ void quiet(const char*) {}
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > 100000) return 0;
   platform::setTraceSink(quiet);
+  platform::netStartup();
   int fds[2];
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 0;
   int big = 1 << 20;
