@@ -5,8 +5,10 @@ netem). It is a delay line, not a bandwidth limit: reading goes on while what
 was read waits out its delay, so a long transfer costs one delay, not one per
 chunk.
 
-  delay_proxy.py LISTEN_PORT_OR_0 TARGET_HOST TARGET_PORT RTT_MS
-      prints PORT=NNNN once listening, runs until SIGTERM or SIGINT
+  delay_proxy.py [--hide-capa NAME] LISTEN_PORT_OR_0 TARGET_HOST TARGET_PORT RTT_MS
+      prints PORT=NNNN once listening, runs until SIGTERM or SIGINT;
+      --hide-capa drops a line such as PIPELINING from the server's first
+      multi-line reply (its CAPA list), to play a server without it
   delay_proxy.py --measure RTT_MS
       a request/response round trip and a 5 MB transfer through the proxy
 
@@ -14,6 +16,7 @@ In Python:
   with DelayProxy("127.0.0.1", 110, 50) as p:   # or p = DelayProxy(..).start(); p.stop()
       connect to ("127.0.0.1", p.port)
 """
+import argparse
 import asyncio
 import collections
 import ipaddress
@@ -44,6 +47,7 @@ class _Side(asyncio.Protocol):
         self.out = None  # the _Line carrying what this side receives
         self.closed = False
         self.holds = set()  # why reading is paused
+        self.filter = None
 
     def connection_made(self, transport):
         self.transport = transport
@@ -52,9 +56,14 @@ class _Side(asyncio.Protocol):
             transport.pause_reading()
 
     def data_received(self, data):
-        self.out.push(data)
+        if self.filter:
+            data = self.filter(data)
+        if data:
+            self.out.push(data)
 
     def eof_received(self):
+        if self.filter:
+            self.out.push(self.filter.rest())
         self.out.push(None)
         return True  # keep our half open: the other way may still carry data
 
@@ -79,6 +88,38 @@ class _Side(asyncio.Protocol):
         self.holds.discard(why)
         if not self.holds and self.transport and not self.closed:
             self.transport.resume_reading()
+
+
+class _CapaFilter:
+    """Drops the named capabilities from the first multi-line reply; the
+    client asks CAPA right after the greeting, so that reply is the list."""
+
+    def __init__(self, names):
+        self.names = {n.upper().encode() for n in names}
+        self.pending = b""
+        self.passing = False
+
+    def __call__(self, data):
+        if self.passing:
+            return data
+        self.pending += data
+        out = []
+        while not self.passing:
+            end = self.pending.find(b"\n")
+            if end < 0:
+                break
+            line, self.pending = self.pending[:end + 1], self.pending[end + 1:]
+            if line.rstrip(b"\r\n").upper() not in self.names:
+                out.append(line)
+            self.passing = line == b".\r\n"
+        if self.passing:
+            out.append(self.pending)
+            self.pending = b""
+        return b"".join(out)
+
+    def rest(self):
+        rest, self.pending = self.pending, b""
+        return rest
 
 
 class _Line:
@@ -164,6 +205,8 @@ class _Pair:
         self.client = _Side(self)
         self.client.holds.add("connect")  # nothing is read before the server is there
         self.server = _Side(self)
+        if proxy.hide_capabilities:
+            self.server.filter = _CapaFilter(proxy.hide_capabilities)
         half = proxy.rtt / 2
         self.up = _Line(loop, half, self.client, self.server, self)
         self.down = _Line(loop, half, self.server, self.client, self)
@@ -209,12 +252,14 @@ class _Pair:
 class DelayProxy:
     """The proxy on an event loop of its own thread: start(), .port, stop()."""
 
-    def __init__(self, target_host, target_port, rtt_ms, listen_port=0, listen_host="127.0.0.1"):
+    def __init__(self, target_host, target_port, rtt_ms, listen_port=0, listen_host="127.0.0.1",
+                 hide_capabilities=()):
         _require_loopback(listen_host)
         _require_loopback(target_host)
         self.target_host, self.target_port = target_host, int(target_port)
         self.rtt = float(rtt_ms) / 1000.0
         self.listen_host, self.listen_port = listen_host, int(listen_port)
+        self.hide_capabilities = tuple(hide_capabilities)
         self.port = None
         self.connections = 0  # accepted so far
         self.pairs = set()
@@ -284,9 +329,9 @@ class DelayProxy:
         self.stop()
 
 
-def serve_forever(listen_port, target_host, target_port, rtt_ms):
+def serve_forever(listen_port, target_host, target_port, rtt_ms, hide_capabilities=()):
     async def main():
-        proxy = DelayProxy(target_host, target_port, rtt_ms, listen_port)
+        proxy = DelayProxy(target_host, target_port, rtt_ms, listen_port, hide_capabilities=hide_capabilities)
         port = await proxy.open()
         print("PORT=%d" % port, flush=True)
         stop = asyncio.Event()
@@ -356,9 +401,14 @@ def main(argv):
               % (argv[1], m["rtt_ms"], m["rtt_min_ms"], m["rtt_max_ms"], m["bytes"] / 1e6, m["transfer_s"],
                  m["chunks"], m["chunks"] * float(argv[1]) / 2000))
         return
-    if len(argv) != 4:
-        raise SystemExit(__doc__)
-    serve_forever(int(argv[0]), argv[1], int(argv[2]), float(argv[3]))
+    parser = argparse.ArgumentParser(usage=__doc__)
+    parser.add_argument("--hide-capa", action="append", default=[])
+    parser.add_argument("listen_port", type=int)
+    parser.add_argument("target_host")
+    parser.add_argument("target_port", type=int)
+    parser.add_argument("rtt_ms", type=float)
+    a = parser.parse_args(argv)
+    serve_forever(a.listen_port, a.target_host, a.target_port, a.rtt_ms, a.hide_capa)
 
 
 if __name__ == "__main__":
