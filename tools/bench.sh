@@ -1,19 +1,92 @@
 #!/usr/bin/env bash
-# Times one check of a Dovecot mailbox of 1,000 and of 5,000 messages over
-# loopback, in the native build and in the windows build under Wine.
-# Prints seconds per check and messages per second. Not a test.
+# Times checks of Dovecot mailboxes of 1,000 and 5,000 messages over
+# loopback and behind the delaying proxy at 20 and 50 ms round trip, in the
+# native build and in the windows build under Wine, beside a baseline that
+# fetches one command at a time (native only). Then a check pass of 1,500
+# messages at 30 ms from a server that lists no PIPELINING, with the
+# program's real timing. Ends with a table. Not a test: nothing is asserted.
+#
+# KEL_BENCH_NATIVE, KEL_BENCH_WINDOWS (build folders), KEL_BENCH_PREFIX (Wine
+# prefix) and KEL_BENCH_DIR (Dovecot's folder) may point elsewhere.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 source tools/wine-env.sh
-dir="$root/build/bench-dovecot"
+native=${KEL_BENCH_NATIVE:-build/native}
+windows=${KEL_BENCH_WINDOWS:-build/windows}
+prefix=${KEL_BENCH_PREFIX:-$root/build/wine/bench}
+dir=${KEL_BENCH_DIR:-$root/build/bench-dovecot}
+case $dir in /*) ;; *) dir=$root/$dir ;; esac
+case $prefix in /*) ;; *) prefix=$root/$prefix ;; esac
+
+proxies=()
+cleanup() {
+  for pid in "${proxies[@]}"; do kill "$pid" 2>/dev/null || true; done
+  python3 tools/dovecot.py stop "$dir"
+}
 python3 tools/dovecot.py stop "$dir"
 rm -rf "$dir"
-trap 'python3 tools/dovecot.py stop "$dir"' EXIT
+trap cleanup EXIT
 KEL_BENCH_MAILBOXES=1 python3 tools/dovecot.py start "$dir" > /dev/null
 set -a; source "$dir/ports.env"; set +a
 export KEL_POP3_PORT=$POP3_PORT KEL_MAILDIRS=$MAILDIRS
-build/native/kel_bench
-kel_prefix "$root/build/wine/unit"
-WINEDEBUG=-all "$KEL_WINE" build/windows/kel_bench.exe
+
+# proxy RTT [--hide-capa NAME]: starts one in front of Dovecot; its port in $port.
+proxy() {
+  local rtt=$1 out="$dir/proxy-$1.out"
+  shift
+  python3 tools/delay_proxy.py "$@" 0 127.0.0.1 "$POP3_PORT" "$rtt" > "$out" &
+  proxies+=($!)
+  port=
+  for _ in $(seq 100); do
+    port=$(sed -n 's/^PORT=//p' "$out")
+    [ -n "$port" ] && return
+    sleep 0.1
+  done
+  echo "the proxy at $rtt ms did not start" >&2
+  exit 1
+}
+proxy 20; p20=$port
+proxy 50; p50=$port
+proxy 30 --hide-capa PIPELINING; p30=$port
+export KEL_BENCH_LINKS="20=$p20,50=$p50" KEL_BENCH_NO_PIPELINING="30=$p30"
+
+python3 tools/delay_proxy.py --measure 20
+python3 tools/delay_proxy.py --measure 50
+results="$dir/results.txt"
+"$native/kel_bench" --baseline --cycle | tee "$results"
+kel_prefix "$prefix"
+WINEDEBUG=-all "$KEL_WINE" "$windows/kel_bench.exe" | tr -d '\r' | tee -a "$results"
 kel_prefix_stop
+
+python3 - "$results" <<'EOF'
+import sys
+runs = {}
+for line in open(sys.argv[1]):
+    if line.startswith("RESULT "):
+        r = dict(kv.split("=", 1) for kv in line.split()[1:])
+        runs[(r["build"], int(r["rtt"]), int(r["n"]), r["mode"])] = r
+
+
+def cell(build, rtt, n, mode):
+    r = runs.get((build, rtt, n, mode))
+    return float(r["seconds"]) if r and r["rc"] == "0" and int(r["count"]) == n else None
+
+
+print()
+print("%-10s %8s | %13s | %9s %8s %6s | %9s %8s %6s" % (
+    "link", "messages", "one at a time", "native", "msg/s", "ratio", "wine", "msg/s", "ratio"))
+for rtt in (0, 20, 50):
+    for n in (1000, 5000):
+        base = cell("native", rtt, n, "one-at-a-time")
+        row = ["loopback" if rtt == 0 else "%d ms" % rtt, "%d" % n, "%12.2fs" % base if base else "-"]
+        for build in ("native", "wine"):
+            s = cell(build, rtt, n, "pipelined")
+            row += ["%8.2fs" % s, "%.0f" % (n / s), "x%.1f" % (base / s) if base else "-"] if s else ["failed", "-", "-"]
+        print("%-10s %8s | %13s | %9s %8s %6s | %9s %8s %6s" % tuple(row))
+for (build, rtt, n, mode), r in sorted(runs.items()):
+    if mode == "cycle":
+        verdict = "given up" if r.get("givenup", "0") != "0" else "failed" if r["rc"] != "0" else "completed"
+        print("check pass, %s, %d ms, no PIPELINING, %d messages: %.1f s, %s (count %s)"
+              % (build, rtt, n, float(r["seconds"]), verdict, r["count"]))
+EOF
