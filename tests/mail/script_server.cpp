@@ -79,6 +79,8 @@ void ScriptConnection::greet(const std::string& greeting, const std::string& cap
   if (expect("CAPA")) send(capabilities);
 }
 
+bool ScriptConnection::pending(int ms) { return platform::waitSocket(sock_, false, ms) == 1; }
+
 void ScriptConnection::waitForClose() {
   char c;
   while (platform::socketReceive(sock_, &c, 1) == 1) {

@@ -1,0 +1,137 @@
+// TOP and DELE sent ahead of their replies when the server lists
+// PIPELINING, against a scripted maildrop: the same outcome as one command
+// at a time, also when a DELE is refused in the middle of the run; and the
+// exchange of a server without it, command for command.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "mailcheck/pop3_session.h"
+#include "tests/mail/mail_test_support.h"
+#include "tests/mail/script_server.h"
+
+namespace {
+
+struct Drop {
+  bool pipelining;
+  int messages;
+  int refuseDele;  // the message whose DELE is refused, or 0
+  std::mutex lock;
+  std::vector<std::string> commands;
+  std::atomic<int> early{0};  // commands that arrived before the reply to the one before
+};
+
+std::string sender(int n) { return n % 4 == 3 ? "spam@example.com" : "m" + std::to_string(n) + "@example.jp"; }
+
+void serve(Drop& d, ScriptConnection& c) {
+  c.send("+OK ready\r\n");
+  for (;;) {
+    std::string line = c.readLine();
+    if (line.empty()) return;
+    {
+      std::lock_guard<std::mutex> g(d.lock);
+      d.commands.push_back(line);
+    }
+    if (c.pending(30)) ++d.early;
+    if (line == "CAPA") {
+      c.send(d.pipelining ? "+OK\r\nTOP\r\nPIPELINING\r\n.\r\n" : "-ERR unknown command\r\n");
+    } else if (line == "STAT") {
+      c.send("+OK " + std::to_string(d.messages) + " 1000\r\n");
+    } else if (line.rfind("TOP ", 0) == 0) {
+      int n = atoi(line.c_str() + 4);
+      c.send("+OK\r\nFrom: " + sender(n) + "\r\nSubject: s" + std::to_string(n) + "\r\n\r\nbody\r\n.\r\n");
+    } else if (line.rfind("DELE ", 0) == 0) {
+      c.send(atoi(line.c_str() + 5) == d.refuseDele ? "-ERR locked\r\n" : "+OK\r\n");
+    } else if (line == "QUIT") {
+      c.send("+OK bye\r\n");
+      return;
+    } else {
+      c.send("+OK\r\n");
+    }
+  }
+}
+
+struct Outcome {
+  int rc;
+  CheckResult result;
+  MailLine deleted[kRecentDeleted];
+  std::vector<std::string> commands;
+  int early;
+};
+
+Outcome check(bool pipelining, int messages, int refuseDele) {
+  Drop d{pipelining, messages, refuseDele, {}, {}, {}};
+  Outcome o;
+  {
+    ScriptServer server([&](ScriptConnection& c) { serve(d, c); });
+    auto kel = kelWithAccount("127.0.0.1", server.port(), "user", "secret");
+    addRule(kel->deleteList, "spam@example.com", kSenderAddressEquals);
+    for (int i = 0; i < kMailLines; ++i) {  // what an earlier check left
+      snprintf(kel->results[0].lines[i].bytes, sizeof(MailLine), "old %d", i);
+      kel->results[0].lineState[i] = kLineAnnounced;
+    }
+    o.rc = checkAccount(*kel);
+    o.result = kel->results[0];
+    memcpy(o.deleted, kel->recentDeleted, sizeof o.deleted);
+  }
+  o.commands = d.commands;
+  o.early = d.early;
+  return o;
+}
+
+void expectSameEffects(const Outcome& a, const Outcome& b) {
+  EXPECT_EQ(a.rc, b.rc);
+  EXPECT_EQ(a.result.errorCode, b.result.errorCode);
+  EXPECT_EQ(a.result.count, b.result.count);
+  EXPECT_EQ(a.result.ignoredCount, b.result.ignoredCount);
+  for (int i = 0; i < kMailLines; ++i) {
+    EXPECT_EQ(lineSender(a.result.lines[i]), lineSender(b.result.lines[i])) << i;
+    EXPECT_EQ(lineSubject(a.result.lines[i]), lineSubject(b.result.lines[i])) << i;
+    EXPECT_EQ(a.result.lineState[i], b.result.lineState[i]) << i;
+  }
+  for (int i = 0; i < kRecentDeleted; ++i) EXPECT_EQ(lineSubject(a.deleted[i]), lineSubject(b.deleted[i])) << i;
+}
+
+}  // namespace
+
+TEST(Pipelining, WithoutItTheExchangeIsOneCommandAtATime) {
+  Outcome o = check(false, 4, 0);
+  std::vector<std::string> want = {"CAPA",      "USER user", "PASS secret", "STAT",     "TOP 1 4",
+                                   "TOP 2 4",   "TOP 3 4",   "DELE 3",      "TOP 4 4",  "QUIT"};
+  EXPECT_EQ(want, o.commands);
+  EXPECT_EQ(0, o.early);
+  EXPECT_EQ(0, o.rc);
+  EXPECT_EQ(3, o.result.count);
+}
+
+TEST(Pipelining, ManyMessagesGoAheadAndLeaveWhatOneAtATimeLeaves) {
+  Outcome piped = check(true, 80, 0);
+  Outcome single = check(false, 80, 0);
+  EXPECT_GT(piped.early, 20);  // the commands did go ahead
+  EXPECT_EQ(0, single.early);
+  expectSameEffects(piped, single);
+  EXPECT_EQ(0, piped.rc);
+  EXPECT_EQ(80 - 20, piped.result.count);  // messages 3, 7, 11, ... deleted
+  std::vector<std::string> a = piped.commands, b = single.commands;
+  std::sort(a.begin(), a.end());
+  std::sort(b.begin(), b.end());
+  EXPECT_EQ(b, a);  // the same commands, in another order
+}
+
+TEST(Pipelining, ARefusedDeleLeavesWhatOneAtATimeLeaves) {
+  // DELE 7 is refused while the TOP commands up to about 70 are on their
+  // way: their replies are read, but change nothing.
+  Outcome piped = check(true, 100, 7);
+  Outcome single = check(false, 100, 7);
+  expectSameEffects(piped, single);
+  EXPECT_EQ(1, piped.rc);
+  EXPECT_EQ(7, piped.result.errorCode);
+  EXPECT_EQ("s7", lineSubject(piped.deleted[0]));
+  EXPECT_EQ("s3", lineSubject(piped.deleted[1]));
+  EXPECT_EQ("s6", lineSubject(piped.result.lines[4]));
+  EXPECT_EQ("old 5", lineSender(piped.result.lines[5]));  // not reached
+}
