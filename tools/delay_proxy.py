@@ -243,7 +243,8 @@ class _Pair:
         except OSError:
             self.close()
             return
-        if self.client.closed:
+        if self.client.closed or self.closing:
+            self.server.transport.close()  # the client left while we connected
             self.close()
         else:
             self.client.resume("connect")
