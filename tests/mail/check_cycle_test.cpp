@@ -303,3 +303,56 @@ TEST(CheckCycle, EditsDuringAPassAreGuarded) {
   EXPECT_EQ(nullptr, kel->ignoreList[0]);
   std::filesystem::remove_all(dir);
 }
+
+namespace {
+// A server that answers, but one byte at a time.
+void trickle(ScriptConnection& c, const std::string& bytes, int msPerByte) {
+  for (char b : bytes) {
+    if (c.pending(0)) return;  // the client has gone
+    c.send(std::string(1, b));
+    std::this_thread::sleep_for(std::chrono::milliseconds(msPerByte));
+  }
+}
+}  // namespace
+
+// The budget follows progress: with polls of 100 ms, 5 silent polls give a
+// session up, yet a server that keeps sending is let finish; a session
+// that still runs after the whole budget (3 s here) is given up.
+TEST(CheckCycle, ASlowButProgressingServerIsLetFinishWithinTheWholeBudget) {
+  const CheckTiming timing = {50, 100, 5, 3000};
+  auto serve = [](ScriptConnection& c, int msPerByte) {
+    c.greet("+OK ready\r\n");
+    c.expect("USER");
+    c.send("+OK\r\n");
+    c.expect("PASS");
+    c.send("+OK\r\n");
+    c.expect("STAT");
+    c.send("+OK 1 100\r\n");
+    c.expect("TOP 1 4");
+    std::string reply = "+OK\r\nFrom: slow@example.jp\r\nSubject: s\r\n\r\n.\r\n";
+    trickle(c, reply, msPerByte);
+    c.expect("QUIT");
+    c.send("+OK\r\n");
+  };
+  {
+    ScriptServer slow([&](ScriptConnection& c) { serve(c, 40); });  // about 1.9 s
+    auto kel = kelWithAccount("127.0.0.1", slow.port(), "user", "pw");
+    TraceCapture trace;
+    runPass(*kel, timing);
+    EXPECT_FALSE(trace.contains("スレッド強制終了！\n"));
+    EXPECT_EQ(0, kel->results[0].failed);
+    EXPECT_EQ(1, kel->results[0].count);
+  }
+  {
+    ScriptServer endless([&](ScriptConnection& c) { serve(c, 150); });  // about 7 s
+    auto kel = kelWithAccount("127.0.0.1", endless.port(), "user", "pw");
+    TraceCapture trace;
+    auto start = std::chrono::steady_clock::now();
+    runPass(*kel, timing);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_TRUE(trace.contains("スレッド強制終了！\n"));
+    EXPECT_EQ(1, kel->results[0].failed);
+    EXPECT_GT(seconds, 3.0);
+    EXPECT_LT(seconds, 4.5);
+  }
+}
