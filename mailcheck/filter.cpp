@@ -35,6 +35,7 @@ bool listMatches(const MessageHeaders& h, FilterRule* const (&list)[kRuleSlots])
     char keyword[sizeof rule->keyword + 1];
     const void* nul = memchr(rule->keyword, '\0', sizeof rule->keyword);
     size_t n = nul ? static_cast<const char*>(nul) - rule->keyword : sizeof rule->keyword;
+    if (n == 0) continue;  // an empty keyword would match every message
     memcpy(keyword, rule->keyword, n);
     keyword[n] = '\0';
     if (keywordMatches(field, keyword, test)) return true;

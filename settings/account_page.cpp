@@ -16,7 +16,8 @@ void accountOk(HWND editor) {
   readText(editor, IDC_POP3_SERVER, typed.pop3server, sizeof typed.pop3server - 1);
   readText(editor, IDC_USER, typed.user, sizeof typed.user - 1);
   readText(editor, IDC_PASSWORD, typed.pass, sizeof typed.pass - 1);
-  if (!typed.mailaddr[0] || !typed.pop3server[0] || !typed.user[0] || !typed.pass[0]) {
+  // The password is stored scrambled: its blanks and quotes survive.
+  if (saysNothing(typed.mailaddr) || saysNothing(typed.pop3server) || saysNothing(typed.user) || !typed.pass[0]) {
     showError(editor, "未記入の項目があります！");
     return;
   }

@@ -37,6 +37,19 @@ void copyCut(char* dst, const char* src, size_t limit) {
   dst[n] = '\0';
 }
 
+bool saysNothing(const char* typed) {
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  size_t b = 0, e = strlen(typed);
+  while (b < e && blank(typed[b])) ++b;
+  while (e > b && blank(typed[e - 1])) --e;
+  if (e - b >= 2 && (typed[b] == '"' || typed[b] == '\'') && typed[e - 1] == typed[b]) {
+    ++b;
+    --e;
+    while (b < e && blank(typed[b])) ++b;
+  }
+  return b == e;
+}
+
 int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* saved) {
   int slot = editIndex;
   {

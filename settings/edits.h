@@ -12,6 +12,10 @@ class Kel;
 // never ending on the first byte of a two-byte character.
 void copyCut(char* dst, const char* src, size_t limit);
 
+// True for a typed text that says nothing: only blanks, or a pair of double
+// or single quotes with or without blanks around or inside it.
+bool saysNothing(const char* typed);
+
 struct AccountFields {
   const char* mailaddr;
   const char* pop3server;

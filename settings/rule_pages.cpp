@@ -15,7 +15,7 @@ void conditionOk(HWND editor) {
   Kel& kel = dialogKel(editor);
   char keyword[sizeof FilterRule{}.keyword];
   readText(editor, IDC_TEXT_1007, keyword, sizeof keyword - 1);
-  if (keyword[0] == '\0') {
+  if (saysNothing(keyword)) {
     showError(editor, "キーワードが未記入です！");
     return;
   }

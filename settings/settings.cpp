@@ -11,6 +11,8 @@ namespace {
 
 constexpr uint32_t kPathSize = 300;
 
+bool isEdge(char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; }
+
 struct Path {
   char text[kPathSize];
 };
@@ -30,7 +32,16 @@ class FileWriter {
     platform::deleteFile(temp_);
   }
 
+  // The profile reader strips blanks and a pair of enclosing quotes; a
+  // value that begins or ends with either is written inside quotes of its
+  // own, so that it reads back as it was (older readers strip them alike).
   void text(const char* section, const char* key, const char* value) {
+    size_t n = strlen(value);
+    char quoted[kPathSize + 3];
+    if (n > 0 && n <= kPathSize && (isEdge(value[0]) || isEdge(value[n - 1]))) {
+      snprintf(quoted, sizeof quoted, "\"%s\"", value);
+      value = quoted;
+    }
     if (!platform::profileWriteString(section, key, value, temp_)) ok_ = false;
     written_ = true;
   }
@@ -57,9 +68,15 @@ class FileWriter {
   bool written_ = false;
 };
 
+// Read with room to spare, then cut: a full-length value in quotes then
+// keeps its last byte under every reader.
 void readText(const char* section, const char* key, const char* def, char* buf, uint32_t size,
               const char* path) {
-  platform::profileGetString(section, key, def, buf, size, path);
+  char wide[kPathSize + 8];
+  uint32_t n = platform::profileGetString(section, key, def, wide, sizeof wide, path);
+  if (n > size - 1) n = size - 1;
+  memcpy(buf, wide, n);
+  buf[n] = '\0';
 }
 
 int32_t readInt(const char* section, const char* key, int32_t def, const char* path) {

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <chrono>
 #include <filesystem>
 
 #include "mailcheck/pop3_session.h"
+#include "settings/settings.h"
 #include "tests/mail/mail_test_support.h"
 
 namespace {
@@ -284,4 +286,49 @@ TEST(Pop3Dovecot, EmptyMailboxClearsEveryLine) {
     EXPECT_EQ(kLineEmpty, kel->results[0].lineState[i]);
   }
   for (const std::string& line : trace.lines()) EXPECT_NE(0u, line.rfind("TOP ", 0));
+}
+
+// Rules whose keyword reads back empty, as hand-edited files and older
+// editors leave them, in both lists and of all six kinds: nothing is
+// deleted, nothing ignored, nothing lost.
+TEST(Pop3Dovecot, RulesThatReadBackEmptyMatchNothing) {
+  int port = pop3Port();
+  ASSERT_NE(0, port);
+  ASSERT_EQ(1, messagesIn("hanako"));
+  auto kel = kelWithAccount("127.0.0.1", port, "hanako", "hana-pass");
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("kel-empty-rules-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::filesystem::create_directories(dir);
+  const char* keywords[] = {"key%02d-1= \r\n", "key%02d-1=\"\"\r\n", "key%02d-1= \" \" \r\n", "key%02d-1=''\r\n", "", "key%02d-1=\t\r\n"};
+  for (const char* file : {"mail3.ini", "mail4.ini"}) {
+    std::string text = std::string("[") + (file[4] == '3' ? "kill" : "mushi") + "]\r\n";
+    for (int kind = 0; kind < 6; ++kind) {
+      char line[64];
+      snprintf(line, sizeof line, keywords[kind], kind);
+      text += line;
+      snprintf(line, sizeof line, "key%02d-2=%d\r\n", kind, kind);
+      text += line;
+    }
+    FILE* f = fopen((dir / file).string().c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fwrite(text.data(), 1, text.size(), f);
+    fclose(f);
+  }
+  std::string folder = dir.string() + static_cast<char>(std::filesystem::path::preferred_separator);
+  snprintf(kel->moduleDir, sizeof kel->moduleDir, "%s", folder.c_str());
+  const Account account = kel->accounts[0];  // the test's, not the folder's
+  loadAllSettings(*kel);
+  kel->accounts[0] = account;
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_NE(nullptr, kel->deleteList[i]) << i;
+    ASSERT_NE(nullptr, kel->ignoreList[i]) << i;
+  }
+  EXPECT_EQ(0, checkAccount(*kel));
+  EXPECT_EQ(1, kel->results[0].count);
+  EXPECT_EQ(0, kel->results[0].ignoredCount);
+  EXPECT_EQ('\0', kel->recentDeleted[0].bytes[0]);
+  EXPECT_EQ(1, messagesIn("hanako"));
+  freeRuleList(kel->deleteList);
+  freeRuleList(kel->ignoreList);
+  std::filesystem::remove_all(dir);
 }

@@ -81,3 +81,10 @@ TEST(Edits, AnUnwritableFileIsReportedAndTheChangeKept) {
   EXPECT_EQ(SaveOutcome::kNotWritten, saved);
   EXPECT_EQ(995, t.kel->accounts[0].port);
 }
+
+TEST(Edits, TextsThatSayNothingAreKnown) {
+  for (const char* nothing : {"", " ", "\t \t", "\"\"", "''", " \"\" ", "\"  \"", " ' ' "})
+    EXPECT_TRUE(saysNothing(nothing)) << "[" << nothing << "]";
+  for (const char* something : {"a", " a ", "\"", "'", "\"'", "\"a\"", " \" \"x", "x\"\""})
+    EXPECT_FALSE(saysNothing(something)) << "[" << something << "]";
+}

@@ -82,7 +82,15 @@ TEST(Filter, EachKindTestsItsField) {
       {"now", kSubjectContains, true},
       {"list@", kToContains, true},
       {"Buy", kToContains, false},
-      // Kinds outside the table match nothing, not even with an empty keyword.
+      // An empty keyword (a hand-edited file, an older editor) matches
+      // nothing, of any kind: contained in every field, it would delete all.
+      {"", kSenderAddressEquals, false},
+      {"", kSenderAddressContains, false},
+      {"", kSenderNameEquals, false},
+      {"", kSenderNameContains, false},
+      {"", kSubjectContains, false},
+      {"", kToContains, false},
+      // Kinds outside the table match nothing either.
       {"", 6, false},
       {"", -1, false},
       {"", 127, false},

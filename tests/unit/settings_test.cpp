@@ -239,6 +239,35 @@ TEST(Settings, RuleKeywordIsCutTo61Bytes) {
   EXPECT_EQ(std::string(61, 'k'), t.kel->deleteList[0]->keyword);
 }
 
+// What the profile reader would strip (blanks, a pair of quotes) is kept:
+// every text reads back as it was saved, also one that fills its field.
+TEST(Settings, TextsWithEdgeBlanksAndQuotesReadBackAsTyped) {
+  KelInDir t;
+  Kel& k = *t.kel;
+  const std::string keywords[] = {" lead", "trail ", "\tboth\t", "\"quoted\"", "'single'", "\"", "a\"",
+                                   " \"\" ", " " + std::string(60, 'f'), std::string(60, 'f') + "'"};
+  for (int i = 0; i < 10; ++i) addRule(k.deleteList, i, keywords[i].c_str(), i % 6);
+  strcpy(k.accounts[0].mailaddr, " taro@example.jp ");
+  strcpy(k.accounts[0].pop3server, "'pop.example.jp'");
+  strcpy(k.accounts[0].user, "taro ");
+  strcpy(k.accounts[0].pass, " pass\" ");
+  strcpy(k.server, " ntp.example.jp");
+  ASSERT_TRUE(saveSettings(k, kOptionsFile));
+  ASSERT_TRUE(saveSettings(k, kAccountsFile));
+  ASSERT_TRUE(saveSettings(k, kDeleteListFile));
+  auto back = t.reload();
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_NE(nullptr, back->deleteList[i]);
+    EXPECT_EQ(keywords[i], back->deleteList[i]->keyword) << i;
+  }
+  EXPECT_STREQ(" taro@example.jp ", back->accounts[0].mailaddr);
+  EXPECT_STREQ("'pop.example.jp'", back->accounts[0].pop3server);
+  EXPECT_STREQ("taro ", back->accounts[0].user);
+  EXPECT_STREQ(" pass\" ", back->accounts[0].pass);
+  EXPECT_STREQ(" ntp.example.jp", back->server);
+  freeAll(*back);
+}
+
 TEST(Settings, AccountsWithGapsArePackedAndPortsDefault) {
   KelInDir t;
   t.write(2,

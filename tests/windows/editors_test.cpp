@@ -129,7 +129,7 @@ TEST(AccountEditor, SslChoosesThePortCutsApplyAndThePasswordIsMasked) {
       masked = (GetWindowLongA(GetDlgItem(editor, IDC_PASSWORD), GWL_STYLE) & ES_PASSWORD) != 0;
       topmost = (GetWindowLongA(editor, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
       Typed missing = longOne;
-      missing.user = "";
+      missing.user = "  ";  // would read back empty
       fillAccount(d, editor, missing);
       emptyRefusal = d.dismissMessage();
       fillAccount(d, editor, longOne);
@@ -200,7 +200,7 @@ TEST(ConditionEditor, TheSixtyFourthRuleFitsTheNextIsRefusedAndTheLastCanBeDelet
   putRule(f.kel->ignoreList, 0, "kept", 2);
   ASSERT_TRUE(saveSettings(*f.kel, kIgnoreListFile));
   std::string ignoreFile = f.read(kIgnoreListFile);
-  std::string startKind, emptyRefusal, fullRefusal;
+  std::string startKind, emptyRefusal, quotesRefusal, fullRefusal;
   size_t itemsAfterAdd = 0, itemsAfterDelete = 0;
   std::vector<std::string> kindColumn;
   auto failures = run(f, kDeleteTab, [&](Driver& d, HWND page) {
@@ -209,6 +209,9 @@ TEST(ConditionEditor, TheSixtyFourthRuleFitsTheNextIsRefusedAndTheLastCanBeDelet
       startKind = comboSelection(GetDlgItem(editor, IDC_INTERVAL));
       d.post(editor, IDOK);
       emptyRefusal = d.dismissMessage();
+      d.setText(editor, IDC_TEXT_1007, " \"\" ");  // the profile reader would strip it all
+      d.post(editor, IDOK);
+      quotesRefusal = d.dismissMessage();
       d.setText(editor, IDC_TEXT_1007, "last");
       SendDlgItemMessageA(editor, IDC_INTERVAL, CB_SETCURSEL, kSubjectContains, 0);
       d.post(editor, IDOK);
@@ -232,6 +235,7 @@ TEST(ConditionEditor, TheSixtyFourthRuleFitsTheNextIsRefusedAndTheLastCanBeDelet
   EXPECT_EQ(kNone, failures);
   EXPECT_EQ("送信者のメールアドレスと一致", startKind);
   EXPECT_EQ("キーワードが未記入です！", emptyRefusal);
+  EXPECT_EQ("キーワードが未記入です！", quotesRefusal);
   EXPECT_EQ("これ以上条件を追加できません", fullRefusal);
   EXPECT_EQ(64u, itemsAfterAdd);
   ASSERT_EQ(64u, kindColumn.size());
