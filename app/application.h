@@ -2,6 +2,7 @@
 // zero-filled before start-up, holding all of the program's state.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -103,6 +104,10 @@ class Kel {
   // Guards the check results and the session's writes to them against the
   // check cycle and the dialogs.
   std::mutex checkLock;
+
+  // The program is ending: every worker ends its waits (the session's, the
+  // announcement's holds and melody, the clock's) and stops.
+  std::atomic<bool> stopping;
 };
 
 // Keeps the tray menu shut while a dialog runs. Dialogs may open over one

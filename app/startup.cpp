@@ -104,8 +104,9 @@ int Kel::startup() {
   return 0;
 }
 
+// After the window's teardown, which saved the options and saw every
+// worker end.
 void Kel::cleanup() {
-  saveSettings(*this, kOptionsFile);
   if (offscreenDc) DeleteDC(offscreenDc);
   if (offscreenBitmap) DeleteObject(offscreenBitmap);
   if (backgroundDc) DeleteDC(backgroundDc);

@@ -6,21 +6,46 @@
 
 #include "app/application.h"
 #include "app/popup_shape.h"
+#include "app/shutdown.h"
 #include "app/ticks.h"
 #include "app/workers.h"
 #include "notify/tray_icon.h"
-#include "platform/net.h"
 #include "resources/resource_ids.h"
 #include "settings/property_sheet.h"
+#include "settings/settings.h"
 #include "settings/status_dialog.h"
 
 extern Kel& kel;
 
 namespace {
 
+// Keeps the window answering the workers while they end: the check thread
+// shows and hides the popup, which sends messages to this thread. Posted
+// messages (menu commands among them) wait.
+void answerWorkers() {
+  MSG msg;
+  PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
 void teardown(HWND window) {
-  platform::closeSocket(kel.clockSocket);
-  kel.clockSocket = kNoSocket;
+  static bool ending = false;
+  if (ending) return;  // a second exit while the first one waits
+  ending = true;
+  saveSettings(kel, kOptionsFile);  // first, whatever happens next
+  KillTimer(window, KEL_TIMER_MAIL);
+  KillTimer(window, KEL_TIMER_CLOCK);
+  KillTimer(window, KEL_TIMER_TRAY);
+  {
+    std::lock_guard<std::mutex> g(kel.checkLock);
+    Shell_NotifyIconA(NIM_DELETE, &kel.trayIconData);
+  }
+  if (!stopWorkers(kel, answerWorkers, 2000)) {
+    // A worker still runs: what it uses stays as it is, and the process ends
+    // without the exit-time clean-ups (the socket library's, OpenSSL's)
+    // that it could meet.
+    TerminateProcess(GetCurrentProcess(), 0);
+  }
+  releaseClockSocket(kel);
   if (kel.backgroundBitmap) DeleteObject(kel.backgroundBitmap);
   if (kel.backgroundDc) DeleteDC(kel.backgroundDc);
   kel.backgroundBitmap = nullptr;
@@ -29,10 +54,6 @@ void teardown(HWND window) {
     DeleteObject(static_cast<HGDIOBJ>(region));
     RemovePropA(window, "region");
   }
-  KillTimer(window, KEL_TIMER_MAIL);
-  KillTimer(window, KEL_TIMER_CLOCK);
-  KillTimer(window, KEL_TIMER_TRAY);
-  Shell_NotifyIconA(NIM_DELETE, &kel.trayIconData);
   PostQuitMessage(0);
 }
 

@@ -19,6 +19,12 @@ namespace {
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+// Waits in short steps; false when the program is ending.
+bool pause(const Kel& kel, int ms) {
+  for (; ms > 0 && !kel.stopping; ms -= 50) sleepMs(ms < 50 ? ms : 50);
+  return !kel.stopping;
+}
+
 using Guard = std::lock_guard<std::mutex>;
 
 void markFailed(Kel& kel, int i) {
@@ -51,7 +57,7 @@ void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
     markFailed(kel, i);
     return;
   }
-  sleepMs(timing.startWaitMs);
+  pause(kel, timing.startWaitMs);
 
   int elapsed = timing.startWaitMs;
   int silentPolls = 0;
@@ -68,7 +74,10 @@ void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
       }
       break;
     }
-    sleepMs(timing.pollMs);
+    if (!pause(kel, timing.pollMs)) {
+      task->giveUp();  // the program is ending: its waits end at once
+      break;
+    }
     elapsed += timing.pollMs;
     uint32_t now = task->watch.received.load();
     silentPolls = now == seen ? silentPolls + 1 : 0;
@@ -76,7 +85,7 @@ void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
     if (silentPolls >= timing.polls || elapsed >= timing.totalMs) {
       platform::trace("スレッド強制終了！\n");
       task->giveUp();  // no thread is killed: its waits end instead
-      sleepMs(timing.pollMs);
+      pause(kel, timing.pollMs);
       if (kel.sessionState.load() != kSessionDone) markFailed(kel, i);
       break;
     }
@@ -98,7 +107,7 @@ bool lineIsNew(const CheckResult& r, int s) {
 
 void announce(Kel& kel, const CheckEffects& fx, const char* summary) {
   platform::trace("新着メール有り\n");
-  fx.playSound(kel);
+  fx.playSound(kel);  // the melody ends early too when the program ends
   fx.showPopup(kel, true);
   int32_t nmp;
   {
@@ -106,7 +115,7 @@ void announce(Kel& kel, const CheckEffects& fx, const char* summary) {
     nmp = kel.nmp;
   }
   if (nmp == 1) {
-    for (int i = 0; i < kAccountSlots; ++i) {
+    for (int i = 0; i < kAccountSlots && !kel.stopping; ++i) {
       char block[2 * 64];
       bool heading = false;
       {
@@ -123,7 +132,7 @@ void announce(Kel& kel, const CheckEffects& fx, const char* summary) {
         }
       }
       if (heading) fx.drawText(kel, block, 4000, 2);
-      for (int s = 0; s < kMailLines; ++s) {
+      for (int s = 0; s < kMailLines && !kel.stopping; ++s) {
         MailLine line;
         {
           Guard g(kel.checkLock);
@@ -137,7 +146,7 @@ void announce(Kel& kel, const CheckEffects& fx, const char* summary) {
       }
     }
   }
-  fx.drawText(kel, summary, 6000, 1);
+  if (!kel.stopping) fx.drawText(kel, summary, 6000, 1);
   fx.showPopup(kel, false);
 }
 
@@ -161,6 +170,11 @@ void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) 
       }
     }
     if (!empty) checkAccount(kel, i, timing);
+    if (kel.stopping) break;
+  }
+  if (kel.stopping) {  // nothing more to show: the program is ending
+    kel.checkState = kFinished;
+    return;
   }
 
   int unavailable = 0, arrived = 0, totalNew, totalIgnored;

@@ -21,6 +21,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::atomic<int> tlsLibraryStarted{0};
+std::atomic<int> lookups{0};
 
 bool cancelled(const Connection& c) { return c.watch && c.watch->cancel.load(); }
 
@@ -68,10 +69,15 @@ addrinfo* resolve(const Connection& c, const char* host, const char* service) {
   auto job = std::make_shared<Lookup>();
   job->host = host;
   job->service = service;
+  ++lookups;
   try {
-    std::thread([job] { job->run(); }).detach();
+    std::thread([job] {
+      job->run();
+      --lookups;
+    }).detach();
   } catch (const std::system_error&) {
     job->run();  // no thread to be had: resolve here, uninterruptibly
+    --lookups;
   }
   std::unique_lock<std::mutex> g(job->lock);
   while (!job->done) {
@@ -237,3 +243,5 @@ void closeConnection(Connection& c) {
 }
 
 void endNetworkThread() { OPENSSL_thread_stop(); }
+
+int lookupsRunning() { return lookups.load(); }

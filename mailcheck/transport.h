@@ -35,3 +35,5 @@ int readLine(Connection& c, char* buf);
 void closeConnection(Connection& c);
 // Releases this thread's TLS library state; a worker calls it last.
 void endNetworkThread();
+// Name lookups still running on their threads (given up ones included).
+int lookupsRunning();

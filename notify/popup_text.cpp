@@ -8,7 +8,16 @@
 #include "notify/typing_plan.h"
 
 namespace {
-void sleepFor(unsigned ms) { Sleep(ms); }
+// In short steps, so that a program that ends is not held up.
+void sleepFor(unsigned ms, const std::atomic<bool>& stop) {
+  for (; ms > 0 && !stop; ms -= ms < 100 ? ms : 100) Sleep(ms < 100 ? ms : 100);
+}
+
+// False when the program is ending.
+bool pause(Kel& kel, int ms) {
+  if (ms > 0 && !kel.stopping) popupSleep(static_cast<unsigned>(ms), kel.stopping);
+  return !kel.stopping;
+}
 }  // namespace
 
 SleepFn popupSleep = sleepFor;
@@ -36,11 +45,11 @@ void drawPopupText(Kel& kel, const char* textBlock, int holdMs, int lineCount) {
       TextOutA(kel.offscreenDc, step.x, step.y, textBlock + step.offset, step.length);
       BitBlt(windowDc, 0, 0, kel.popupWidth, kel.popupHeight, kel.offscreenDc, 0, 0, SRCCOPY);
     }
-    if (step.delayMs > 0) popupSleep(static_cast<unsigned>(step.delayMs));
+    if (step.delayMs > 0 && !pause(kel, step.delayMs)) break;
   }
 
   SelectObject(kel.offscreenDc, oldFont);
   DeleteObject(font);
   ReleaseDC(kel.popupWindow, windowDc);
-  if (holdMs > 0) popupSleep(static_cast<unsigned>(holdMs));
+  pause(kel, holdMs);
 }

@@ -1,12 +1,15 @@
 // Text typed into the popup one character at a time.
 #pragma once
 
+#include <atomic>
+
 class Kel;
 
 // Draws the block (lineCount NUL-ended strings, 1 or 2) onto the popup's
 // surface and the window, with the typing delays, then waits holdMs.
 void drawPopupText(Kel& kel, const char* textBlock, int holdMs, int lineCount);
 
-// Where the waits go; tests replace it to run without them.
-using SleepFn = void (*)(unsigned ms);
+// Where the waits go; tests replace it to run without them. A wait ends
+// early once stop is set (the program is ending).
+using SleepFn = void (*)(unsigned ms, const std::atomic<bool>& stop);
 extern SleepFn popupSleep;

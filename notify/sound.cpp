@@ -11,7 +11,7 @@
 #include "app/application.h"
 #include "notify/melody.h"
 
-int playBeepMelody(const char* melodyPath) {
+int playBeepMelody(const char* melodyPath, const std::atomic<bool>* stop) {
   HANDLE file = CreateFileA(melodyPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 1;
@@ -36,12 +36,18 @@ int playBeepMelody(const char* melodyPath) {
   std::vector<Note> notes;
   if (!parseMelody(data.data(), data.size(), notes)) return 1;
   for (const Note& n : notes) {
-    // Beep takes unsigned values; a negative one is no note at all.
+    // Beep takes unsigned values; a negative one is no note at all. A long
+    // note is played in parts, so that a program that ends is not held up.
     DWORD ms = n.durationMs > 0 ? static_cast<DWORD>(n.durationMs) : 0;
-    if (n.frequency != 0 && n.frequency > 0)
-      Beep(static_cast<DWORD>(n.frequency), ms);
-    else
-      Sleep(ms);
+    do {
+      if (stop && *stop) return 0;
+      DWORD part = ms < 500 ? ms : 500;
+      if (n.frequency != 0 && n.frequency > 0)
+        Beep(static_cast<DWORD>(n.frequency), part);
+      else
+        Sleep(part);
+      ms -= part;
+    } while (ms > 0);
     Sleep(1);
   }
   return 0;
@@ -61,7 +67,7 @@ void playNewMailSound(Kel& kel) {
   if (nmbeep != 0) {
     char path[300];
     snprintf(path, sizeof path, "%sbeep.snd", kel.moduleDir);
-    playBeepMelody(path);
+    playBeepMelody(path, &kel.stopping);
     return;
   }
   sndPlaySoundA(wave, SND_ASYNC);

@@ -2,10 +2,12 @@
 // melody "beep.snd" beside the program, played to its end.
 #pragma once
 
+#include <atomic>
+
 class Kel;
 
-// 0 after playing the file to its end, 1 when it lacks the magic (or
-// cannot be opened).
-int playBeepMelody(const char* melodyPath);
+// 0 after playing the file to its end (or until stop is set), 1 when it
+// lacks the magic (or cannot be opened).
+int playBeepMelody(const char* melodyPath, const std::atomic<bool>* stop = nullptr);
 // The sound the settings ask for, if any (nmsnd, nmbeep, filename).
 void playNewMailSound(Kel& kel);

@@ -49,4 +49,8 @@ int waitReadable(SOCKET s, int timeoutMs);
 // The bytes received, or -1.
 int receiveDatagram(SOCKET s, void* buf, int capacity);
 
+// Connects a datagram socket to the server, so that only datagrams from
+// that address and port are received on it.
+bool connectDatagram(SOCKET s, uint32_t address, uint16_t port);
+
 }  // namespace platform

@@ -72,4 +72,12 @@ int receiveDatagram(SOCKET s, void* buf, int capacity) {
   return n >= 0 ? n : -1;
 }
 
+bool connectDatagram(SOCKET s, uint32_t address, uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = address;
+  to.sin_port = htons(port);
+  return connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+}
+
 }  // namespace platform

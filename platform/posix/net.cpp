@@ -1,6 +1,8 @@
 #include "platform/net.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,7 +33,10 @@ void shutdownSocket(SOCKET s) {
 
 SOCKET streamSocket(int family, int type, int protocol) {
   int s = socket(family, type | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
-  return s < 0 ? kNoSocket : s;
+  if (s < 0) return kNoSocket;
+  int on = 1;  // commands sent ahead go out at once, not when the last is acknowledged
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return s;
 }
 
 int startConnect(SOCKET s, const sockaddr* address, int length) {

@@ -37,6 +37,8 @@ SOCKET streamSocket(int family, int type, int protocol) {
     closesocket(s);
     return kNoSocket;
   }
+  BOOL noDelay = TRUE;  // commands sent ahead go out at once, not when the last is acknowledged
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
   return s;
 }
 

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/shutdown.h"
 #include "mailcheck/pop3_session.h"
 #include "settings/edits.h"
 #include "settings/settings.h"
@@ -354,5 +355,60 @@ TEST(CheckCycle, ASlowButProgressingServerIsLetFinishWithinTheWholeBudget) {
     EXPECT_EQ(1, kel->results[0].failed);
     EXPECT_GT(seconds, 3.0);
     EXPECT_LT(seconds, 4.5);
+  }
+}
+
+// The program ends while a pass waits on a silent server, and while it
+// announces: the pass ends within a second, shows nothing more, and leaves
+// no worker behind.
+TEST(CheckCycle, AProgramThatEndsStopsThePassAtOnce) {
+  ScriptServer silent([](ScriptConnection& c) {
+    c.send("+OK ready\r\n");
+    c.waitForClose();
+  });
+  Maildrop drop;
+  drop.set({{"a@example.jp", "one"}});
+  {
+    auto kel = kelWithAccount("127.0.0.1", silent.port(), "user", "pw");
+    kel->accounts[1] = kel->accounts[0];
+    kel->accounts[1].port = static_cast<uint16_t>(drop.port());
+    std::vector<Call> cs;
+    std::thread pass([&] { cs = runPass(*kel, kCheckTiming); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(stopWorkers(*kel, nullptr, 2000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    pass.join();
+    EXPECT_TRUE(cs.empty());  // no second account, no tray outcome, no popup
+  }
+  {
+    // Holds that wait as the popup's do: in steps, until the program ends.
+    auto kel = kelFor(drop);
+    CheckEffects slow = kRecorder;
+    slow.drawText = [](Kel& k, const char* block, int holdMs, int lineCount) {
+      drawText(k, block, holdMs, lineCount);
+      for (int ms = 0; ms < holdMs && !k.stopping; ms += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    {
+      std::lock_guard<std::mutex> g(recordLock);
+      calls.clear();
+    }
+    kel->checkState = kRunning;
+    std::thread pass([&] { runCheckCycle(*kel, slow, kQuick); });
+    for (int i = 0; i < 300; ++i) {
+      {
+        std::lock_guard<std::mutex> g(recordLock);
+        if (has(calls, "text")) break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(stopWorkers(*kel, nullptr, 2000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    pass.join();
+    std::lock_guard<std::mutex> g(recordLock);
+    std::vector<std::string> shown = texts(calls);
+    EXPECT_EQ(1u, shown.size());  // the first line, not the summary after it
   }
 }

@@ -195,7 +195,7 @@ TEST(TrayAnimation, AlternatesWithAnimationOnAndSendsOnceWithItOff) {
 
 namespace {
 std::vector<unsigned> sleeps;
-void recordSleep(unsigned ms) { sleeps.push_back(ms); }
+void recordSleep(unsigned ms, const std::atomic<bool>&) { sleeps.push_back(ms); }
 
 // Columns of the 204 x 40 surface that hold text-coloured (black) pixels.
 std::vector<int> inkColumns(HDC dc, HBITMAP surface, int y0, int y1) {
