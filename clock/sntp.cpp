@@ -1,14 +1,45 @@
 #include "clock/sntp.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "app/application.h"
 #include "platform/net.h"
 #include "platform/trace.h"
 
-void sntpRequest(uint8_t (&packet)[kSntpPacketSize]) {
+namespace {
+uint32_t be32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+uint64_t be64(const uint8_t* p) { return uint64_t(be32(p)) << 32 | be32(p + 4); }
+}  // namespace
+
+NtpTimestamp ntpFromUnix(int64_t seconds, uint32_t nanoseconds) {
+  uint32_t s = static_cast<uint32_t>(static_cast<uint64_t>(seconds) + 2208988800u);  // modulo 2^32
+  uint32_t fraction = static_cast<uint32_t>((uint64_t(nanoseconds % 1000000000u) << 32) / 1000000000u);
+  return uint64_t(s) << 32 | fraction;
+}
+
+NtpTimestamp ntpNow() {
+  using namespace std::chrono;
+  auto sinceEpoch = system_clock::now().time_since_epoch();
+  auto whole = floor<seconds>(sinceEpoch);
+  auto ns = duration_cast<nanoseconds>(sinceEpoch - whole).count();
+  NtpTimestamp t = ntpFromUnix(whole.count(), static_cast<uint32_t>(ns));
+  return t != 0 ? t : 1;
+}
+
+void sntpRequest(uint8_t (&packet)[kSntpPacketSize], NtpTimestamp transmit) {
   memset(packet, 0, sizeof packet);
   packet[0] = 0x0B;
+  for (int i = 0; i < 8; ++i) packet[40 + i] = static_cast<uint8_t>(transmit >> (56 - 8 * i));
+}
+
+bool sntpReplyAcceptable(const uint8_t* reply, size_t length, NtpTimestamp sent) {
+  if (length < kSntpPacketSize) return false;
+  int mode = reply[0] & 7;
+  int stratum = reply[1];
+  return mode == 4 && stratum >= 1 && stratum <= 15 && be64(reply + 40) != 0 && be64(reply + 24) == sent;
 }
 
 platform::UtcTime utcFromUnix(uint32_t seconds) {
@@ -29,13 +60,9 @@ platform::UtcTime utcFromUnix(uint32_t seconds) {
 }
 
 platform::UtcTime sntpTransmitTime(const uint8_t (&reply)[kSntpPacketSize]) {
-  auto be32 = [&](int at) {
-    return uint32_t(reply[at]) << 24 | uint32_t(reply[at + 1]) << 16 | uint32_t(reply[at + 2]) << 8 |
-           uint32_t(reply[at + 3]);
-  };
-  uint32_t unixSeconds = be32(40) + 2085978496u;  // modulo 2^32
+  uint32_t unixSeconds = be32(reply + 40) + 2085978496u;  // modulo 2^32
   platform::UtcTime t = utcFromUnix(unixSeconds);
-  t.millisecond = static_cast<int>((uint64_t(be32(44)) * 1000) >> 32);
+  t.millisecond = static_cast<int>((uint64_t(be32(reply + 44)) * 1000) >> 32);
   return t;
 }
 
@@ -60,8 +87,12 @@ int queryTimeServer(Kel& kel) {
   uint32_t address = 0;
   if (!platform::resolveIpv4(server, &address))
     return failAttempt(kel, "Error: ホストアドレス取得失敗\n");
+  // Connected, the socket hears nothing but the server's port 123.
+  if (!platform::connectDatagram(s, address, kSntpServerPort))
+    return failAttempt(kel, "Error: サーバへの送信失敗\n");
   uint8_t packet[kSntpPacketSize];
-  sntpRequest(packet);
+  NtpTimestamp sent = ntpNow();
+  sntpRequest(packet, sent);
   if (platform::sendDatagram(s, packet, sizeof packet, address, kSntpServerPort) < 0)
     return failAttempt(kel, "Error: サーバへの送信失敗\n");
   int ready = platform::waitReadable(s, kSntpWaitMs);
@@ -71,6 +102,9 @@ int queryTimeServer(Kel& kel) {
   int got = platform::receiveDatagram(s, reply, sizeof reply);
   // A short reply leaves the timestamp undefined: a failed attempt.
   if (got < static_cast<int>(kSntpPacketSize)) return failAttempt(kel, "Error: サーバからの受信失敗\n");
+  // No answer to our request from a working server: as good as none.
+  if (!sntpReplyAcceptable(reply, static_cast<size_t>(got), sent))
+    return failAttempt(kel, "Error: タイムアウトしました\n");
   platform::closeSocket(s);
   kel.clockSocket = kNoSocket;
 

@@ -15,8 +15,22 @@ constexpr int kSntpWaitMs = 3000;
 constexpr int kSntpAttempts = 5;
 constexpr size_t kSntpPacketSize = 48;
 
-// The request: leap 0, version 1, mode 3, the rest zero.
-void sntpRequest(uint8_t (&packet)[kSntpPacketSize]);
+// An NTP timestamp as one number: seconds since 1900 (modulo 2^32) in the
+// high half, the fraction of a second in units of 2^-32 s in the low half.
+using NtpTimestamp = uint64_t;
+
+// This machine's clock now; never 0, which would match a server that
+// leaves the originate field empty.
+NtpTimestamp ntpNow();
+NtpTimestamp ntpFromUnix(int64_t seconds, uint32_t nanoseconds);
+
+// The request: leap 0, version 1, mode 3, the client's transmit time in
+// bytes 40-47, the rest zero.
+void sntpRequest(uint8_t (&packet)[kSntpPacketSize], NtpTimestamp transmit);
+// A reply is taken only when it is a whole packet in server mode (4), from
+// a stratum of 1 to 15, with a transmit time, and answers our request: its
+// originate time is the transmit time we sent.
+bool sntpReplyAcceptable(const uint8_t* reply, size_t length, NtpTimestamp sent);
 // The transmit timestamp of a reply as UTC; NTP seconds wrap into
 // 1970..2106, so times after 2036 come out right.
 platform::UtcTime sntpTransmitTime(const uint8_t (&reply)[kSntpPacketSize]);
