@@ -67,6 +67,16 @@ platform::UtcTime sntpTransmitTime(const uint8_t (&reply)[kSntpPacketSize]) {
 }
 
 namespace {
+// The reply wait, in short slices, so that a program that ends is not held
+// up: 1 readable, 0 timed out (or ending), -1 failed.
+int waitForReply(const Kel& kel, SOCKET s) {
+  for (int waited = 0; waited < kSntpWaitMs && !kel.stopping; waited += 250) {
+    int ready = platform::waitReadable(s, kSntpWaitMs - waited < 250 ? kSntpWaitMs - waited : 250);
+    if (ready != 0) return ready;
+  }
+  return 0;
+}
+
 int failAttempt(Kel& kel, const char* line) {
   platform::trace(line);
   platform::closeSocket(kel.clockSocket);
@@ -95,7 +105,7 @@ int queryTimeServer(Kel& kel) {
   sntpRequest(packet, sent);
   if (platform::sendDatagram(s, packet, sizeof packet, address, kSntpServerPort) < 0)
     return failAttempt(kel, "Error: サーバへの送信失敗\n");
-  int ready = platform::waitReadable(s, kSntpWaitMs);
+  int ready = waitForReply(kel, s);
   if (ready == 0) return failAttempt(kel, "Error: タイムアウトしました\n");
   if (ready < 0) return failAttempt(kel, "Error: サーバからの受信失敗\n");
   uint8_t reply[kSntpPacketSize] = {};
@@ -126,7 +136,7 @@ void runClockSync(Kel& kel) {
     // The settings page promises that an empty server switches this off.
     platform::trace("SNTPサーバが空なので時刻合わせをしません\n");
   } else {
-    for (int attempt = 0; attempt < kSntpAttempts; ++attempt) {
+    for (int attempt = 0; attempt < kSntpAttempts && !kel.stopping; ++attempt) {
       platform::closeSocket(kel.clockSocket);  // the one made at start-up, at first
       kel.clockSocket = platform::udpSocket();
       if (kel.clockSocket == kNoSocket) {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/shutdown.h"
 #include "clock/sntp.h"
 #include "platform/net.h"
 #include "tests/mail/mail_test_support.h"
@@ -241,6 +242,28 @@ TEST(Sntp, SilentServerTimesOutFiveTimes) {
   EXPECT_EQ(0, setCount);
   EXPECT_EQ(kFinished, kel->clockState.load());
   EXPECT_GT(seconds, 14.5);
+}
+
+// The program ends during a synchronisation: the clock thread ends its
+// 3 s wait within a slice, and only then does the teardown own its socket
+// (ThreadSanitizer watches the hand-over).
+TEST(Sntp, AProgramThatEndsStopsTheClockThread) {
+  SOCKET silent = udpOn("127.0.0.1", kSntpServerPort);
+  ASSERT_NE(kNoSocket, silent);
+  ClockRecorder clock;
+  auto kel = kelFor("127.0.0.1");
+  kel->clockSocket = platform::udpSocket();  // as the start of the socket library leaves it
+  kel->clockState = kRunning;
+  std::thread sync([&] { runClockSync(*kel); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(stopWorkers(*kel, nullptr, 2000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  releaseClockSocket(*kel);
+  sync.join();
+  closesocket(silent);
+  EXPECT_EQ(kNoSocket, kel->clockSocket);
+  EXPECT_EQ(0, setCount);
 }
 
 TEST(Sntp, ShortReplyIsAFailedAttemptAndNotRead) {
