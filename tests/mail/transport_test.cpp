@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <string>
+#include <thread>
 
 #include "platform/net.h"
 #include "tests/mail/mail_test_support.h"
@@ -61,3 +64,28 @@ TEST(Transport, LineReaderLeavesTheRestUnreadAndTreatsCloseAsFailure) {
   EXPECT_EQ(-1, readLine(c, buf));  // the peer closed before CR LF
   closeConnection(c);
 }
+
+#ifndef _WIN32
+#include <csignal>
+
+// A peer that has gone: writes over TLS (OpenSSL's own, without
+// MSG_NOSIGNAL) fail, and no SIGPIPE ends the process.
+TEST(Transport, WritesToAPeerThatHasGoneFailWithoutASignal) {
+  int port = envPort("KEL_POP3S_PORT");
+  ASSERT_NE(0, port);
+  signal(SIGPIPE, SIG_DFL);
+  ASSERT_TRUE(platform::netStartup());  // as the program's start does
+  Connection c = fresh();
+  ASSERT_EQ(0, connectServer(c, "127.0.0.1", port, 1));
+  char line[kLineBudget];
+  ASSERT_GT(readLine(c, line), 0);
+  ASSERT_EQ(6, sendAll(c, "QUIT\r\n", 6));
+  ASSERT_GT(readLine(c, line), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // Dovecot closes
+  std::string block(16384, 'x');
+  int result = 0;
+  for (int i = 0; i < 50 && result >= 0; ++i) result = sendAll(c, block.data(), static_cast<int>(block.size()));
+  EXPECT_EQ(-1, result);
+  closeConnection(c);
+}
+#endif
