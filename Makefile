@@ -2,8 +2,9 @@
 # Both set up what they need first (tools/setup.sh, as root with apt-get).
 
 OPENSSL_MINGW ?= /var/cache/kel/openssl-mingw64
+FUZZ_SECONDS ?= 60
 
-.PHONY: all setup windows native test run bench clean
+.PHONY: all setup windows native test run bench fuzz clean
 
 all: windows native
 
@@ -30,3 +31,7 @@ clean:
 
 bench: windows native
 	@bash tools/bench.sh
+
+# Every fuzz target from its seeds, FUZZ_SECONDS each, two at a time.
+fuzz: setup
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash tools/run-fuzz.sh
