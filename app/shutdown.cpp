@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "app/application.h"
+#include "mailcheck/check_cycle.h"
 #include "mailcheck/transport.h"
 #include "platform/net.h"
 
@@ -12,7 +13,8 @@ bool stopWorkers(Kel& kel, void (*pump)(), int waitMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   for (;;) {
     if (pump) pump();
-    bool running = kel.checkState == kRunning || kel.clockState == kRunning || lookupsRunning() > 0;
+    bool running = kel.checkState == kRunning || kel.clockState == kRunning || sessionWorkersRunning() > 0 ||
+                   lookupsRunning() > 0;
     if (!running) return true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

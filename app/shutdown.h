@@ -5,7 +5,7 @@
 class Kel;
 
 // Sets the program-wide stop and waits at most waitMs for the check and
-// clock threads (and any name lookup) to end, calling pump between short
+// clock threads (and any session worker or name lookup) to end, calling pump between short
 // sleeps: the check thread draws on the popup through the window thread.
 // True when none runs any more; false leaves everything they use alone.
 bool stopWorkers(Kel& kel, void (*pump)(), int waitMs);

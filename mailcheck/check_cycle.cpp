@@ -1,5 +1,6 @@
 #include "mailcheck/check_cycle.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 const CheckTiming kCheckTiming = {50, 500, 41, 300000};
 
 namespace {
+std::atomic<int> liveWorkers{0};
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -46,13 +48,16 @@ void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
   }
   auto ended = std::make_shared<std::atomic<bool>>(false);
   std::thread worker;
+  ++liveWorkers;
   try {
     worker = std::thread([task, ended] {
       runSession(*task);
       endNetworkThread();
       *ended = true;
+      --liveWorkers;
     });
   } catch (const std::system_error&) {
+    --liveWorkers;
     platform::trace("スレッド作成失敗\n");
     markFailed(kel, i);
     return;
@@ -151,6 +156,8 @@ void announce(Kel& kel, const CheckEffects& fx, const char* summary) {
 }
 
 }  // namespace
+
+int sessionWorkersRunning() { return liveWorkers.load(); }
 
 void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
   {

@@ -31,5 +31,9 @@ struct CheckTiming {
 };
 extern const CheckTiming kCheckTiming;
 
+// Session workers whose threads have not ended (one left to end by itself
+// included).
+int sessionWorkersRunning();
+
 // The whole pass; sets checkState to Finished as its last act.
 void runCheckCycle(Kel& kel, const CheckEffects& effects, const CheckTiming& timing = kCheckTiming);

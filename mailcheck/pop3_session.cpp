@@ -127,7 +127,7 @@ class Session {
   bool login();
   bool refusedLogin(int code, const char* traceLine);
   bool fetchAll(int total);
-  bool readTop(int n, Fetched& m);
+  bool readTop(Fetched& m);
   bool sendTop(int n, std::deque<InFlight>& inFlight);
   int fail();
   void clearLines(int from);
@@ -250,10 +250,9 @@ bool Session::sendTop(int n, std::deque<InFlight>& inFlight) {
   return true;
 }
 
-// The reply to TOP n, read to its end however long it is; only what the
+// A reply to TOP, read to its end however long it is; only what the
 // header scan reads is kept for the judgement.
-bool Session::readTop(int n, Fetched& m) {
-  (void)n;
+bool Session::readTop(Fetched& m) {
   Connection& c = t_.connection;
   int first = readLine(c, buf_);
   if (first < 0) return receiveFailed(6);
@@ -302,7 +301,7 @@ bool Session::fetchAll(int total) {
       if (!readReply()) return false;
       m.dele = replyClass() == kPositive ? Fetched::kDone : Fetched::kRefused;
     } else {
-      if (!readTop(command.n, m)) return false;
+      if (!readTop(m)) return false;
       if (m.refused) refusalSeen = true;
       if (!refusalSeen && m.judgement.list == 1) {
         if (!sendCommand("DELE %d\r\n", command.n)) return false;
