@@ -39,7 +39,7 @@ proxy() {
   proxies+=($!)
   port=
   for _ in $(seq 100); do
-    port=$(sed -n 's/^PORT=//p' "$out")
+    port=$(sed -n 's/^PORT=//p' "$out" 2>/dev/null || true)  # the file may not be there yet
     [ -n "$port" ] && return
     sleep 0.1
   done
