@@ -137,6 +137,7 @@ class TimeServer {
     std::lock_guard<std::mutex> g(lock_);
     return requests_;
   }
+  int repliesSent() const { return sent_; }
 
  private:
   void serve() {
@@ -160,8 +161,9 @@ class TimeServer {
       uint8_t reply[kSntpPacketSize];
       goodReply(buf, reply);
       make_(buf, reply);
-      sendto(other_ != kNoSocket ? other_ : sock_, reinterpret_cast<const char*>(reply), sizeof reply, 0,
-             reinterpret_cast<sockaddr*>(&from), len);
+      if (sendto(other_ != kNoSocket ? other_ : sock_, reinterpret_cast<const char*>(reply), sizeof reply, 0,
+                 reinterpret_cast<sockaddr*>(&from), len) == static_cast<int>(sizeof reply))
+        ++sent_;
     }
   }
 
@@ -170,6 +172,7 @@ class TimeServer {
   SOCKET sock_ = kNoSocket;
   SOCKET other_ = kNoSocket;
   std::atomic<bool> stop_{false};
+  std::atomic<int> sent_{0};
   std::mutex lock_;
   std::vector<Request> requests_;
   std::thread thread_;
@@ -192,6 +195,7 @@ void expectRefusedFiveTimes(TimeServer::Make spoil, bool fromOtherPort = false) 
   runClockSync(*kel);
   EXPECT_EQ(0, setCount);
   EXPECT_EQ(5u, server.requests().size());
+  EXPECT_EQ(5, server.repliesSent());
   EXPECT_EQ(5, linesEqual(trace, "Error: タイムアウトしました\n"));
   EXPECT_FALSE(trace.contains("NTPサーバの時刻に同期しました\n"));
   EXPECT_EQ(kFinished, kel->clockState.load());
