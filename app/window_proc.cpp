@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "app/application.h"
+#include "app/object_count.h"
 #include "app/popup_shape.h"
 #include "app/shutdown.h"
 #include "app/ticks.h"
@@ -137,6 +138,7 @@ LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_COMMAND: command(window, wParam); return 0;
     case WM_TIMER: timer(wParam); return 0;
     case KEL_TRAY_CALLBACK: return trayEvent(window, message, wParam, lParam);
+    case KEL_COUNT_OBJECTS: return countObjects(wParam);
     default: break;
   }
   if (kel.taskbarCreatedMessage != 0 && message == kel.taskbarCreatedMessage) {

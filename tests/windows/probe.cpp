@@ -1,11 +1,14 @@
 // kelprobe: a console helper for the end-to-end tests. It finds windows by
 // class or title and reports on them, sends and posts messages, and reads
-// list box lines, printing one "key=value" line per fact.
+// list box lines, reads kel.exe's object counts, and times an exit,
+// printing one "key=value" line per fact.
 //
 //   kelprobe find [--class C] [--title T] [--timeout MS]
 //   kelprobe post|send HWND MSG [WPARAM [LPARAM]]
 //   kelprobe lblines HWND [CONTROL_ID]
 //   kelprobe gone HWND [--timeout MS]
+//   kelprobe counts HWND
+//   kelprobe exitwait HWND|--class C MSG WPARAM [--timeout MS]
 #include <windows.h>
 
 #include <cstdio>
@@ -117,12 +120,81 @@ int gone(int argc, char** argv) {
   return 0;
 }
 
+// kel.exe's answer to its object count message (app/object_count.h).
+int counts(int argc, char** argv) {
+  if (argc < 1) return 2;
+  HWND w = handleArg(argv[0]);
+  const UINT countMessage = WM_APP + 0x4B;
+  struct Item {
+    const char* key;
+    WPARAM what;
+  };
+  static const Item items[] = {
+      {"gdi", 0},           {"user", 1},          {"windows", 2},         {"menus", 3},
+      {"icons", 4},         {"gdi_dc", 0x101},    {"gdi_region", 0x104},  {"gdi_surface", 0x105},
+      {"gdi_bitmap", 0x109}, {"gdi_font", 0x10A}, {"gdi_brush", 0x110},   {"gdi_pen", 0x130},
+      {"gdi_memdc", 0x141}, {"gdi_palette", 0x108},
+  };
+  for (const Item& item : items) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(w, countMessage, item.what, 0, SMTO_ABORTIFHUNG, 10000, &result)) {
+      printf("sent=0\n");
+      return 1;
+    }
+    printf("%s=%lld\n", item.key, static_cast<long long>(static_cast<LONG_PTR>(result)));
+  }
+  return 0;
+}
+
+// Posts a message (the exit command) to a window and waits for its process
+// to end: how long that took after the post, and the exit code. Given a
+// class instead of a handle, it waits for such a window first: started
+// before kel.exe, it posts as soon as the window exists (a probe started
+// while kel.exe starts up can stall at its own start under Wine).
+int exitWait(int argc, char** argv) {
+  if (argc < 3) return 2;
+  int at = 0;
+  const char* cls = nullptr;
+  if (!strcmp(argv[0], "--class") && argc >= 4) cls = argv[++at];
+  HWND w = cls ? nullptr : handleArg(argv[0]);
+  UINT msg = static_cast<UINT>(number(argv[at + 1]));
+  WPARAM wp = static_cast<WPARAM>(number(argv[at + 2]));
+  DWORD timeout = argc > at + 4 && !strcmp(argv[at + 3], "--timeout") ? static_cast<DWORD>(number(argv[at + 4])) : 15000;
+  for (DWORD start = GetTickCount(); cls && !(w = FindWindowA(cls, nullptr));) {
+    if (GetTickCount() - start >= timeout) {
+      printf("found=0\n");
+      return 1;
+    }
+    Sleep(5);
+  }
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  HANDLE process = pid ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid) : nullptr;
+  if (!process) {
+    printf("opened=0\n");
+    return 1;
+  }
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  BOOL posted = PostMessageA(w, msg, wp, 0);
+  DWORD waited = posted ? WaitForSingleObject(process, timeout) : WAIT_FAILED;
+  QueryPerformanceCounter(&end);
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  printf("posted=%d\nended=%d\n", posted ? 1 : 0, waited == WAIT_OBJECT_0 ? 1 : 0);
+  printf("elapsed_ms=%lld\n", (end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
+  printf("exit_code=%lu\n", code);
+  return waited == WAIT_OBJECT_0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
   if (argc < 2) {
-    fprintf(stderr, "usage: kelprobe find|post|send|lblines|gone ...\n");
+    fprintf(stderr, "usage: kelprobe find|post|send|lblines|gone|counts|exitwait ...\n");
     return 2;
   }
   const char* verb = argv[1];
@@ -131,6 +203,8 @@ int main(int argc, char** argv) {
   if (!strcmp(verb, "send")) return message(false, argc - 2, argv + 2);
   if (!strcmp(verb, "lblines")) return listBoxLines(argc - 2, argv + 2);
   if (!strcmp(verb, "gone")) return gone(argc - 2, argv + 2);
+  if (!strcmp(verb, "counts")) return counts(argc - 2, argv + 2);
+  if (!strcmp(verb, "exitwait")) return exitWait(argc - 2, argv + 2);
   fprintf(stderr, "kelprobe: unknown verb %s\n", verb);
   return 2;
 }
