@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -11,7 +12,11 @@ namespace {
 
 constexpr uint32_t kPathSize = 300;
 
-bool isEdge(char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; }
+// What the profile readers strip from a value's ends: blanks, line ends,
+// ^Z, and the quotes around it.
+bool isEdge(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\x1a' || c == '"' || c == '\'';
+}
 
 struct Path {
   char text[kPathSize];
@@ -149,7 +154,10 @@ void loadRules(FilterRule* (&list)[kRuleSlots], const char* section, const char*
     if (!rule) break;
     snprintf(key, sizeof key, "key%02d-1", i);
     readText(section, key, "", rule->keyword, sizeof rule->keyword, path);
-    rule->kind = static_cast<int8_t>(kind);
+    // A kind past what the byte holds stays an unknown kind (one that
+    // matches nothing) instead of wrapping to a negative one, which the
+    // next save would write and the next load drop.
+    rule->kind = static_cast<int8_t>(kind > INT8_MAX ? INT8_MAX : kind);
     list[used++] = rule;
   }
 }

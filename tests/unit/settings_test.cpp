@@ -268,6 +268,27 @@ TEST(Settings, TextsWithEdgeBlanksAndQuotesReadBackAsTyped) {
   freeAll(*back);
 }
 
+// Hand-edited values a save must not change: a kind past what a rule's byte
+// holds, and a text that ends in a byte the reader strips.
+TEST(Settings, HandEditedOddValuesSurviveASave) {
+  KelInDir t;
+  t.write(3, "[kill]\r\nkey00-1=a\r\nkey00-2=200\r\nkey01-1=b\r\nkey01-2=1\r\n");
+  t.write(1, std::string("[sntp]\r\nserver=\"ntp.example.jp\x1a\"\r\n"));  // ^Z: DOS's end of file
+  loadAllSettings(*t.kel);
+  ASSERT_NE(nullptr, t.kel->deleteList[0]);
+  EXPECT_EQ(127, t.kel->deleteList[0]->kind);  // still unknown: matches nothing
+  EXPECT_STREQ("ntp.example.jp\x1a", t.kel->server);
+  ASSERT_TRUE(saveSettings(*t.kel, kDeleteListFile));
+  ASSERT_TRUE(saveSettings(*t.kel, kOptionsFile));
+  auto back = t.reload();
+  ASSERT_NE(nullptr, back->deleteList[1]);
+  EXPECT_STREQ("a", back->deleteList[0]->keyword);
+  EXPECT_EQ(127, back->deleteList[0]->kind);
+  EXPECT_STREQ("b", back->deleteList[1]->keyword);
+  EXPECT_STREQ("ntp.example.jp\x1a", back->server);
+  freeAll(*back);
+}
+
 TEST(Settings, AccountsWithGapsArePackedAndPortsDefault) {
   KelInDir t;
   t.write(2,
