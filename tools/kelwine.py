@@ -1,6 +1,7 @@
 """Runs kel.exe under Wine on a private Xvfb display and prefix, and looks at
 it from outside: the probe program, screenshots, the trace and the INI files.
 """
+import collections
 import os
 import re
 import shutil
@@ -11,7 +12,9 @@ import tempfile
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
-WIN_BUILD = os.path.join(ROOT, "build", "windows")
+# KEL_WIN_BUILD and KEL_WINE_PREFIX name another build and prefix, so that
+# two runs of the tests on one tree keep apart.
+WIN_BUILD = os.path.abspath(os.environ.get("KEL_WIN_BUILD", os.path.join(ROOT, "build", "windows")))
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 DESKTOP = (800, 600)
@@ -130,7 +133,8 @@ class Session:
     """One display and one prefix: for a whole run of the end-to-end tests, or
     for one `make run`. With `display` given, that display is used as it is."""
 
-    def __init__(self, prefix_name="e2e", display=None):
+    def __init__(self, prefix_name=None, display=None):
+        prefix_name = prefix_name or os.environ.get("KEL_WINE_PREFIX", "e2e")
         self.prefix = os.path.join(ROOT, "build", "wine", prefix_name)
         ensure_prefix(self.prefix)
         self.xvfb = None
@@ -227,7 +231,7 @@ class Session:
         strip = self.pixels(shot, 0, h - TASKBAR_HEIGHT, w, TASKBAR_HEIGHT)
         return sum(1 for p in strip if p == SEAL)
 
-    def start_kel(self, app_dir, exe_name="kel.exe", wine_path=None, log_path=None):
+    def start_kel(self, app_dir, exe_name="kel.exe", wine_path=None, log_path=None, winedebug=None):
         # Kel.window() looks the window up by its class: the one of a
         # program stopped just before may outlive its process for a moment.
         end = time.monotonic() + 10
@@ -237,10 +241,44 @@ class Session:
         shutil.copy(os.path.join(WIN_BUILD, "kel.exe"), exe)
         log_path = log_path or os.path.join(self.tmp, "wine-%d.log" % time.monotonic_ns())
         log = open(log_path, "wb")
-        proc = subprocess.Popen([WINE, wine_path or exe], env=self.env, cwd=app_dir,
+        env = dict(self.env, WINEDEBUG=winedebug) if winedebug else self.env
+        proc = subprocess.Popen([WINE, wine_path or exe], env=env, cwd=app_dir,
                                 stdout=subprocess.DEVNULL, stderr=log)
         log.close()
         return Kel(self, proc, log_path)
+
+
+class TraceFollower:
+    """The trace of a long run, read as the log grows: each call parses only
+    what was added since the last one."""
+
+    def __init__(self, log_path):
+        self.path = log_path
+        self.offset = 0
+        self.lines = []
+        self.counts = collections.Counter()
+
+    def update(self):
+        with open(self.path, "rb") as f:
+            f.seek(self.offset)
+            data = f.read()
+        end = data.rfind(b"\n") + 1
+        self.offset += end
+        new = trace_lines(data[:end])
+        self.lines += new
+        self.counts.update(new)
+        return new
+
+
+def proc_status(pid):
+    """Threads and memory (kB) of a Linux process, from /proc/PID/status."""
+    facts = {}
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            key, _, value = line.partition(":")
+            if key in ("Threads", "VmRSS", "RssAnon", "RssFile", "VmData"):
+                facts[key] = int(value.split()[0])
+    return facts
 
 
 class Kel:
@@ -278,6 +316,28 @@ class Kel:
         if self.proc.poll() is None:
             self.proc.kill()
             self.wait(5)
+
+    def linux_pid(self):
+        """The Linux process whose threads are kel.exe's: Wine's loader
+        becomes the program's process, so it is the one started (or a child)."""
+        def named(pid):
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as f:
+                    return b"kel.exe" in f.read().lower()
+            except OSError:
+                return False
+
+        todo = [self.proc.pid]
+        while todo:
+            pid = todo.pop(0)
+            if named(pid):
+                return pid
+            try:
+                with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+                    todo += [int(c) for c in f.read().split()]
+            except OSError:
+                pass
+        raise AssertionError("no Linux process runs kel.exe (started as %d)" % self.proc.pid)
 
     def wait_trace(self, line, count=1, timeout=30):
         """Waits until `line` has been traced `count` times; returns whether it was."""
