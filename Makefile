@@ -4,7 +4,7 @@
 OPENSSL_MINGW ?= /var/cache/kel/openssl-mingw64
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup windows native test run bench fuzz clean
+.PHONY: all setup windows native test run bench fuzz soak clean
 
 all: windows native
 
@@ -35,3 +35,7 @@ bench: windows native
 # Every fuzz target from its seeds, FUZZ_SECONDS each, two at a time.
 fuzz: setup
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash tools/run-fuzz.sh
+
+# kel.exe through 500 checks with popups and dialogs: threads, memory, GDI and USER objects before and after.
+soak: windows
+	@KEL_SOAK_CHECKS=500 python3 tests/e2e/run.py test_soak
