@@ -183,7 +183,10 @@ class _Line:
             self.timer.cancel()
             self.timer = None
         if self.dst.transport and not self.dst.closed and self.dst.transport.can_write_eof():
-            self.dst.transport.write_eof()
+            try:
+                self.dst.transport.write_eof()
+            except OSError:
+                pass  # the other side has gone already (ENOTCONN)
         self.pair.line_done()
 
     def drop(self):
