@@ -39,29 +39,6 @@ def wait_for_any(kel, lines, timeout):
         time.sleep(0.2)
 
 
-def wine_pid(kel):
-    """The Linux process whose threads are kel.exe's: Wine's loader becomes
-    the program's process, so it is the one started (or a child of it)."""
-    def named(pid):
-        try:
-            with open("/proc/%d/cmdline" % pid, "rb") as f:
-                return b"kel.exe" in f.read().lower()
-        except OSError:
-            return False
-
-    todo = [kel.proc.pid]
-    while todo:
-        pid = todo.pop(0)
-        if named(pid):
-            return pid
-        try:
-            with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
-                todo += [int(c) for c in f.read().split()]
-        except OSError:
-            pass
-    raise AssertionError("no Linux process runs kel.exe (started as %d)" % kel.proc.pid)
-
-
 def settled_threads(pid):
     """The thread count once a check has ended: the least seen over a second
     and a half, after a second's wait (threads that end take a moment)."""
@@ -136,7 +113,7 @@ def test_silent_server_costs_its_budget_and_no_thread(session):
     kel = session.start_kel(app)
     try:
         w = kel.window()
-        pid = wine_pid(kel)
+        pid = kel.linux_pid()
         threads = []
         for check in range(1, 4):
             if check > 1:
