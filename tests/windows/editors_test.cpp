@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "resources/resource_ids.h"
-#include "settings/property_sheet.h"
+#include "settings/win32/property_sheet.h"
 #include "settings/settings.h"
 #include "tests/windows/dialog_driver.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/popup_shape.h"
-#include "notify/popup_text.h"
-#include "notify/tray_icon.h"
+#include "app/win32/popup_shape.h"
+#include "notify/win32/popup_text.h"
+#include "notify/win32/tray_icon.h"
 #include "resources/resource_ids.h"
 #include "tests/windows/popup_fixture.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/popup_shape.h"
+#include "app/win32/popup_shape.h"
 #include "resources/resource_ids.h"
 
 HMODULE kelModule() {

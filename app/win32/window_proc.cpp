@@ -1,20 +1,20 @@
 // The popup window's procedure: every scheduling tick, tray event and menu
 // command of the program arrives here, on the window thread.
-#include "app/window_proc.h"
+#include "app/win32/window_proc.h"
 
 #include <mutex>
 
 #include "app/application.h"
-#include "app/object_count.h"
-#include "app/popup_shape.h"
+#include "app/win32/object_count.h"
+#include "app/win32/popup_shape.h"
 #include "app/shutdown.h"
 #include "app/ticks.h"
-#include "app/workers.h"
-#include "notify/tray_icon.h"
+#include "app/win32/workers.h"
+#include "notify/win32/tray_icon.h"
 #include "resources/resource_ids.h"
-#include "settings/property_sheet.h"
+#include "settings/win32/property_sheet.h"
 #include "settings/settings.h"
-#include "settings/status_dialog.h"
+#include "settings/win32/status_dialog.h"
 
 extern Kel& kel;
 

@@ -1,4 +1,4 @@
-#include "notify/popup_text.h"
+#include "notify/win32/popup_text.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "settings/dialog_controls.h"
+#include "settings/win32/dialog_controls.h"
 
 #include <windows.h>
 

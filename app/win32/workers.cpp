@@ -1,13 +1,13 @@
-#include "app/workers.h"
+#include "app/win32/workers.h"
 
 #include <windows.h>
 
 #include "app/application.h"
 #include "clock/sntp.h"
 #include "mailcheck/check_cycle.h"
-#include "notify/popup_text.h"
-#include "notify/sound.h"
-#include "notify/tray_icon.h"
+#include "notify/win32/popup_text.h"
+#include "notify/win32/sound.h"
+#include "notify/win32/tray_icon.h"
 #include "resources/resource_ids.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/object_count.h"
+#include "app/win32/object_count.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "settings/property_sheet.h"
+#include "settings/win32/property_sheet.h"
 
 #include <windows.h>
 
@@ -11,10 +11,10 @@
 #include <mutex>
 
 #include "app/application.h"
-#include "app/popup_shape.h"
+#include "app/win32/popup_shape.h"
 #include "resources/resource_ids.h"
-#include "settings/dialog_controls.h"
-#include "settings/pages.h"
+#include "settings/win32/dialog_controls.h"
+#include "settings/win32/pages.h"
 
 namespace {
 

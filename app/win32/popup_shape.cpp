@@ -1,4 +1,4 @@
-#include "app/popup_shape.h"
+#include "app/win32/popup_shape.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "settings/status_dialog.h"
+#include "settings/win32/status_dialog.h"
 
 #include "app/application.h"
 #include "resources/resource_ids.h"

@@ -3,8 +3,8 @@
 
 #include "app/application.h"
 #include "app/module_dir.h"
-#include "app/popup_shape.h"
-#include "app/window_proc.h"
+#include "app/win32/popup_shape.h"
+#include "app/win32/window_proc.h"
 #include "mailcheck/transport.h"
 #include "resources/resource_ids.h"
 

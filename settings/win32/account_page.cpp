@@ -3,9 +3,9 @@
 
 #include "app/application.h"
 #include "resources/resource_ids.h"
-#include "settings/dialog_controls.h"
+#include "settings/win32/dialog_controls.h"
 #include "settings/edits.h"
-#include "settings/pages.h"
+#include "settings/win32/pages.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "notify/sound.h"
+#include "notify/win32/sound.h"
 
 #include <windows.h>
 #include <mmsystem.h>

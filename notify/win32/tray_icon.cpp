@@ -1,4 +1,4 @@
-#include "notify/tray_icon.h"
+#include "notify/win32/tray_icon.h"
 
 #include "app/application.h"
 #include "resources/resource_ids.h"
