@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/shift_jis.h"
+
 namespace platform {
 namespace {
 
