@@ -53,6 +53,8 @@ int playBeepMelody(const char* melodyPath, const std::atomic<bool>* stop) {
   return 0;
 }
 
+void playWaveInBackground(const char* path) { sndPlaySoundA(path, SND_ASYNC); }
+
 void playNewMailSound(Kel& kel) {
   int32_t nmsnd, nmbeep;
   char wave[sizeof kel.filename];
@@ -70,5 +72,5 @@ void playNewMailSound(Kel& kel) {
     playBeepMelody(path, &kel.stopping);
     return;
   }
-  sndPlaySoundA(wave, SND_ASYNC);
+  playWaveInBackground(wave);
 }
