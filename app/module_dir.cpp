@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/codepage.h"
+#include "platform/shift_jis.h"
 
 bool moduleDirFromPath(const char* exePath, char* out, size_t outSize) {
   const char* slash = nullptr;

@@ -4,15 +4,9 @@
 #include <cstring>
 
 #include "app/application.h"
+#include "platform/bytes.h"
 #include "platform/net.h"
 #include "platform/trace.h"
-
-namespace {
-uint32_t be32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-uint64_t be64(const uint8_t* p) { return uint64_t(be32(p)) << 32 | be32(p + 4); }
-}  // namespace
 
 NtpTimestamp ntpFromUnix(int64_t seconds, uint32_t nanoseconds) {
   uint32_t s = static_cast<uint32_t>(static_cast<uint64_t>(seconds) + 2208988800u);  // modulo 2^32
@@ -32,14 +26,15 @@ NtpTimestamp ntpNow() {
 void sntpRequest(uint8_t (&packet)[kSntpPacketSize], NtpTimestamp transmit) {
   memset(packet, 0, sizeof packet);
   packet[0] = 0x0B;
-  for (int i = 0; i < 8; ++i) packet[40 + i] = static_cast<uint8_t>(transmit >> (56 - 8 * i));
+  platform::writeBe64(packet + 40, transmit);
 }
 
 bool sntpReplyAcceptable(const uint8_t* reply, size_t length, NtpTimestamp sent) {
   if (length < kSntpPacketSize) return false;
   int mode = reply[0] & 7;
   int stratum = reply[1];
-  return mode == 4 && stratum >= 1 && stratum <= 15 && be64(reply + 40) != 0 && be64(reply + 24) == sent;
+  return mode == 4 && stratum >= 1 && stratum <= 15 && platform::readBe64(reply + 40) != 0 &&
+         platform::readBe64(reply + 24) == sent;
 }
 
 platform::UtcTime utcFromUnix(uint32_t seconds) {
@@ -60,9 +55,9 @@ platform::UtcTime utcFromUnix(uint32_t seconds) {
 }
 
 platform::UtcTime sntpTransmitTime(const uint8_t (&reply)[kSntpPacketSize]) {
-  uint32_t unixSeconds = be32(reply + 40) + 2085978496u;  // modulo 2^32
+  uint32_t unixSeconds = platform::readBe32(reply + 40) + 2085978496u;  // modulo 2^32
   platform::UtcTime t = utcFromUnix(unixSeconds);
-  t.millisecond = static_cast<int>((uint64_t(be32(reply + 44)) * 1000) >> 32);
+  t.millisecond = static_cast<int>((uint64_t(platform::readBe32(reply + 44)) * 1000) >> 32);
   return t;
 }
 

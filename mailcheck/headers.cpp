@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/hex.h"
+#include "platform/shift_jis.h"
 
 const char* const kDecodeFailed = "デコード失敗";
 
@@ -20,21 +22,6 @@ bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool isFold(const char* p) { return p[0] == '\r' && p[1] == '\n' && isBlank(p[2]); }
 
 bool endsHeader(const char* p) { return *p == '\0' || (*p == '\r' && !isFold(p)); }
-
-bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
-// Copies src into dst of `size` bytes. With `whole` set a double-byte
-// character is never split by the cut.
-void copyCut(char* dst, size_t size, const char* src, bool whole) {
-  size_t n = 0;
-  while (src[n] != '\0') {
-    size_t step = whole && isLeadByte(static_cast<unsigned char>(src[n])) && src[n + 1] ? 2 : 1;
-    if (n + step > size - 1) break;
-    n += step;
-  }
-  memcpy(dst, src, n);
-  dst[n] = '\0';
-}
 
 void unquote(char* s) {
   size_t n = strlen(s);
@@ -50,7 +37,7 @@ void unquote(char* s) {
 void decodeField(const char* raw, char* field, size_t size) {
   char decoded[kHeaderCapacity];
   if (!decodeHeaderText(raw, decoded, sizeof decoded)) strcpy(decoded, kDecodeFailed);
-  copyCut(field, size, decoded, true);
+  platform::copyCut(field, decoded, size - 1);
 }
 
 // Each From line sets both sender fields, so a later one leaves nothing of
@@ -81,7 +68,7 @@ void parseFrom(const char* line, MessageHeaders& out) {
   raw[n] = '\0';
 
   if (endsHeader(p)) {  // no '<' at all: the whole value is the address
-    copyCut(out.senderAddress, sizeof out.senderAddress, raw, false);
+    platform::copyCut(out.senderAddress, raw, sizeof out.senderAddress - 1, platform::Cut::kAnyByte);
     return;
   }
 
@@ -89,7 +76,7 @@ void parseFrom(const char* line, MessageHeaders& out) {
   char name[kHeaderCapacity];
   if (!decodeHeaderText(raw, name, sizeof name)) strcpy(name, kDecodeFailed);
   unquote(name);
-  copyCut(out.senderName, sizeof out.senderName, name, true);
+  platform::copyCut(out.senderName, name, sizeof out.senderName - 1);
 
   while (*p != '\0' && *p != '\r' && *p != '<') ++p;
   if (*p != '<') return;
@@ -159,13 +146,6 @@ int base64Value(char c) {
   return -1;
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Decodes into work[0..size), leaving room for the NUL.
 bool decodeBase64(const char* t, char* work, size_t size, size_t* length) {
   size_t n = 0;
@@ -210,9 +190,9 @@ bool decodeQuotedPrintable(const char* t, char* work, size_t size, size_t* lengt
     if (c == '\0') return false;
     if (c == '?' && t[1] == '=') break;
     if (c == '=') {
-      int hi = hexValue(t[1]);
+      int hi = platform::hexDigitValue(t[1]);
       if (hi < 0) return false;
-      int lo = hexValue(t[2]);
+      int lo = platform::hexDigitValue(t[2]);
       if (lo < 0) return false;
       c = static_cast<char>(hi * 16 + lo);
       t += 3;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "mailcheck/apop.h"
+#include "platform/bytes.h"
 
 namespace {
 
@@ -28,9 +29,7 @@ uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
 void transform(uint32_t state[4], const unsigned char block[64]) {
   uint32_t m[16];
-  for (int i = 0; i < 16; ++i)
-    m[i] = uint32_t(block[4 * i]) | uint32_t(block[4 * i + 1]) << 8 |
-           uint32_t(block[4 * i + 2]) << 16 | uint32_t(block[4 * i + 3]) << 24;
+  for (int i = 0; i < 16; ++i) m[i] = platform::readLe32(block + 4 * i);
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   for (int i = 0; i < 64; ++i) {
     uint32_t f;
@@ -80,11 +79,11 @@ void md5Hex(const char* text, char* out) {
     memset(block, 0, sizeof block);
   }
   uint64_t bits = static_cast<uint64_t>(length) * 8;
-  for (int i = 0; i < 8; ++i) block[56 + i] = static_cast<unsigned char>(bits >> (8 * i));
+  platform::writeLe64(block + 56, bits);
   transform(state, block);
   memset(block, 0, sizeof block);
 
   unsigned char digest[16];
-  for (int i = 0; i < 16; ++i) digest[i] = static_cast<unsigned char>(state[i / 4] >> (8 * (i % 4)));
+  for (int i = 0; i < 4; ++i) platform::writeLe32(digest + 4 * i, state[i]);
   for (int i = 0; i < 16; ++i) snprintf(out + 2 * i, 3, "%02x", digest[i]);
 }

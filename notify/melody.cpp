@@ -2,11 +2,10 @@
 
 #include <cstring>
 
+#include "platform/bytes.h"
+
 namespace {
-int32_t readInt32(const uint8_t* p) {
-  return static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                              uint32_t(p[3]) << 24);
-}
+int32_t readInt32(const uint8_t* p) { return static_cast<int32_t>(platform::readLe32(p)); }
 }  // namespace
 
 size_t melodyBytesToRead(int32_t count, size_t bytesLeftInFile) {

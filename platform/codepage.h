@@ -7,10 +7,6 @@
 
 namespace platform {
 
-// Shift-JIS lead bytes; the byte after one belongs to the same character
-// (and may be 0x5C, which is then no backslash).
-inline bool isLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 enum CodePage { kDisplayCodePage = 0, kUtf8 = 65001 };
 
 // Converts NUL-terminated `in` from `from` into the display code page, the

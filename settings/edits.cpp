@@ -5,7 +5,6 @@
 #include <new>
 
 #include "app/application.h"
-#include "platform/codepage.h"
 #include "settings/settings.h"
 
 namespace {
@@ -25,17 +24,6 @@ int slotOf(int32_t code) { return (code < 0 ? -code : code) - 1; }
 bool editCodeAdds(int32_t code) { return code == kAddToDeleteList || code == kAddToIgnoreList; }
 
 }  // namespace
-
-void copyCut(char* dst, const char* src, size_t limit) {
-  size_t n = 0;
-  while (src[n] != '\0' && n < limit) {
-    bool pair = platform::isLeadByte(static_cast<unsigned char>(src[n])) && src[n + 1] != '\0';
-    if (pair && n + 2 > limit) break;
-    n += pair ? 2 : 1;
-  }
-  memcpy(dst, src, n);
-  dst[n] = '\0';
-}
 
 bool saysNothing(const char* typed) {
   auto blank = [](char c) { return c == ' ' || c == '\t'; };

@@ -6,11 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/shift_jis.h"
+
 class Kel;
 
-// Copies at most `limit` bytes of `src` into `dst` (which holds limit + 1),
-// never ending on the first byte of a two-byte character.
-void copyCut(char* dst, const char* src, size_t limit);
+// The editors cut what is typed to its field by whole characters.
+using platform::copyCut;
 
 // True for a typed text that says nothing: only blanks, or a pair of double
 // or single quotes with or without blanks around or inside it.

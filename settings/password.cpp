@@ -2,6 +2,7 @@
 // entry, written as two upper-case hexadecimal digits.
 #include <cstring>
 
+#include "platform/hex.h"
 #include "settings/settings.h"
 
 const uint8_t passwordKeyTable[256] = {
@@ -23,17 +24,6 @@ const uint8_t passwordKeyTable[256] = {
     0x5C, 0xB4, 0xB7, 0xAB, 0x5A, 0x42, 0xA0, 0x6A, 0xA3, 0x2B, 0x71, 0xDD, 0x9D, 0x89, 0xAA, 0x9B,
 };
 
-namespace {
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-}  // namespace
-
 void scramblePassword(const char* plain, char* out) {
   static const char digits[] = "0123456789ABCDEF";
   size_t n = strlen(plain);
@@ -53,8 +43,8 @@ bool unscramblePassword(const char* stored, char* out, uint32_t outSize) {
   if (m % 2 != 0 || m / 2 > outSize - 1) return false;
   size_t k = m / 4;
   for (size_t i = 0; i < m / 2; ++i) {
-    int h = hexValue(stored[2 * i]);
-    int l = hexValue(stored[2 * i + 1]);
+    int h = platform::hexDigitValue(stored[2 * i]);
+    int l = platform::hexDigitValue(stored[2 * i + 1]);
     if (h < 0 || l < 0) {
       out[0] = '\0';
       return false;

@@ -10,6 +10,7 @@
 
 #include "app/application.h"
 #include "notify/melody.h"
+#include "platform/bytes.h"
 
 int playBeepMelody(const char* melodyPath, const std::atomic<bool>* stop) {
   HANDLE file = CreateFileA(melodyPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -23,8 +24,7 @@ int playBeepMelody(const char* melodyPath, const std::atomic<bool>* stop) {
     LARGE_INTEGER size{};
     GetFileSizeEx(file, &size);
     size_t left = size.QuadPart > static_cast<LONGLONG>(got) ? static_cast<size_t>(size.QuadPart - got) : 0;
-    int32_t count = static_cast<int32_t>(uint32_t(header[4]) | uint32_t(header[5]) << 8 |
-                                         uint32_t(header[6]) << 16 | uint32_t(header[7]) << 24);
+    int32_t count = static_cast<int32_t>(platform::readLe32(header + 4));
     size_t want = melodyBytesToRead(count, left);
     data.resize(sizeof header + want);
     DWORD read = 0;
@@ -53,6 +53,8 @@ int playBeepMelody(const char* melodyPath, const std::atomic<bool>* stop) {
   return 0;
 }
 
+void playWaveInBackground(const char* path) { sndPlaySoundA(path, SND_ASYNC); }
+
 void playNewMailSound(Kel& kel) {
   int32_t nmsnd, nmbeep;
   char wave[sizeof kel.filename];
@@ -70,5 +72,5 @@ void playNewMailSound(Kel& kel) {
     playBeepMelody(path, &kel.stopping);
     return;
   }
-  sndPlaySoundA(wave, SND_ASYNC);
+  playWaveInBackground(wave);
 }

@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/bytes.h"
+#include "platform/shift_jis.h"
+
 namespace platform {
 namespace {
 
@@ -59,7 +62,7 @@ uint16_t pairToUnit(const Converter& toWide, uint8_t lead, uint8_t trail) {
   if (!toWide.convert(in, 2, reinterpret_cast<char*>(w), sizeof w, &n) || n != 2) {
     return kUnmappedPair;
   }
-  return static_cast<uint16_t>(w[0] | (w[1] << 8));
+  return readLe16(w);
 }
 
 // Code page 932 as the system reads it: a lead byte takes the next byte as

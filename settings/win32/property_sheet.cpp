@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <mmsystem.h>
 #include <prsht.h>
 
 #include <algorithm>
@@ -12,13 +11,12 @@
 
 #include "app/application.h"
 #include "app/win32/popup_shape.h"
+#include "notify/win32/sound.h"
 #include "resources/resource_ids.h"
 #include "settings/win32/dialog_controls.h"
 #include "settings/win32/pages.h"
 
 namespace {
-
-void playInBackground(const char* path) { sndPlaySoundA(path, SND_ASYNC); }
 
 // The sheet's apply notification, sent on OK to every page shown so far.
 bool isApply(UINT message, LPARAM lParam) {
@@ -215,7 +213,7 @@ int CALLBACK sheetCallback(HWND sheet, UINT message, LPARAM) {
 
 }  // namespace
 
-void (*playWaveFile)(const char* path) = playInBackground;
+void (*playWaveFile)(const char* path) = playWaveInBackground;
 
 Kel& keepPageKel(HWND page, LPARAM initParam) {
   Kel& kel = *reinterpret_cast<Kel*>(reinterpret_cast<const PROPSHEETPAGEA*>(initParam)->lParam);
