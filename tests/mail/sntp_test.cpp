@@ -43,8 +43,8 @@ struct ClockRecorder {
   ~ClockRecorder() { platform::setSystemClock = saved; }
 };
 
-std::unique_ptr<Kel> kelFor(const char* server) {
-  std::unique_ptr<Kel> k(new Kel());
+KelPtr kelFor(const char* server) {
+  KelPtr k = newKel();
   snprintf(k->server, sizeof k->server, "%s", server);
   k->clockSocket = kNoSocket;
   k->clockState = kRunning;
