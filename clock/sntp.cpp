@@ -80,7 +80,9 @@ int failAttempt(Kel& kel, const char* line) {
 }
 }  // namespace
 
-int queryTimeServer(Kel& kel) {
+const ClockEffects kSystemClock = {platform::setSystemClock};
+
+int queryTimeServer(Kel& kel, const ClockEffects& effects) {
   SOCKET s = kel.clockSocket;
   if (!platform::bindAnyPort(s, sntpLocalPort)) platform::trace("受信ポート番号の指定に失敗\n");
   char server[sizeof kel.server];
@@ -114,14 +116,14 @@ int queryTimeServer(Kel& kel) {
   kel.clockSocket = kNoSocket;
 
   platform::UtcTime t = sntpTransmitTime(reply);
-  if (platform::setSystemClock(t))
+  if (effects.setClock(t))
     platform::trace("NTPサーバの時刻に同期しました\n");
   else
     platform::trace("Error: 時刻の設定に失敗\n");
   return 0;
 }
 
-void runClockSync(Kel& kel) {
+void runClockSync(Kel& kel, const ClockEffects& effects) {
   bool empty;
   {
     std::lock_guard<std::mutex> g(kel.checkLock);
@@ -138,7 +140,7 @@ void runClockSync(Kel& kel) {
         platform::trace("ソケットの作成に失敗しました。\n");
         continue;
       }
-      if (queryTimeServer(kel) == 0) break;
+      if (queryTimeServer(kel, effects) == 0) break;
     }
   }
   kel.clockState = kFinished;

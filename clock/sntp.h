@@ -37,8 +37,15 @@ platform::UtcTime sntpTransmitTime(const uint8_t (&reply)[kSntpPacketSize]);
 // Calendar fields of an unsigned count of seconds since 1970.
 platform::UtcTime utcFromUnix(uint32_t seconds);
 
+// What the synchronisation does to this machine; tests record it instead.
+struct ClockEffects {
+  bool (*setClock)(const platform::UtcTime& t);
+};
+// The program's: platform::setSystemClock.
+extern const ClockEffects kSystemClock;
+
 // One attempt on the socket in kel.clockSocket: 0 over (set, or refused),
 // -1 failed.
-int queryTimeServer(Kel& kel);
+int queryTimeServer(Kel& kel, const ClockEffects& effects);
 // The whole synchronisation; sets clockState to Finished as its last act.
-void runClockSync(Kel& kel);
+void runClockSync(Kel& kel, const ClockEffects& effects);

@@ -1,6 +1,6 @@
 // Setting the system clock. The windows build calls SetSystemTime; the
-// native build never touches this machine's clock (tests put their own
-// setter in place).
+// native build never touches this machine's clock (tests hand the clock
+// synchronisation a setter of their own).
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,6 @@ struct UtcTime {
   int year, month, day, hour, minute, second, millisecond;
 };
 
-using SetClockFn = bool (*)(const UtcTime& t);
-extern SetClockFn setSystemClock;
+bool setSystemClock(const UtcTime& t);
 
 }  // namespace platform

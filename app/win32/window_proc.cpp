@@ -78,7 +78,7 @@ void timer(WPARAM id) {
     case KEL_TIMER_CLOCK: clockTick(kel, kWindowsWorkers); break;
     case KEL_TIMER_TRAY: {
       std::lock_guard<std::mutex> g(kel.checkLock);  // the check pass replaces the pair
-      updateTrayIcon(kel);
+      updateTrayIcon(kel, kShellTray);
       break;
     }
     default: break;

@@ -17,7 +17,7 @@ void playSound(Kel& kel) { playNewMailSound(kel); }
 void showPopup(Kel& kel, bool show) { ShowWindow(kel.popupWindow, show ? SW_SHOW : SW_HIDE); }
 
 void drawText(Kel& kel, const char* block, int holdMs, int lineCount) {
-  drawPopupText(kel, block, holdMs, lineCount);
+  drawPopupText(kel, block, holdMs, lineCount, kTypingWaits);
 }
 
 HICON loadIcon(Kel& kel, int id) {
@@ -52,7 +52,7 @@ DWORD WINAPI checkThread(LPVOID parameter) {
 }
 
 DWORD WINAPI clockThread(LPVOID parameter) {
-  runClockSync(*static_cast<Kel*>(parameter));
+  runClockSync(*static_cast<Kel*>(parameter), kSystemClock);
   return 0;
 }
 

@@ -14,15 +14,15 @@ void sleepFor(unsigned ms, const std::atomic<bool>& stop) {
 }
 
 // False when the program is ending.
-bool pause(Kel& kel, int ms) {
-  if (ms > 0 && !kel.stopping) popupSleep(static_cast<unsigned>(ms), kel.stopping);
+bool pause(Kel& kel, const TypingWaits& waits, int ms) {
+  if (ms > 0 && !kel.stopping) waits.sleep(static_cast<unsigned>(ms), kel.stopping);
   return !kel.stopping;
 }
 }  // namespace
 
-SleepFn popupSleep = sleepFor;
+const TypingWaits kTypingWaits = {sleepFor};
 
-void drawPopupText(Kel& kel, const char* textBlock, int holdMs, int lineCount) {
+void drawPopupText(Kel& kel, const char* textBlock, int holdMs, int lineCount, const TypingWaits& waits) {
   HDC windowDc = GetDC(kel.popupWindow);
   BitBlt(kel.offscreenDc, 0, 0, 204, 40, kel.backgroundDc, 0, 0, SRCCOPY);
   HFONT font = CreateFontA(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
@@ -45,11 +45,11 @@ void drawPopupText(Kel& kel, const char* textBlock, int holdMs, int lineCount) {
       TextOutA(kel.offscreenDc, step.x, step.y, textBlock + step.offset, step.length);
       BitBlt(windowDc, 0, 0, kel.popupWidth, kel.popupHeight, kel.offscreenDc, 0, 0, SRCCOPY);
     }
-    if (step.delayMs > 0 && !pause(kel, step.delayMs)) break;
+    if (step.delayMs > 0 && !pause(kel, waits, step.delayMs)) break;
   }
 
   SelectObject(kel.offscreenDc, oldFont);
   DeleteObject(font);
   ReleaseDC(kel.popupWindow, windowDc);
-  pause(kel, holdMs);
+  pause(kel, waits, holdMs);
 }

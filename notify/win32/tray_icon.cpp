@@ -3,12 +3,12 @@
 #include "app/application.h"
 #include "resources/resource_ids.h"
 
-NotifyIconFn notifyIcon = Shell_NotifyIconA;
+const TrayEffects kShellTray = {Shell_NotifyIconA};
 
 namespace {
 
-bool send(Kel& kel) {
-  return notifyIcon(NIM_MODIFY, &kel.trayIconData) || notifyIcon(NIM_ADD, &kel.trayIconData);
+bool send(Kel& kel, const TrayEffects& tray) {
+  return tray.notifyIcon(NIM_MODIFY, &kel.trayIconData) || tray.notifyIcon(NIM_ADD, &kel.trayIconData);
 }
 
 }  // namespace
@@ -55,14 +55,14 @@ void makeCountIcons(Kel& kel, int newCount) {
   ReleaseDC(kel.popupWindow, windowDc);
 }
 
-void updateTrayIcon(Kel& kel) {
+void updateTrayIcon(Kel& kel, const TrayEffects& tray) {
   if (kel.iconani == 0) {
     kel.trayPhase = kel.trayPhase == 0 ? 1 : 0;
     kel.trayIconData.hIcon = kel.trayIcons[kel.trayPhase];
-    send(kel);
+    send(kel, tray);
     return;
   }
   if (kel.trayIconRefreshed != 0) return;
   kel.trayIconData.hIcon = kel.trayIcons[kel.trayPhase & 1];
-  if (send(kel)) kel.trayIconRefreshed = 1;
+  if (send(kel, tray)) kel.trayIconRefreshed = 1;
 }

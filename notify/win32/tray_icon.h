@@ -7,12 +7,15 @@
 
 class Kel;
 
-// The shell call; tests put a recorder in its place.
-using NotifyIconFn = BOOL(WINAPI*)(DWORD message, PNOTIFYICONDATAA data);
-extern NotifyIconFn notifyIcon;
+// The shell call; tests pass a recorder in its place.
+struct TrayEffects {
+  BOOL(WINAPI* notifyIcon)(DWORD message, PNOTIFYICONDATAA data);
+};
+// The program's: Shell_NotifyIconA.
+extern const TrayEffects kShellTray;
 
 // Replaces kel.trayIcons with the count pair for newCount (clamped to
 // 0..99); the caller destroys the pair it replaced.
 void makeCountIcons(Kel& kel, int newCount);
 // One tick of timer 30002.
-void updateTrayIcon(Kel& kel);
+void updateTrayIcon(Kel& kel, const TrayEffects& tray);

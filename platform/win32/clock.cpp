@@ -3,8 +3,7 @@
 #include "platform/clock.h"
 
 namespace platform {
-namespace {
-bool setWithSystem(const UtcTime& t) {
+bool setSystemClock(const UtcTime& t) {
   SYSTEMTIME st{};
   st.wYear = static_cast<WORD>(t.year);
   st.wMonth = static_cast<WORD>(t.month);
@@ -15,6 +14,4 @@ bool setWithSystem(const UtcTime& t) {
   st.wMilliseconds = static_cast<WORD>(t.millisecond);
   return SetSystemTime(&st) == TRUE;
 }
-}  // namespace
-SetClockFn setSystemClock = setWithSystem;
 }  // namespace platform

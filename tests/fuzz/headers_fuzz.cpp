@@ -11,10 +11,11 @@
 #include "app/application.h"
 #include "mailcheck/filter.h"
 #include "mailcheck/top_reply.h"
+#include "tests/support/kel_fixture.h"
 
 namespace {
-Kel* kelWithRules() {
-  Kel* k = new Kel();
+KelPtr kelWithRules() {
+  KelPtr k = newKel();
   const char* keywords[] = {"spam@example.com", "example", "山田", "田", "=?", "メルマガ"};
   for (int kind = 0; kind < 6; ++kind) {
     FilterRule* r = new FilterRule{};
@@ -63,7 +64,7 @@ void compareStreamed(const std::string& input, size_t cap, size_t chunk, const K
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Kel* kel = kelWithRules();
+  static KelPtr kel = kelWithRules();
   if (size < 2) return 0;
   int slot = data[0] % 8;
   std::string reply(reinterpret_cast<const char*>(data) + 2, size - 2);

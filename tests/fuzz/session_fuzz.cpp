@@ -10,6 +10,7 @@
 #include "mailcheck/pop3_session.h"
 #include "platform/net.h"
 #include "platform/trace.h"
+#include "tests/support/kel_fixture.h"
 
 namespace {
 void quiet(const char*) {}
@@ -32,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   shutdown(fds[0], SHUT_WR);
 
-  Kel* kel = new Kel();
+  KelPtr kel = newKel();
   Account& a = kel->accounts[0];
   strcpy(a.mailaddr, "taro@example.jp");
   strcpy(a.user, "taro");
@@ -43,16 +44,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   del.kind = 1;
   strcpy(ign.keyword, "news");
   ign.kind = 4;
-  if (data[0] & 2) kel->deleteList[0] = &del;
-  if (data[0] & 4) kel->ignoreList[0] = &ign;
+  if (data[0] & 2) kel->deleteList[0] = new FilterRule(del);
+  if (data[0] & 4) kel->ignoreList[0] = new FilterRule(ign);
   {
     SessionTask task(*kel, 0);
     task.connection.sock = fds[1];
     runSessionOnConnection(task);  // closes fds[1]
   }
   close(fds[0]);
-  kel->deleteList[0] = nullptr;
-  kel->ignoreList[0] = nullptr;
-  delete kel;
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "app/application.h"
 #include "platform/profile.h"
 #include "settings/settings.h"
+#include "tests/support/kel_fixture.h"
 
 namespace {
 
@@ -121,17 +122,10 @@ void expectSame(const Kel& a, const Kel& b, int file) {
   }
 }
 
-Kel* loaded(int file) {
-  Kel* k = new Kel();
-  snprintf(k->moduleDir, sizeof k->moduleDir, "%s", settingsFolder().c_str());
+KelPtr loaded(int file) {
+  KelPtr k = newKel(settingsFolder());
   loadSettings(*k, file);
   return k;
-}
-
-void discard(Kel* k) {
-  freeRuleList(k->deleteList);
-  freeRuleList(k->ignoreList);
-  delete k;
 }
 
 }  // namespace
@@ -139,7 +133,7 @@ void discard(Kel* k) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > 20000) return 0;
   int file = kOptionsFile + data[0] % 4;
-  static Kel* where = loaded(kOptionsFile);  // no file yet: only its folder
+  static KelPtr where = loaded(kOptionsFile);  // no file yet: only its folder
   char path[300];
   settingsPath(*where, file, path, sizeof path);
   FILE* f = fopen(path, "wb");
@@ -155,13 +149,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (n > 1 || small[n] != '\0' || small[2] != 'x') fail("a two-byte buffer holds more than one byte");
   platform::profileGetInt("account00", "port", 110, path);
 
-  Kel* first = loaded(file);
+  KelPtr first = loaded(file);
   expectBounded(*first);
   if (!saveSettings(*first, file)) fail("could not be saved");
-  Kel* second = loaded(file);
+  KelPtr second = loaded(file);
   expectBounded(*second);
   expectSame(*first, *second, file);
-  discard(first);
-  discard(second);
   return 0;
 }

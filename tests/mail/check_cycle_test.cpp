@@ -119,7 +119,7 @@ bool has(const std::vector<Call>& cs, const std::string& what) {
   return false;
 }
 
-std::unique_ptr<Kel> kelFor(const Maildrop& drop) {
+KelPtr kelFor(const Maildrop& drop) {
   auto kel = kelWithAccount("127.0.0.1", drop.port(), "user", "pw");
   kel->nmp = 1;
   return kel;
@@ -212,7 +212,7 @@ TEST(CheckCycle, HeadingsOnlyWithShacAndANewLineAndTheAddressCut) {
 }
 
 TEST(CheckCycle, NoAccountGivesTheErrorPair) {
-  std::unique_ptr<Kel> kel(new Kel());
+  KelPtr kel = newKel();
   TraceCapture trace;
   std::vector<Call> cs = runPass(*kel);
   ASSERT_EQ(1u, cs.size());

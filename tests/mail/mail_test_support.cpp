@@ -90,9 +90,9 @@ int TraceCapture::find(const std::string& line, int from) const {
   return -1;
 }
 
-std::unique_ptr<Kel> kelWithAccount(const std::string& host, int port, const std::string& user,
-                                    const std::string& pass, bool apop, bool ssl) {
-  std::unique_ptr<Kel> k(new Kel());
+KelPtr kelWithAccount(const std::string& host, int port, const std::string& user,
+                      const std::string& pass, bool apop, bool ssl) {
+  KelPtr k = newKel();
   Account& a = k->accounts[0];
   snprintf(a.mailaddr, sizeof a.mailaddr, "%s@example.jp", user.c_str());
   snprintf(a.pop3server, sizeof a.pop3server, "%s", host.c_str());

@@ -3,11 +3,11 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/application.h"
+#include "tests/support/kel_fixture.h"
 
 struct TraceCapture {
   TraceCapture();
@@ -23,8 +23,8 @@ struct TraceCapture {
 // The threads of this process (the Wine process's, under Wine).
 int liveThreads();
 
-std::unique_ptr<Kel> kelWithAccount(const std::string& host, int port, const std::string& user,
-                                    const std::string& pass, bool apop = false, bool ssl = false);
+KelPtr kelWithAccount(const std::string& host, int port, const std::string& user,
+                     const std::string& pass, bool apop = false, bool ssl = false);
 void addRule(FilterRule* (&list)[kRuleSlots], const char* keyword, int kind);
 // Runs one session for account 0 on this thread; returns runSession's result.
 int checkAccount(Kel& kel);

@@ -328,7 +328,5 @@ TEST(Pop3Dovecot, RulesThatReadBackEmptyMatchNothing) {
   EXPECT_EQ(0, kel->results[0].ignoredCount);
   EXPECT_EQ('\0', kel->recentDeleted[0].bytes[0]);
   EXPECT_EQ(1, messagesIn("hanako"));
-  freeRuleList(kel->deleteList);
-  freeRuleList(kel->ignoreList);
   std::filesystem::remove_all(dir);
 }

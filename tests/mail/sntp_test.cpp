@@ -34,17 +34,14 @@ bool recordClock(const platform::UtcTime& t) {
   return true;
 }
 
+// Records what the synchronisation would set, from none.
 struct ClockRecorder {
-  platform::SetClockFn saved = platform::setSystemClock;
-  ClockRecorder() {
-    setCount = 0;
-    platform::setSystemClock = recordClock;
-  }
-  ~ClockRecorder() { platform::setSystemClock = saved; }
+  ClockRecorder() { setCount = 0; }
+  const ClockEffects effects = {recordClock};
 };
 
-std::unique_ptr<Kel> kelFor(const char* server) {
-  std::unique_ptr<Kel> k(new Kel());
+KelPtr kelFor(const char* server) {
+  KelPtr k = newKel();
   snprintf(k->server, sizeof k->server, "%s", server);
   k->clockSocket = kNoSocket;
   k->clockState = kRunning;
@@ -192,7 +189,7 @@ void expectRefusedFiveTimes(TimeServer::Make spoil, bool fromOtherPort = false) 
   ClockRecorder clock;
   TraceCapture trace;
   auto kel = kelFor("127.0.0.1");
-  runClockSync(*kel);
+  runClockSync(*kel, clock.effects);
   EXPECT_EQ(0, setCount);
   EXPECT_EQ(5u, server.requests().size());
   EXPECT_EQ(5, server.repliesSent());
@@ -209,7 +206,7 @@ TEST(Sntp, SetsTheServersTime) {
   ClockRecorder clock;
   TraceCapture trace;
   auto kel = kelFor(chronyAddress());
-  runClockSync(*kel);
+  runClockSync(*kel, clock.effects);
   EXPECT_EQ(kFinished, kel->clockState.load());
   ASSERT_EQ(1, setCount);
   EXPECT_LT(std::abs(secondsFromNow(lastSet)), 3.0);
@@ -224,7 +221,7 @@ TEST(Sntp, TakenLocalPortIsNoFailure) {
   ClockRecorder clock;
   TraceCapture trace;
   auto kel = kelFor(chronyAddress());
-  runClockSync(*kel);
+  runClockSync(*kel, clock.effects);
   closesocket(holder);
   EXPECT_TRUE(trace.contains("受信ポート番号の指定に失敗\n"));
   EXPECT_EQ(1, setCount);
@@ -237,7 +234,7 @@ TEST(Sntp, SilentServerTimesOutFiveTimes) {
   TraceCapture trace;
   auto kel = kelFor("127.0.0.1");
   auto start = std::chrono::steady_clock::now();
-  runClockSync(*kel);
+  runClockSync(*kel, clock.effects);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   closesocket(silent);
   int timeouts = 0;
@@ -258,7 +255,7 @@ TEST(Sntp, AProgramThatEndsStopsTheClockThread) {
   auto kel = kelFor("127.0.0.1");
   kel->clockSocket = platform::udpSocket();  // as the start of the socket library leaves it
   kel->clockState = kRunning;
-  std::thread sync([&] { runClockSync(*kel); });
+  std::thread sync([&] { runClockSync(*kel, clock.effects); });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(stopWorkers(*kel, nullptr, 2000));
@@ -290,7 +287,7 @@ TEST(Sntp, ShortReplyIsAFailedAttemptAndNotRead) {
   ClockRecorder clock;
   TraceCapture trace;
   auto kel = kelFor("127.0.0.1");
-  runClockSync(*kel);
+  runClockSync(*kel, clock.effects);
   answer.join();
   closesocket(server);
   EXPECT_EQ(0, setCount);
@@ -303,7 +300,7 @@ TEST(Sntp, EmptyServerSkipsTheSynchronisation) {
   ClockRecorder clock;
   TraceCapture trace;
   auto kel = kelFor("");
-  runClockSync(*kel);
+  runClockSync(*kel, clock.effects);
   EXPECT_EQ(kFinished, kel->clockState.load());
   EXPECT_EQ(0, setCount);
   EXPECT_EQ(1u, trace.lines().size());
@@ -313,7 +310,7 @@ TEST(Sntp, UnknownNameFailsEachAttempt) {
   ClockRecorder clock;
   TraceCapture trace;
   auto kel = kelFor("nosuchhost.invalid");
-  runClockSync(*kel);
+  runClockSync(*kel, clock.effects);
   int failures = 0;
   for (const std::string& line : trace.lines()) failures += line == "Error: ホストアドレス取得失敗\n";
   EXPECT_EQ(5, failures);
@@ -326,7 +323,7 @@ TEST(Sntp, GoodReplySetsItsTransmitTime) {
   TraceCapture trace;
   auto kel = kelFor("127.0.0.1");
   time_t before = time(nullptr);
-  runClockSync(*kel);
+  runClockSync(*kel, clock.effects);
   time_t after = time(nullptr);
   ASSERT_EQ(1, setCount);
   EXPECT_EQ(2024, lastSet.year);
@@ -389,7 +386,7 @@ TEST(Sntp, GoodReplyAfterASpoiltOneIsTaken) {
   ClockRecorder clock;
   TraceCapture trace;
   auto kel = kelFor("127.0.0.1");
-  runClockSync(*kel);
+  runClockSync(*kel, clock.effects);
   EXPECT_EQ(1, setCount);
   EXPECT_EQ(2u, server.requests().size());
   EXPECT_EQ(1, linesEqual(trace, "Error: タイムアウトしました\n"));

@@ -3,26 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "app/application.h"
 #include "settings/settings.h"
+#include "tests/support/kel_fixture.h"
 #include "tests/unit/test_dir.h"
 
 namespace {
 
 struct Editing {
   TempDir dir;
-  std::unique_ptr<Kel> kel{new Kel()};
-  Editing() {
-    strcpy(kel->moduleDir, dir.path().c_str());
-    loadAllSettings(*kel);
-  }
-  ~Editing() {
-    freeRuleList(kel->deleteList);
-    freeRuleList(kel->ignoreList);
-  }
+  KelPtr kel = loadedKel(dir.path());
   int add(const char* keyword, int32_t code = kAddToDeleteList) {
     return storeRule(*kel, code, keyword, kSubjectContains, nullptr);
   }

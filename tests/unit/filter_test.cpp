@@ -5,22 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "app/application.h"
+#include "tests/support/kel_fixture.h"
 
 namespace {
 
 struct KelWithRules {
-  std::unique_ptr<Kel> kel{new Kel()};
-  ~KelWithRules() {
-    // Lists with gaps in them are freed slot by slot.
-    for (int i = 0; i < kRuleSlots; ++i) {
-      delete kel->deleteList[i];
-      delete kel->ignoreList[i];
-    }
-  }
+  KelPtr kel = newKel();
   void add(FilterRule* (&list)[kRuleSlots], int slot, const char* keyword, int kind) {
     list[slot] = new FilterRule{};
     strncpy(list[slot]->keyword, keyword, sizeof list[slot]->keyword - 1);

@@ -3,41 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "app/application.h"
+#include "tests/support/kel_fixture.h"
 #include "tests/unit/test_dir.h"
 
 namespace {
 
 struct KelInDir {
   TempDir dir;
-  std::unique_ptr<Kel> kel{new Kel()};
-  KelInDir() { strcpy(kel->moduleDir, dir.path().c_str()); }
-  ~KelInDir() {
-    freeRuleList(kel->deleteList);
-    freeRuleList(kel->ignoreList);
-  }
+  KelPtr kel = newKel(dir.path());
   std::string path(int n) const { return dir.file("mail" + std::to_string(n) + ".ini"); }
   void write(int n, const std::string& text) const { writeFile(path(n), text); }
-  std::unique_ptr<Kel> reload() const {
-    std::unique_ptr<Kel> k(new Kel());
-    strcpy(k->moduleDir, kel->moduleDir);
-    loadAllSettings(*k);
-    return k;
-  }
+  KelPtr reload() const { return loadedKel(dir.path()); }
 };
 
 void addRule(FilterRule* (&list)[kRuleSlots], int slot, const char* keyword, int kind) {
   list[slot] = new FilterRule{};
   strcpy(list[slot]->keyword, keyword);
   list[slot]->kind = static_cast<int8_t>(kind);
-}
-
-void freeAll(Kel& k) {
-  freeRuleList(k.deleteList);
-  freeRuleList(k.ignoreList);
 }
 
 }  // namespace
@@ -120,7 +105,7 @@ TEST(Settings, AllFourFilesRoundTrip) {
   addRule(k.ignoreList, 0, "メルマガ", kSenderNameContains);
   for (int f = 1; f <= 4; ++f) ASSERT_TRUE(saveSettings(k, f)) << f;
 
-  std::unique_ptr<Kel> back = t.reload();
+  KelPtr back = t.reload();
   const Kel& b = *back;
   EXPECT_EQ(8, b.mailcbt);
   EXPECT_EQ(0, b.nmp);
@@ -160,7 +145,6 @@ TEST(Settings, AllFourFilesRoundTrip) {
   EXPECT_STREQ("メルマガ", b.ignoreList[0]->keyword);
   EXPECT_EQ(kSenderNameContains, b.ignoreList[0]->kind);
   EXPECT_FALSE(fileExists(t.path(1) + ".new"));
-  freeAll(*back);
 }
 
 TEST(Settings, FilesKeepTheirKeyOrder) {
@@ -265,7 +249,6 @@ TEST(Settings, TextsWithEdgeBlanksAndQuotesReadBackAsTyped) {
   EXPECT_STREQ("taro ", back->accounts[0].user);
   EXPECT_STREQ(" pass\" ", back->accounts[0].pass);
   EXPECT_STREQ(" ntp.example.jp", back->server);
-  freeAll(*back);
 }
 
 // Hand-edited values a save must not change: a kind past what a rule's byte
@@ -286,7 +269,6 @@ TEST(Settings, HandEditedOddValuesSurviveASave) {
   EXPECT_EQ(127, back->deleteList[0]->kind);
   EXPECT_STREQ("b", back->deleteList[1]->keyword);
   EXPECT_STREQ("ntp.example.jp\x1a", back->server);
-  freeAll(*back);
 }
 
 TEST(Settings, AccountsWithGapsArePackedAndPortsDefault) {

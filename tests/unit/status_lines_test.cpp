@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 
 #include "app/application.h"
+#include "tests/support/kel_fixture.h"
 
 namespace {
 void setLine(MailLine& line, const char* sender, const char* subject) {
@@ -13,15 +13,15 @@ void setLine(MailLine& line, const char* sender, const char* subject) {
   strcpy(line.bytes, sender);
   strcpy(line.bytes + strlen(sender) + 1, subject);
 }
-std::unique_ptr<Kel> withAccount(const char* address) {
-  std::unique_ptr<Kel> k(new Kel());
+KelPtr withAccount(const char* address) {
+  KelPtr k = newKel();
   strcpy(k->accounts[0].mailaddr, address);
   return k;
 }
 }  // namespace
 
 TEST(ServerStatus, EmptyWithNoAccountAndNothingDeleted) {
-  std::unique_ptr<Kel> k(new Kel());
+  KelPtr k = newKel();
   EXPECT_TRUE(serverStatusLines(*k).empty());
 }
 
@@ -62,7 +62,7 @@ TEST(ServerStatus, FailedAccountShowsItsErrorAndOldLinesButNoIgnoredLine) {
 }
 
 TEST(ServerStatus, DeletedMailHeadingOnlyAfterADeletionNewestFirst) {
-  std::unique_ptr<Kel> k(new Kel());
+  KelPtr k = newKel();
   setLine(k->recentDeleted[0], "spam@example.com", "newest");
   setLine(k->recentDeleted[1], "spam@example.com", "older");
   std::vector<std::string> lines = serverStatusLines(*k);

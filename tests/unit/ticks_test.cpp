@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "app/application.h"
+#include "tests/support/kel_fixture.h"
 
 namespace {
 int checksStarted = 0, clocksStarted = 0, closed = 0;
@@ -24,10 +23,10 @@ bool startClock(Kel&, HANDLE* h, uint32_t*) {
 void closeHandle(HANDLE) { ++closed; }
 const WorkerOps kOps = {startCheck, startClock, closeHandle};
 
-std::unique_ptr<Kel> fresh() {
+KelPtr fresh() {
   checksStarted = clocksStarted = closed = 0;
   failStart = false;
-  std::unique_ptr<Kel> k(new Kel());
+  KelPtr k = newKel();
   k->mailcbt = 4;  // 10 minutes
   k->tcbt = 6;     // 120 minutes
   return k;

@@ -6,12 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <random>
 #include <string>
 
 #include "app/application.h"
 #include "mailcheck/filter.h"
+#include "tests/support/kel_fixture.h"
 
 namespace {
 
@@ -87,8 +87,8 @@ std::string generate(std::mt19937& rng, size_t* statusLength) {
   return s + ".\r\n";
 }
 
-std::unique_ptr<Kel> kelWithRules() {
-  std::unique_ptr<Kel> k(new Kel());
+KelPtr kelWithRules() {
+  KelPtr k = newKel();
   const char* keywords[] = {"spam@example.com", "example", "山田", "w", "メルマガ", "x@"};
   for (int kind = 0; kind < 6; ++kind) {
     FilterRule* r = new FilterRule{};
@@ -97,14 +97,6 @@ std::unique_ptr<Kel> kelWithRules() {
     (kind % 2 ? k->ignoreList : k->deleteList)[kind / 2] = r;
   }
   return k;
-}
-
-void freeRules(Kel& k) {
-  for (int i = 0; i < kRuleSlots; ++i) {
-    delete k.deleteList[i];
-    delete k.ignoreList[i];
-    k.deleteList[i] = k.ignoreList[i] = nullptr;
-  }
 }
 
 }  // namespace
@@ -134,7 +126,6 @@ TEST(TopReply, KeptTextIsAnalysedAsTheWholeReply) {
     ASSERT_EQ(0, memcmp(a.line.bytes, b.line.bytes, sizeof a.line.bytes));
   }
   EXPECT_GT(compared, 3900);
-  freeRules(*kel);
 }
 
 TEST(TopReply, OtherHeadersAndLongBodyLinesAreNotKept) {

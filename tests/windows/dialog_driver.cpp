@@ -168,14 +168,14 @@ std::vector<std::string> drive(const std::function<void()>& modal, const std::fu
   return driver.failures;
 }
 
-DialogFixture::DialogFixture() : kel(new Kel()) {
+DialogFixture::DialogFixture() {
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
   static int made = 0;
   dir = std::string(temp) + "kel-dialogs-" + std::to_string(GetCurrentProcessId()) + "-" +
         std::to_string(++made) + "\\";
   CreateDirectoryA(dir.c_str(), nullptr);
-  strcpy(kel->moduleDir, dir.c_str());
+  kel = newKel(dir);
   kel->instance = GetModuleHandleA(nullptr);
   kel->popupWindow = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "Kel Ver. 1.xx", WS_POPUP, 0, 0, 204, 40,
                                      nullptr, nullptr, kel->instance, nullptr);
@@ -183,8 +183,6 @@ DialogFixture::DialogFixture() : kel(new Kel()) {
 }
 
 DialogFixture::~DialogFixture() {
-  freeRuleList(kel->deleteList);
-  freeRuleList(kel->ignoreList);
   DestroyWindow(kel->popupWindow);
   for (int n = 1; n <= 4; ++n) DeleteFileA(file(n).c_str());
   RemoveDirectoryA(dir.c_str());
@@ -204,12 +202,9 @@ void DialogFixture::write(int n, const std::string& text) const {
 }
 
 void DialogFixture::reload() {
-  freeRuleList(kel->deleteList);
-  freeRuleList(kel->ignoreList);
   HINSTANCE instance = kel->instance;
   HWND popup = kel->popupWindow;
-  kel.reset(new Kel());
-  strcpy(kel->moduleDir, dir.c_str());
+  kel = newKel(dir);  // the rules of the one it replaces go with it
   kel->instance = instance;
   kel->popupWindow = popup;
   loadAllSettings(*kel);

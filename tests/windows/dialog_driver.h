@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "tests/support/kel_fixture.h"
 
 class Driver {
  public:
@@ -62,7 +63,7 @@ struct DialogFixture {
   void write(int n, const std::string& text) const;
   // Loads the files anew, as start-up does.
   void reload();
-  std::unique_ptr<Kel> kel;
+  KelPtr kel;
   std::string dir;
 };
 

@@ -83,6 +83,7 @@ BOOL WINAPI recordNotify(DWORD message, PNOTIFYICONDATAA data) {
   recorded.push_back({message, data->hIcon, data->szTip});
   return !(refuseModify && message == NIM_MODIFY);
 }
+const TrayEffects kTrayRecorder = {recordNotify};
 
 }  // namespace
 
@@ -161,10 +162,9 @@ TEST(TrayAnimation, AlternatesWithAnimationOnAndSendsOnceWithItOff) {
   k.trayIcons[0] = reinterpret_cast<HICON>(0x1001);
   k.trayIcons[1] = reinterpret_cast<HICON>(0x1002);
   strcpy(k.trayIconData.szTip, "新着:3 非通知:0");
-  notifyIcon = recordNotify;
   recorded.clear();
   k.iconani = 0;
-  for (int i = 0; i < 3; ++i) updateTrayIcon(k);
+  for (int i = 0; i < 3; ++i) updateTrayIcon(k, kTrayRecorder);
   ASSERT_EQ(3u, recorded.size());
   EXPECT_EQ(k.trayIcons[1], recorded[0].icon);
   EXPECT_EQ(k.trayIcons[0], recorded[1].icon);
@@ -175,7 +175,7 @@ TEST(TrayAnimation, AlternatesWithAnimationOnAndSendsOnceWithItOff) {
   // Refused modify falls back to add.
   recorded.clear();
   refuseModify = TRUE;
-  updateTrayIcon(k);
+  updateTrayIcon(k, kTrayRecorder);
   ASSERT_EQ(2u, recorded.size());
   EXPECT_EQ(static_cast<DWORD>(NIM_ADD), recorded[1].message);
   refuseModify = FALSE;
@@ -185,17 +185,17 @@ TEST(TrayAnimation, AlternatesWithAnimationOnAndSendsOnceWithItOff) {
   k.iconani = 1;
   k.trayPhase = 0;
   k.trayIconRefreshed = 0;
-  for (int i = 0; i < 4; ++i) updateTrayIcon(k);
+  for (int i = 0; i < 4; ++i) updateTrayIcon(k, kTrayRecorder);
   ASSERT_EQ(1u, recorded.size());
   EXPECT_EQ(k.trayIcons[0], recorded[0].icon);
   EXPECT_EQ(1, k.trayIconRefreshed);
   EXPECT_EQ(0, k.trayPhase);
-  notifyIcon = Shell_NotifyIconA;
 }
 
 namespace {
 std::vector<unsigned> sleeps;
 void recordSleep(unsigned ms, const std::atomic<bool>&) { sleeps.push_back(ms); }
+const TypingWaits kRecordedWaits = {recordSleep};
 
 // Columns of the 204 x 40 surface that hold text-coloured (black) pixels.
 std::vector<int> inkColumns(HDC dc, HBITMAP surface, int y0, int y1) {
@@ -215,12 +215,9 @@ std::vector<int> inkColumns(HDC dc, HBITMAP surface, int y0, int y1) {
 TEST(PopupText, TypedGlyphsLandInTheirColumns) {
   PopupFixture f;
   Kel& k = *f.kel;
-  SleepFn realSleep = popupSleep;
-  popupSleep = recordSleep;
   sleeps.clear();
   const char* block = "新着メール";  // five two-byte characters, 60 pixels
-  drawPopupText(k, block, 4000, 1);
-  popupSleep = realSleep;
+  drawPopupText(k, block, 4000, 1, kRecordedWaits);
   std::vector<unsigned> want = {100, 100, 100, 100, 100, 150, 4000};
   EXPECT_EQ(want, sleeps);
   // Centred at 102: from x 72 to 132, on the line at y 14 to 26.

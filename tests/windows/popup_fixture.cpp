@@ -17,7 +17,7 @@ HMODULE kelModule() {
   return module;
 }
 
-PopupFixture::PopupFixture() : kel(new Kel()) {
+PopupFixture::PopupFixture() : kel(newKel()) {
   Kel& k = *kel;
   loadAllSettings(k);  // no files in a fresh moduleDir: the defaults
   k.instance = kelModule();

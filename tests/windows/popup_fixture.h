@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "app/application.h"
+#include "tests/support/kel_fixture.h"
 
 HMODULE kelModule();
 
 struct PopupFixture {
   PopupFixture();
   ~PopupFixture();
-  std::unique_ptr<Kel> kel;
+  KelPtr kel;
   HRGN region = nullptr;  // built from the picture before it is selected, as at start-up
 };
 
