@@ -177,7 +177,7 @@ DialogFixture::DialogFixture() : kel(new Kel()) {
   CreateDirectoryA(dir.c_str(), nullptr);
   strcpy(kel->moduleDir, dir.c_str());
   kel->instance = GetModuleHandleA(nullptr);
-  kel->popupWindow = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "Kel Ver. 1.xx", WS_POPUP, 0, 0, 204, 40,
+  kel->popupWindow = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "Kel Ver. 1.xx", WS_POPUP, 0, 0, kPopupWidth, kPopupHeight,
                                      nullptr, nullptr, kel->instance, nullptr);
   loadAllSettings(*kel);
 }
