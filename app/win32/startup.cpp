@@ -20,6 +20,8 @@ bool findModuleDir(Kel& kel) {
   return moduleDirFromPath(exePath, kel.moduleDir, sizeof kel.moduleDir);
 }
 
+// No results, drawing surfaces, threads or rules yet, whatever the object
+// held; the minute counters at zero.
 void clearRunState(Kel& kel) {
   kel.totalNew = 0;
   kel.totalIgnored = 0;
@@ -124,7 +126,9 @@ void startTimers(HWND window) {
 
 // A restarted taskbar announces itself with this message; the tray icon is
 // added again then.
-void watchForTaskbarRestart(Kel& kel) { kel.taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated"); }
+void watchForTaskbarRestart(Kel& kel) {
+  kel.taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+}
 
 // So that the first mail check starts at once, and the first clock sync at
 // the first minute's tick.
