@@ -12,6 +12,10 @@
 #include "platform/os_types.h"
 #include "settings/settings.h"
 
+// The popup window's size in pixels.
+constexpr int32_t kPopupWidth = 204;
+constexpr int32_t kPopupHeight = 40;
+
 class Kel {
  public:
   virtual ~Kel() = default;
@@ -20,13 +24,14 @@ class Kel {
   int startup();
   void cleanup();
 
-  // 1-4: the program and its window
+  // The program, its window and where it lives.
   HINSTANCE instance;
   HWND popupWindow;
   uint32_t taskbarCreatedMessage;
   char moduleDir[260];
 
-  // 5-14: scheduling and worker threads
+  // Scheduling and dialogs: the minute counters, the account being edited,
+  // whether a dialog is open, and the check and clock threads.
   int32_t checkMinutes;
   int32_t clockMinutes;
   int32_t accountEditIndex;
@@ -38,13 +43,14 @@ class Kel {
   uint32_t checkThreadId;
   uint32_t clockThreadId;
 
-  // 15-18: drawing
+  // The popup's drawing surfaces: its background and the picture it is
+  // painted from.
   HBITMAP backgroundBitmap;
   HBITMAP offscreenBitmap;
   HDC backgroundDc;
   HDC offscreenDc;
 
-  // 19-25: tray icon and menu
+  // The tray icon, its animation and its menu.
   int32_t trayPhase;
   int32_t trayIconRefreshed;
   NOTIFYICONDATAA trayIconData;
@@ -53,7 +59,7 @@ class Kel {
   HMENU menu;
   HMENU trayMenu;
 
-  // 26: options (mail1.ini)
+  // Options (mail1.ini).
   int32_t mailcbt;
   int32_t nmp;
   int32_t nmsnd;
@@ -73,21 +79,23 @@ class Kel {
   int32_t btext;
   int32_t btextcolor;
 
-  // 27: accounts (mail2.ini)
+  // Accounts (mail2.ini).
   Account accounts[kAccountSlots];
 
-  // 28-30: what the last check left behind
+  // What the last check left behind, for the tray, the popup and the status
+  // dialog.
   int32_t totalNew;
   int32_t totalIgnored;
   CheckResult results[kAccountSlots];
   MailLine recentDeleted[kRecentDeleted];
 
-  // 31: filter rules (mail3.ini, mail4.ini); each slot owns its record
+  // Filter rules (mail3.ini, mail4.ini) and the one the condition editor
+  // works on; each slot owns its record.
   int32_t ruleEditCode;
   FilterRule* deleteList[kRuleSlots];
   FilterRule* ignoreList[kRuleSlots];
 
-  // 32: popup layout, fixed at load time
+  // The popup's size and where its text goes, fixed at load time.
   int32_t popupWidth;
   int32_t popupHeight;
   int32_t textCentreX;
@@ -95,7 +103,7 @@ class Kel {
   int32_t textTopDouble;
   int32_t textColour;
 
-  // 33-35: the running session and the network. The session owns its
+  // The running mail session and the clock's socket. The session owns its
   // connection, so that one given up can close it by itself.
   StateWord sessionState;
   std::shared_ptr<SessionTask> session;

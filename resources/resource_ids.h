@@ -13,31 +13,60 @@
 #define IDD_DELETE_LIST_PAGE 114
 #define IDD_IGNORE_LIST_PAGE 115
 #define IDD_CONDITION_EDITOR 116
+
+// Controls, by dialog. The pages and editors reuse numbers, so one number
+// has a name on each dialog that uses it.
+
+// Server status dialog
 #define IDC_STATUS_LIST 1001
 
-// Controls of the pages and editors; a number means a different control on
-// each page that uses it.
-#define IDC_CHECK_1000 1000
-#define IDC_LIST 1001
-#define IDC_ADD_ACCOUNT 1002
-#define IDC_EDIT_ACCOUNT 1003
-#define IDC_DELETE_ACCOUNT 1004
-#define IDC_INTERVAL 1005
-#define IDC_CHECK_1006 1006
-#define IDC_TEXT_1007 1007
-#define IDC_BROWSE 1008
-#define IDC_POP3_SERVER 1009
-#define IDC_USER 1010
-#define IDC_PASSWORD 1011
+// Accounts page
+#define IDC_ACCOUNTS_LIST 1001
+#define IDC_ACCOUNTS_ADD 1002
+#define IDC_ACCOUNTS_EDIT 1003
+#define IDC_ACCOUNTS_DELETE 1004
+
+// Mail check page
+#define IDC_MAILCHECK_SHOW_POPUP 1000
+#define IDC_MAILCHECK_INTERVAL 1005
+#define IDC_MAILCHECK_SOUND 1006
+#define IDC_MAILCHECK_SOUND_FILE 1007
+#define IDC_MAILCHECK_BROWSE 1008
+#define IDC_MAILCHECK_PLAY 1014
+#define IDC_MAILCHECK_BEEP 1017
+#define IDC_MAILCHECK_SHOW_ACCOUNT 1019
+
+// Other page
+#define IDC_OTHER_TRANSLUCENT 1000
+#define IDC_OTHER_DESKTOP_ICONS 1006
+#define IDC_OTHER_MAILER 1007
+#define IDC_OTHER_BROWSE 1008
+#define IDC_OTHER_NO_ANIMATION 1016
+
+// SNTP page
+#define IDC_SNTP_INTERVAL 1005
+#define IDC_SNTP_SERVER 1007
+
+// Delete list and ignore list pages
+#define IDC_RULES_LIST 1001
+#define IDC_RULES_ADD 1008
+#define IDC_RULES_EDIT 1014
+#define IDC_RULES_DELETE 1015
+
+// Account editor
+#define IDC_ACCOUNT_APOP 1000
+#define IDC_ACCOUNT_SSL 1006
+#define IDC_ACCOUNT_ADDRESS 1007
+#define IDC_ACCOUNT_SERVER 1009
+#define IDC_ACCOUNT_USER 1010
+#define IDC_ACCOUNT_PASSWORD 1011
 #define IDC_ACCOUNT_OK 1012
 #define IDC_ACCOUNT_CANCEL 1013
-#define IDC_PLAY 1014
-#define IDC_DELETE_RULE 1015
-#define IDC_NO_ANIMATION 1016
-#define IDC_BEEP 1017
-#define IDC_SHOW_ACCOUNT 1019
-#define IDC_ADD_RULE IDC_BROWSE
-#define IDC_EDIT_RULE IDC_PLAY
+
+// Condition editor
+#define IDC_CONDITION_KIND 1005
+#define IDC_CONDITION_KEYWORD 1007
+
 #define IDB_POPUP_BACKGROUND 110
 #define IDI_TRAY_1 112
 #define IDI_TRAY_2 113
@@ -57,8 +86,3 @@
 #define IDM_SYNC_CLOCK 40006
 #define IDM_SERVER_STATUS 40007
 #define IDM_DESKTOP_ICONS 40010
-
-#define KEL_TIMER_MAIL 30000
-#define KEL_TIMER_CLOCK 30001
-#define KEL_TIMER_TRAY 30002
-#define KEL_TRAY_CALLBACK 32868

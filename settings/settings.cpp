@@ -249,8 +249,8 @@ bool saveSettings(const Kel& kel, int file) {
 
 void loadAllSettings(Kel& kel) {
   for (int file = kOptionsFile; file <= kIgnoreListFile; ++file) loadSettings(kel, file);
-  kel.popupWidth = 204;
-  kel.popupHeight = 40;
+  kel.popupWidth = kPopupWidth;
+  kel.popupHeight = kPopupHeight;
   kel.textCentreX = 102;
   kel.textTopSingle = 14;
   kel.textTopDouble = 6;

@@ -14,9 +14,9 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kelwine  # noqa: E402
+from resource_ids import IDM_EXIT  # noqa: E402
 
 WM_COMMAND = 0x0111
-IDM_EXIT = 40005
 DOVECOT = os.path.join(kelwine.ROOT, "tools", "dovecot.py")
 
 

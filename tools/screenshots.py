@@ -9,6 +9,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kelwine  # noqa: E402
+from resource_ids import IDC_ACCOUNTS_ADD, IDC_RULES_ADD, IDM_PROPERTIES, IDM_SERVER_STATUS  # noqa: E402
 
 DOVECOT = os.path.join(kelwine.ROOT, "tools", "dovecot.py")
 BADGE = (200, 30, 40)
@@ -18,6 +19,8 @@ def crop(src, dst, geometry, scale=100):
     subprocess.run(["convert", src, "-crop", geometry, "+repage", "-scale", "%d%%" % scale, dst], check=True)
 
 
+WM_COMMAND = 0x0111
+IDOK, IDCANCEL = 1, 2
 PSM_SETCURSEL = 0x0400 + 101
 PSM_GETCURRENTPAGEHWND = 0x0400 + 118
 PAGES = ["accounts", "mail-check", "other", "sntp", "delete-list", "ignore-list", "version"]
@@ -26,7 +29,7 @@ PAGES = ["accounts", "mail-check", "other", "sntp", "delete-list", "ignore-list"
 def sheet_pages(session, kel, out):
     """The settings sheet, one screenshot per page."""
     w = kel.window(timeout=60)
-    kel.post(w["hwnd"], 0x0111, 40004)
+    kel.post(w["hwnd"], WM_COMMAND, IDM_PROPERTIES)
     session.probe("find", "--title", "プロパティ", "--timeout", 10000)
     time.sleep(1)  # found as soon as it exists; its size comes with its pages
     sheet = session.probe("find", "--title", "プロパティ")
@@ -37,20 +40,20 @@ def sheet_pages(session, kel, out):
         crop(session.screenshot(), os.path.join(out, "settings-%d-%s.png" % (i + 1, name)),
              "%dx%d+%d+%d" % (r - l, b - t, l, t))
     # The two editors, as their pages' "追加" opens them.
-    for tab, button, title, name in ((0, 1002, "メールアカウント", "account-editor"),
-                                     (4, 1008, "条件追加", "condition-editor")):
+    for tab, button, title, name in ((0, IDC_ACCOUNTS_ADD, "メールアカウント", "account-editor"),
+                                     (4, IDC_RULES_ADD, "条件追加", "condition-editor")):
         kel.post(sheet["hwnd"], PSM_SETCURSEL, tab)
         time.sleep(0.5)
         page = int(session.probe("send", sheet["hwnd"], PSM_GETCURRENTPAGEHWND)["result"])
-        kel.post(hex(page), 0x0111, button)
+        kel.post(hex(page), WM_COMMAND, button)
         session.probe("find", "--title", title, "--timeout", 10000)
         time.sleep(0.7)
         editor = session.probe("find", "--title", title)
         el, et, er, eb = map(int, editor["rect"].split(","))
         crop(session.screenshot(), os.path.join(out, "%s.png" % name), "%dx%d+%d+%d" % (er - el, eb - et, el, et))
-        kel.post(editor["hwnd"], 0x0111, 2)
+        kel.post(editor["hwnd"], WM_COMMAND, IDCANCEL)
         session.probe("gone", editor["hwnd"], "--timeout", 5000)
-    kel.post(sheet["hwnd"], 0x0111, 2)
+    kel.post(sheet["hwnd"], WM_COMMAND, IDCANCEL)
 
 
 def main():
@@ -85,13 +88,13 @@ def main():
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline and session.probe("find", "--class", "kel")["visible"] != "0":
             time.sleep(0.5)
-        kel.post(w["hwnd"], 0x0111, 40007)
+        kel.post(w["hwnd"], WM_COMMAND, IDM_SERVER_STATUS)
         dialog = session.probe("find", "--title", "メールサーバーの状態", "--timeout", 10000)
         time.sleep(0.5)
         l, t, r, b = map(int, dialog["rect"].split(","))
         shot = session.screenshot()
         crop(shot, os.path.join(out, "server-status.png"), "%dx%d+%d+%d" % (r - l, b - t, l, t))
-        kel.post(dialog["hwnd"], 0x0111, 1)
+        kel.post(dialog["hwnd"], WM_COMMAND, IDOK)
         kel.stop()
         # The settings sheet, for accounts whose server is not there (port 9
         # refuses), so that no check announces anything over it.

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/win32/gdi_guard.h"
+
 namespace {
 
 // One entry of the GDI handle table that the process environment block
@@ -96,8 +98,7 @@ LRESULT countIcons() {
     ICONINFO info{};
     if (!GetIconInfo(reinterpret_cast<HICON>(h), &info)) continue;
     // The answer carries copies of the icon's bitmaps.
-    if (info.hbmMask) DeleteObject(info.hbmMask);
-    if (info.hbmColor) DeleteObject(info.hbmColor);
+    GdiObject<HBITMAP> mask(info.hbmMask), colour(info.hbmColor);
     ++n;
   }
   return n;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/region_runs.h"
+#include "platform/win32/gdi_guard.h"
 
 void applyTranslucency(HWND window, int32_t hantoumei) {
   LONG_PTR ex = GetWindowLongPtrA(window, GWL_EXSTYLE);
@@ -30,18 +31,16 @@ struct Merge {
 
 bool mergeBlock(const RegionBlock& block, void* context) {
   Merge& m = *static_cast<Merge*>(context);
-  HRGN part = ExtCreateRegion(nullptr, sizeof block, reinterpret_cast<const RGNDATA*>(&block));
+  GdiObject<HRGN> part(ExtCreateRegion(nullptr, sizeof block, reinterpret_cast<const RGNDATA*>(&block)));
   if (!part) {
     if (m.accumulated) DeleteObject(m.accumulated);
     m.accumulated = nullptr;
     return false;
   }
-  if (!m.accumulated) {
-    m.accumulated = part;
-  } else {
+  if (!m.accumulated)
+    m.accumulated = part.release();
+  else
     CombineRgn(m.accumulated, m.accumulated, part, RGN_OR);
-    DeleteObject(part);
-  }
   return true;
 }
 
@@ -61,22 +60,17 @@ HRGN regionFromBitmap(HBITMAP picture) {
   bi.bmiHeader.biBitCount = 32;
   bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP copy = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  GdiObject<HBITMAP> copy(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!copy) return nullptr;
 
-  HDC src = CreateCompatibleDC(nullptr);
-  HDC dst = CreateCompatibleDC(nullptr);
-  HGDIOBJ oldSrc = SelectObject(src, picture);
-  HGDIOBJ oldDst = SelectObject(dst, copy);
-  BitBlt(dst, 0, 0, width, height, src, 0, 0, SRCCOPY);
-  GdiFlush();
-  SelectObject(src, oldSrc);
-  SelectObject(dst, oldDst);
-  DeleteDC(src);
-  DeleteDC(dst);
+  {
+    MemoryDc src(nullptr), dst(nullptr);
+    Selection fromPicture(src, picture), intoCopy(dst, copy);
+    BitBlt(dst, 0, 0, width, height, src, 0, 0, SRCCOPY);
+    GdiFlush();
+  }
 
   Merge m;
   buildRegionBatches(static_cast<const uint32_t*>(bits), width, height, mergeBlock, &m);
-  DeleteObject(copy);
   return m.accumulated;
 }

@@ -3,104 +3,164 @@
 
 #include "app/application.h"
 #include "app/module_dir.h"
+#include "app/ticks.h"
 #include "app/win32/popup_shape.h"
 #include "app/win32/window_proc.h"
 #include "mailcheck/transport.h"
+#include "platform/win32/gdi_guard.h"
 #include "resources/resource_ids.h"
 
-int Kel::startup() {
+namespace {
+
+// The directory of kel.exe, ending in its backslash: the settings files sit
+// there.
+bool findModuleDir(Kel& kel) {
   char exePath[260] = {};
   GetModuleFileNameA(nullptr, exePath, 256);
-  if (!moduleDirFromPath(exePath, moduleDir, sizeof moduleDir)) return 1;
+  return moduleDirFromPath(exePath, kel.moduleDir, sizeof kel.moduleDir);
+}
 
-  totalNew = 0;
-  totalIgnored = 0;
-  memset(results, 0, sizeof results);
-  backgroundBitmap = nullptr;
-  offscreenBitmap = nullptr;
-  backgroundDc = nullptr;
-  offscreenDc = nullptr;
-  checkThreadHandle = nullptr;
-  clockThreadHandle = nullptr;
-  checkState = kIdle;
-  clockState = kIdle;
-  checkThreadId = 0;
-  clockThreadId = 0;
-  ruleEditCode = 0;
-  memset(deleteList, 0, sizeof deleteList);
-  memset(ignoreList, 0, sizeof ignoreList);
-  checkMinutes = 0;
-  clockMinutes = 0;
-  clockSocket = kNoSocket;
+// No results, drawing surfaces, threads or rules yet, whatever the object
+// held; the minute counters at zero.
+void clearRunState(Kel& kel) {
+  kel.totalNew = 0;
+  kel.totalIgnored = 0;
+  memset(kel.results, 0, sizeof kel.results);
+  kel.backgroundBitmap = nullptr;
+  kel.offscreenBitmap = nullptr;
+  kel.backgroundDc = nullptr;
+  kel.offscreenDc = nullptr;
+  kel.checkThreadHandle = nullptr;
+  kel.clockThreadHandle = nullptr;
+  kel.checkState = kIdle;
+  kel.clockState = kIdle;
+  kel.checkThreadId = 0;
+  kel.clockThreadId = 0;
+  kel.ruleEditCode = 0;
+  memset(kel.deleteList, 0, sizeof kel.deleteList);
+  memset(kel.ignoreList, 0, sizeof kel.ignoreList);
+  kel.checkMinutes = 0;
+  kel.clockMinutes = 0;
+  kel.clockSocket = kNoSocket;
+}
 
-  loadAllSettings(*this);
-
+bool registerWindowClass(HINSTANCE instance) {
   WNDCLASSA wc{};
   wc.lpfnWndProc = popupWindowProc;
   wc.hInstance = instance;
   wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.lpszClassName = "kel";
-  if (!RegisterClassA(&wc)) return 1;
+  return RegisterClassA(&wc) != 0;
+}
 
-  popupWindow = CreateWindowExA(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "kel",
-                                "Kel Ver. 1.xx", WS_POPUP | WS_VISIBLE, CW_USEDEFAULT,
-                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                                instance, nullptr);
-  if (!popupWindow) return 1;
+bool createPopupWindow(Kel& kel) {
+  kel.popupWindow = CreateWindowExA(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "kel",
+                                    "Kel Ver. 1.xx", WS_POPUP | WS_VISIBLE, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                                    kel.instance, nullptr);
+  return kel.popupWindow != nullptr;
+}
 
+// The popup's background, and the window's shape cut out of it (or none).
+HRGN loadBackground(Kel& kel) {
+  kel.backgroundBitmap = static_cast<HBITMAP>(LoadImageA(
+      kel.instance, MAKEINTRESOURCEA(IDB_POPUP_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+  return regionFromBitmap(kel.backgroundBitmap);
+}
+
+// They live until the program ends, with their bitmaps selected.
+void makeDrawingSurfaces(Kel& kel) {
+  WindowDc windowDc(kel.popupWindow);
+  kel.backgroundDc = CreateCompatibleDC(windowDc);
+  kel.offscreenDc = CreateCompatibleDC(windowDc);
+  kel.offscreenBitmap = CreateCompatibleBitmap(windowDc, kPopupWidth, kPopupHeight);
+  SelectObject(kel.offscreenDc, kel.offscreenBitmap);
+  if (kel.backgroundBitmap) SelectObject(kel.backgroundDc, kel.backgroundBitmap);
+}
+
+// The window owns the region from here on; the property lets the teardown
+// find it again to release it.
+void shapeWindow(HWND window, HRGN region) {
+  if (!region) return;
+  SetWindowRgn(window, region, TRUE);
+  SetPropA(window, "region", region);
+}
+
+// The check pass shows it when there is mail to announce.
+void hidePopup(HWND window) {
+  ShowWindow(window, SW_HIDE);
+  UpdateWindow(window);
+}
+
+void loadTrayIcons(Kel& kel) {
+  kel.trayPhase = 0;
+  for (int i = 0; i < 2; ++i)
+    kel.trayIcons[i] = static_cast<HICON>(LoadImageA(kel.instance, MAKEINTRESOURCEA(IDI_TRAY_1 + i),
+                                                     IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+}
+
+void loadTrayMenu(Kel& kel) {
+  kel.menu = LoadMenuA(kel.instance, MAKEINTRESOURCEA(IDR_TRAY_MENU));
+  kel.trayMenu = kel.menu ? GetSubMenu(kel.menu, 0) : nullptr;
+}
+
+void addTrayIcon(Kel& kel) {
+  NOTIFYICONDATAA& tray = kel.trayIconData;
+  memset(&tray, 0, sizeof tray);
+  tray.cbSize = sizeof tray;
+  tray.hWnd = kel.popupWindow;
+  tray.uID = 1;
+  tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  tray.uCallbackMessage = kTrayCallbackMessage;
+  tray.hIcon = kel.trayIcons[0];
+  strncpy(tray.szTip, "未読メールなし", sizeof tray.szTip - 1);
+  Shell_NotifyIconA(NIM_ADD, &tray);
+}
+
+void startTimers(HWND window) {
+  SetTimer(window, kMailCheckTimer, 60000, nullptr);
+  SetTimer(window, kClockSyncTimer, 60000, nullptr);
+  SetTimer(window, kTrayTimer, 500, nullptr);
+}
+
+// A restarted taskbar announces itself with this message; the tray icon is
+// added again then.
+void watchForTaskbarRestart(Kel& kel) {
+  kel.taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+}
+
+// So that the first mail check starts at once, and the first clock sync at
+// the first minute's tick.
+void countPastEveryInterval(Kel& kel) {
+  kel.checkMinutes = kCountPastEveryInterval;
+  kel.clockMinutes = kCountPastEveryInterval;
+}
+
+void startFirstCheck(HWND window) { SendMessageA(window, WM_TIMER, kMailCheckTimer, 0); }
+
+}  // namespace
+
+int Kel::startup() {
+  if (!findModuleDir(*this)) return 1;
+  clearRunState(*this);
+  loadAllSettings(*this);
+  if (!registerWindowClass(instance)) return 1;
+  if (!createPopupWindow(*this)) return 1;
   applyTranslucency(popupWindow, hantoumei);
   placePopup(popupWindow, popupWidth, popupHeight);
-
-  backgroundBitmap = static_cast<HBITMAP>(LoadImageA(
-      instance, MAKEINTRESOURCEA(IDB_POPUP_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-  HRGN region = regionFromBitmap(backgroundBitmap);
-
-  HDC windowDc = GetDC(popupWindow);
-  backgroundDc = CreateCompatibleDC(windowDc);
-  offscreenDc = CreateCompatibleDC(windowDc);
-  offscreenBitmap = CreateCompatibleBitmap(windowDc, 204, 40);
-  SelectObject(offscreenDc, offscreenBitmap);
-  if (backgroundBitmap) SelectObject(backgroundDc, backgroundBitmap);
-  ReleaseDC(popupWindow, windowDc);
-
-  if (region) {
-    SetWindowRgn(popupWindow, region, TRUE);
-    SetPropA(popupWindow, "region", region);
-  }
-
-  ShowWindow(popupWindow, SW_HIDE);
-  UpdateWindow(popupWindow);
-
-  trayPhase = 0;
-  for (int i = 0; i < 2; ++i)
-    trayIcons[i] = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_TRAY_1 + i),
-                                                 IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
-
-  menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_TRAY_MENU));
-  trayMenu = menu ? GetSubMenu(menu, 0) : nullptr;
-
-  memset(&trayIconData, 0, sizeof trayIconData);
-  trayIconData.cbSize = sizeof trayIconData;
-  trayIconData.hWnd = popupWindow;
-  trayIconData.uID = 1;
-  trayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  trayIconData.uCallbackMessage = KEL_TRAY_CALLBACK;
-  trayIconData.hIcon = trayIcons[0];
-  strncpy(trayIconData.szTip, "未読メールなし", sizeof trayIconData.szTip - 1);
-  Shell_NotifyIconA(NIM_ADD, &trayIconData);
-
-  SetTimer(popupWindow, KEL_TIMER_MAIL, 60000, nullptr);
-  SetTimer(popupWindow, KEL_TIMER_CLOCK, 60000, nullptr);
-  SetTimer(popupWindow, KEL_TIMER_TRAY, 500, nullptr);
-
-  taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
-
+  HRGN region = loadBackground(*this);
+  makeDrawingSurfaces(*this);
+  shapeWindow(popupWindow, region);
+  hidePopup(popupWindow);
+  loadTrayIcons(*this);
+  loadTrayMenu(*this);
+  addTrayIcon(*this);
+  startTimers(popupWindow);
+  watchForTaskbarRestart(*this);
   startSocketLibrary(*this);
-
-  checkMinutes = 0xFFFFFF;
-  clockMinutes = 0xFFFFFF;
-  SendMessageA(popupWindow, WM_TIMER, KEL_TIMER_MAIL, 0);
+  countPastEveryInterval(*this);
+  startFirstCheck(popupWindow);
   return 0;
 }
 

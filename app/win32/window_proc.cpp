@@ -11,6 +11,7 @@
 #include "app/ticks.h"
 #include "app/win32/workers.h"
 #include "notify/win32/tray_icon.h"
+#include "platform/win32/gdi_guard.h"
 #include "resources/resource_ids.h"
 #include "settings/win32/property_sheet.h"
 #include "settings/settings.h"
@@ -33,9 +34,9 @@ void teardown(HWND window) {
   if (ending) return;  // a second exit while the first one waits
   ending = true;
   saveSettings(kel, kOptionsFile);  // first, whatever happens next
-  KillTimer(window, KEL_TIMER_MAIL);
-  KillTimer(window, KEL_TIMER_CLOCK);
-  KillTimer(window, KEL_TIMER_TRAY);
+  KillTimer(window, kMailCheckTimer);
+  KillTimer(window, kClockSyncTimer);
+  KillTimer(window, kTrayTimer);
   {
     std::lock_guard<std::mutex> g(kel.checkLock);
     Shell_NotifyIconA(NIM_DELETE, &kel.trayIconData);
@@ -59,12 +60,10 @@ void teardown(HWND window) {
 }
 
 void paint(HWND window) {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(window, &ps);
-  const RECT& r = ps.rcPaint;
+  PaintDc dc(window);
+  const RECT& r = dc.dirty();
   BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, kel.offscreenDc, r.left, r.top,
          SRCCOPY);
-  EndPaint(window, &ps);
 }
 
 void openMailer(HWND window, bool evenIfEmpty) {
@@ -74,9 +73,9 @@ void openMailer(HWND window, bool evenIfEmpty) {
 
 void timer(WPARAM id) {
   switch (id) {
-    case KEL_TIMER_MAIL: mailTick(kel, kWindowsWorkers); break;
-    case KEL_TIMER_CLOCK: clockTick(kel, kWindowsWorkers); break;
-    case KEL_TIMER_TRAY: {
+    case kMailCheckTimer: mailTick(kel, kWindowsWorkers); break;
+    case kClockSyncTimer: clockTick(kel, kWindowsWorkers); break;
+    case kTrayTimer: {
       std::lock_guard<std::mutex> g(kel.checkLock);  // the check pass replaces the pair
       updateTrayIcon(kel, kShellTray);
       break;
@@ -90,12 +89,12 @@ void command(HWND window, WPARAM id) {
     case IDM_START_MAILER: openMailer(window, false); break;
     case IDM_CHECK_NOW:
       kel.checkMinutes = kCountPastEveryInterval;
-      SendMessageA(window, WM_TIMER, KEL_TIMER_MAIL, 0);
+      SendMessageA(window, WM_TIMER, kMailCheckTimer, 0);
       break;
     case IDM_EXIT: SendMessageA(window, WM_DESTROY, 0, 0); break;
     case IDM_SYNC_CLOCK:
       kel.clockMinutes = kCountPastEveryInterval;
-      SendMessageA(window, WM_TIMER, KEL_TIMER_CLOCK, 0);
+      SendMessageA(window, WM_TIMER, kClockSyncTimer, 0);
       break;
     case IDM_PROPERTIES: runSettingsSheet(kel, window); break;
     case IDM_SERVER_STATUS: {
@@ -137,7 +136,7 @@ LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       return 0;
     case WM_COMMAND: command(window, wParam); return 0;
     case WM_TIMER: timer(wParam); return 0;
-    case KEL_TRAY_CALLBACK: return trayEvent(window, message, wParam, lParam);
+    case kTrayCallbackMessage: return trayEvent(window, message, wParam, lParam);
     case KEL_COUNT_OBJECTS: return countObjects(wParam);
     default: break;
   }

@@ -2,4 +2,13 @@
 
 #include <windows.h>
 
+// Timers of the popup window.
+constexpr UINT_PTR kMailCheckTimer = 30000;  // every minute: counts towards the next check
+constexpr UINT_PTR kClockSyncTimer = 30001;  // every minute: counts towards the next clock sync
+constexpr UINT_PTR kTrayTimer = 30002;       // every half second: the tray icon's animation
+
+// What the tray icon sends the popup window on a click.
+constexpr UINT kTrayCallbackMessage = 32868;
+static_assert(kTrayCallbackMessage == WM_APP + 100, "the tray's message is WM_APP + 100");
+
 LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

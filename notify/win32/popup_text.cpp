@@ -6,6 +6,7 @@
 
 #include "app/application.h"
 #include "notify/typing_plan.h"
+#include "platform/win32/gdi_guard.h"
 
 namespace {
 // In short steps, so that a program that ends is not held up.
@@ -18,17 +19,16 @@ bool pause(Kel& kel, const TypingWaits& waits, int ms) {
   if (ms > 0 && !kel.stopping) waits.sleep(static_cast<unsigned>(ms), kel.stopping);
   return !kel.stopping;
 }
-}  // namespace
 
-const TypingWaits kTypingWaits = {sleepFor};
-
-void drawPopupText(Kel& kel, const char* textBlock, int holdMs, int lineCount, const TypingWaits& waits) {
-  HDC windowDc = GetDC(kel.popupWindow);
-  BitBlt(kel.offscreenDc, 0, 0, 204, 40, kel.backgroundDc, 0, 0, SRCCOPY);
-  HFONT font = CreateFontA(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                           OUT_TT_ONLY_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           DEFAULT_PITCH | FF_DONTCARE, "ＭＳ ゴシック");
-  HGDIOBJ oldFont = SelectObject(kel.offscreenDc, font);
+// Types the block over the background, one character at a time; stops
+// early when the program is ending.
+void typeText(Kel& kel, const char* textBlock, int lineCount, const TypingWaits& waits) {
+  WindowDc windowDc(kel.popupWindow);
+  BitBlt(kel.offscreenDc, 0, 0, kPopupWidth, kPopupHeight, kel.backgroundDc, 0, 0, SRCCOPY);
+  GdiObject<HFONT> font(CreateFontA(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+                                    OUT_TT_ONLY_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                    DEFAULT_PITCH | FF_DONTCARE, "ＭＳ ゴシック"));
+  Selection withFont(kel.offscreenDc, font);
   SetBkMode(kel.offscreenDc, TRANSPARENT);
   SetTextColor(kel.offscreenDc, static_cast<COLORREF>(kel.textColour));
 
@@ -47,9 +47,12 @@ void drawPopupText(Kel& kel, const char* textBlock, int holdMs, int lineCount, c
     }
     if (step.delayMs > 0 && !pause(kel, waits, step.delayMs)) break;
   }
+}
+}  // namespace
 
-  SelectObject(kel.offscreenDc, oldFont);
-  DeleteObject(font);
-  ReleaseDC(kel.popupWindow, windowDc);
+const TypingWaits kTypingWaits = {sleepFor};
+
+void drawPopupText(Kel& kel, const char* textBlock, int holdMs, int lineCount, const TypingWaits& waits) {
+  typeText(kel, textBlock, lineCount, waits);
   pause(kel, waits, holdMs);
 }

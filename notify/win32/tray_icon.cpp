@@ -1,6 +1,9 @@
 #include "notify/win32/tray_icon.h"
 
+#include <optional>
+
 #include "app/application.h"
+#include "platform/win32/gdi_guard.h"
 #include "resources/resource_ids.h"
 
 const TrayEffects kShellTray = {Shell_NotifyIconA};
@@ -11,6 +14,25 @@ bool send(Kel& kel, const TrayEffects& tray) {
   return tray.notifyIcon(NIM_MODIFY, &kel.trayIconData) || tray.notifyIcon(NIM_ADD, &kel.trayIconData);
 }
 
+// A bitmap resource of the count badge, selected into a context of its own
+// to be drawn on.
+class Picture {
+ public:
+  Picture(HINSTANCE instance, int id, HDC like)
+      : bitmap_(static_cast<HBITMAP>(
+            LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))),
+        dc_(like),
+        selection_(dc_, bitmap_) {}
+  HDC dc() const { return dc_; }
+  HBITMAP bitmap() const { return bitmap_; }
+  void deselect() { selection_.restore(); }
+
+ private:
+  GdiObject<HBITMAP> bitmap_;
+  MemoryDc dc_;
+  Selection selection_;
+};
+
 }  // namespace
 
 void makeCountIcons(Kel& kel, int newCount) {
@@ -19,40 +41,28 @@ void makeCountIcons(Kel& kel, int newCount) {
   // first colour, second colour, first mask, second mask, glyphs, glyph mask
   const int ids[6] = {IDB_COUNT_1, IDB_COUNT_2, IDB_COUNT_MASK_1, IDB_COUNT_MASK_2, IDB_DIGITS,
                       IDB_DIGIT_MASK};
-  HDC windowDc = GetDC(kel.popupWindow);
-  HBITMAP bmp[6];
-  HDC dc[6];
-  HGDIOBJ old[6];
-  for (int i = 0; i < 6; ++i) {
-    bmp[i] = static_cast<HBITMAP>(
-        LoadImageA(kel.instance, MAKEINTRESOURCEA(ids[i]), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    dc[i] = CreateCompatibleDC(windowDc);
-    old[i] = SelectObject(dc[i], bmp[i]);
-  }
+  WindowDc windowDc(kel.popupWindow);
+  std::optional<Picture> pic[6];
+  for (int i = 0; i < 6; ++i) pic[i].emplace(kel.instance, ids[i], windowDc);
   const int digits[2] = {newCount / 10, newCount % 10};
   const int xs[2] = {3, 8};
   for (int k = 0; k < 2; ++k) {
     int sx = 5 * digits[k];
-    BitBlt(dc[1], xs[k], 5, 5, 7, dc[5], sx, 0, SRCAND);
-    BitBlt(dc[1], xs[k], 5, 5, 7, dc[4], sx, 0, SRCINVERT);
-    BitBlt(dc[3], xs[k], 5, 5, 7, dc[5], sx, 0, SRCAND);
+    BitBlt(pic[1]->dc(), xs[k], 5, 5, 7, pic[5]->dc(), sx, 0, SRCAND);
+    BitBlt(pic[1]->dc(), xs[k], 5, 5, 7, pic[4]->dc(), sx, 0, SRCINVERT);
+    BitBlt(pic[3]->dc(), xs[k], 5, 5, 7, pic[5]->dc(), sx, 0, SRCAND);
   }
   // Bitmaps are taken out of their contexts before icons are made of them.
-  for (int i = 0; i < 6; ++i) SelectObject(dc[i], old[i]);
+  for (int i = 0; i < 6; ++i) pic[i]->deselect();
   for (int i = 0; i < 2; ++i) {
     ICONINFO info{};
     info.fIcon = TRUE;
     info.xHotspot = 16;
     info.yHotspot = 16;
-    info.hbmColor = bmp[i];
-    info.hbmMask = bmp[2 + i];
+    info.hbmColor = pic[i]->bitmap();
+    info.hbmMask = pic[2 + i]->bitmap();
     kel.trayIcons[i] = CreateIconIndirect(&info);
   }
-  for (int i = 0; i < 6; ++i) {
-    DeleteDC(dc[i]);
-    DeleteObject(bmp[i]);
-  }
-  ReleaseDC(kel.popupWindow, windowDc);
 }
 
 void updateTrayIcon(Kel& kel, const TrayEffects& tray) {

@@ -12,10 +12,10 @@ namespace {
 void accountOk(HWND editor) {
   Kel& kel = dialogKel(editor);
   Account typed{};
-  readText(editor, IDC_TEXT_1007, typed.mailaddr, sizeof typed.mailaddr - 1);
-  readText(editor, IDC_POP3_SERVER, typed.pop3server, sizeof typed.pop3server - 1);
-  readText(editor, IDC_USER, typed.user, sizeof typed.user - 1);
-  readText(editor, IDC_PASSWORD, typed.pass, sizeof typed.pass - 1);
+  readText(editor, IDC_ACCOUNT_ADDRESS, typed.mailaddr, sizeof typed.mailaddr - 1);
+  readText(editor, IDC_ACCOUNT_SERVER, typed.pop3server, sizeof typed.pop3server - 1);
+  readText(editor, IDC_ACCOUNT_USER, typed.user, sizeof typed.user - 1);
+  readText(editor, IDC_ACCOUNT_PASSWORD, typed.pass, sizeof typed.pass - 1);
   // The password is stored scrambled: its blanks and quotes survive.
   if (saysNothing(typed.mailaddr) || saysNothing(typed.pop3server) || saysNothing(typed.user) || !typed.pass[0]) {
     showError(editor, "未記入の項目があります！");
@@ -25,8 +25,8 @@ void accountOk(HWND editor) {
                   typed.pop3server,
                   typed.user,
                   typed.pass,
-                  isChecked(editor, IDC_CHECK_1000),
-                  isChecked(editor, IDC_CHECK_1006)};
+                  isChecked(editor, IDC_ACCOUNT_APOP),
+                  isChecked(editor, IDC_ACCOUNT_SSL)};
   SaveOutcome saved = SaveOutcome::kSaved;
   int r = storeAccount(kel, kel.accountEditIndex, f, &saved);
   SecureZeroMemory(typed.pass, sizeof typed.pass);
@@ -47,12 +47,12 @@ INT_PTR CALLBACK accountEditorProc(HWND editor, UINT message, WPARAM wParam, LPA
       int s = kel.accountEditIndex;
       if (s >= 0 && s < kAccountSlots) {
         const Account& a = kel.accounts[s];
-        SetDlgItemTextA(editor, IDC_TEXT_1007, a.mailaddr);
-        SetDlgItemTextA(editor, IDC_POP3_SERVER, a.pop3server);
-        SetDlgItemTextA(editor, IDC_USER, a.user);
-        SetDlgItemTextA(editor, IDC_PASSWORD, a.pass);
-        setChecked(editor, IDC_CHECK_1000, a.apop);
-        setChecked(editor, IDC_CHECK_1006, a.ssl);
+        SetDlgItemTextA(editor, IDC_ACCOUNT_ADDRESS, a.mailaddr);
+        SetDlgItemTextA(editor, IDC_ACCOUNT_SERVER, a.pop3server);
+        SetDlgItemTextA(editor, IDC_ACCOUNT_USER, a.user);
+        SetDlgItemTextA(editor, IDC_ACCOUNT_PASSWORD, a.pass);
+        setChecked(editor, IDC_ACCOUNT_APOP, a.apop);
+        setChecked(editor, IDC_ACCOUNT_SSL, a.ssl);
       }
       return TRUE;
     }
@@ -77,17 +77,17 @@ int runAccountEditor(HWND page, int editIndex) {
 }
 
 int selectedLine(HWND page) {
-  LRESULT s = SendDlgItemMessageA(page, IDC_LIST, LB_GETCURSEL, 0, 0);
+  LRESULT s = SendDlgItemMessageA(page, IDC_ACCOUNTS_LIST, LB_GETCURSEL, 0, 0);
   return s == LB_ERR ? -1 : static_cast<int>(s);
 }
 
 void appendLine(HWND page, const char* text) {
-  SendDlgItemMessageA(page, IDC_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+  SendDlgItemMessageA(page, IDC_ACCOUNTS_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
 }
 
 // Line s stays where it is and stays selected.
 void replaceLine(HWND page, int s, const char* text) {
-  HWND list = GetDlgItem(page, IDC_LIST);
+  HWND list = GetDlgItem(page, IDC_ACCOUNTS_LIST);
   SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(s), 0);
   SendMessageA(list, LB_INSERTSTRING, static_cast<WPARAM>(s), reinterpret_cast<LPARAM>(text));
   SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(s), 0);
@@ -97,20 +97,20 @@ void accountsCommand(HWND page, int id) {
   Kel& kel = dialogKel(page);
   int s = selectedLine(page);
   switch (id) {
-    case IDC_ADD_ACCOUNT: {
+    case IDC_ACCOUNTS_ADD: {
       int r = runAccountEditor(page, -1);
       if (r > 0) appendLine(page, kel.accounts[r - 1].mailaddr);
       break;
     }
-    case IDC_EDIT_ACCOUNT: {
+    case IDC_ACCOUNTS_EDIT: {
       if (s < 0) break;
       int r = runAccountEditor(page, s);
       if (r > 0) replaceLine(page, s, kel.accounts[r - 1].mailaddr);
       break;
     }
-    case IDC_DELETE_ACCOUNT:
+    case IDC_ACCOUNTS_DELETE:
       if (s < 0) break;
-      SendDlgItemMessageA(page, IDC_LIST, LB_DELETESTRING, static_cast<WPARAM>(s), 0);
+      SendDlgItemMessageA(page, IDC_ACCOUNTS_LIST, LB_DELETESTRING, static_cast<WPARAM>(s), 0);
       if (deleteAccount(kel, s) == SaveOutcome::kNotWritten) reportUnsaved(page);
       break;
     default: break;

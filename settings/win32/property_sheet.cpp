@@ -30,36 +30,37 @@ BOOL accepted(HWND page) {
 
 bool clicked(WPARAM wParam, int id) { return LOWORD(wParam) == id && HIWORD(wParam) == BN_CLICKED; }
 
-// "メールチェック": 1019 follows 1000; 1017 follows 1006, and 1007 is there
-// for a wave file only when the beep is not chosen.
+// "メールチェック": the account name follows the popup box, the beep follows
+// the sound box, and the wave file is there only when the beep is not chosen.
 void mailPageEnables(HWND page) {
-  enable(page, IDC_SHOW_ACCOUNT, isChecked(page, IDC_CHECK_1000));
-  bool sound = isChecked(page, IDC_CHECK_1006);
-  enable(page, IDC_BEEP, sound);
-  enable(page, IDC_TEXT_1007, sound && !isChecked(page, IDC_BEEP));
+  enable(page, IDC_MAILCHECK_SHOW_ACCOUNT, isChecked(page, IDC_MAILCHECK_SHOW_POPUP));
+  bool sound = isChecked(page, IDC_MAILCHECK_SOUND);
+  enable(page, IDC_MAILCHECK_BEEP, sound);
+  enable(page, IDC_MAILCHECK_SOUND_FILE, sound && !isChecked(page, IDC_MAILCHECK_BEEP));
 }
 
 INT_PTR CALLBACK mailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     Kel& kel = keepPageKel(page, lParam);
-    fillDropDown(page, IDC_INTERVAL, mailIntervalLabels, kMailIntervals, kel.mailcbt);
-    setChecked(page, IDC_CHECK_1000, kel.nmp);
-    setChecked(page, IDC_SHOW_ACCOUNT, kel.shac);
-    setChecked(page, IDC_CHECK_1006, kel.nmsnd);
-    setChecked(page, IDC_BEEP, kel.nmbeep);
-    SetDlgItemTextA(page, IDC_TEXT_1007, kel.filename);
+    fillDropDown(page, IDC_MAILCHECK_INTERVAL, mailIntervalLabels, kMailIntervals, kel.mailcbt);
+    setChecked(page, IDC_MAILCHECK_SHOW_POPUP, kel.nmp);
+    setChecked(page, IDC_MAILCHECK_SHOW_ACCOUNT, kel.shac);
+    setChecked(page, IDC_MAILCHECK_SOUND, kel.nmsnd);
+    setChecked(page, IDC_MAILCHECK_BEEP, kel.nmbeep);
+    SetDlgItemTextA(page, IDC_MAILCHECK_SOUND_FILE, kel.filename);
     mailPageEnables(page);
     return TRUE;
   }
   if (message == WM_COMMAND) {
-    if (clicked(wParam, IDC_CHECK_1000) || clicked(wParam, IDC_CHECK_1006) || clicked(wParam, IDC_BEEP)) {
+    if (clicked(wParam, IDC_MAILCHECK_SHOW_POPUP) || clicked(wParam, IDC_MAILCHECK_SOUND) ||
+        clicked(wParam, IDC_MAILCHECK_BEEP)) {
       mailPageEnables(page);
-    } else if (clicked(wParam, IDC_BROWSE)) {
+    } else if (clicked(wParam, IDC_MAILCHECK_BROWSE)) {
       char path[260];
-      if (chooseFile(FileKind::kWave, path)) SetDlgItemTextA(page, IDC_TEXT_1007, path);
-    } else if (clicked(wParam, IDC_PLAY)) {
+      if (chooseFile(FileKind::kWave, path)) SetDlgItemTextA(page, IDC_MAILCHECK_SOUND_FILE, path);
+    } else if (clicked(wParam, IDC_MAILCHECK_PLAY)) {
       char path[260];
-      readText(page, IDC_TEXT_1007, path, sizeof path - 1);
+      readText(page, IDC_MAILCHECK_SOUND_FILE, path, sizeof path - 1);
       playWaveFile(path);
     }
     return FALSE;
@@ -67,12 +68,12 @@ INT_PTR CALLBACK mailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
   if (isApply(message, lParam)) {
     Kel& kel = dialogKel(page);
     std::lock_guard<std::mutex> g(kel.checkLock);  // a check may be reading them
-    kel.mailcbt = dropDownSelection(page, IDC_INTERVAL, kel.mailcbt);
-    kel.nmp = isChecked(page, IDC_CHECK_1000);
-    kel.shac = isChecked(page, IDC_SHOW_ACCOUNT);
-    kel.nmsnd = isChecked(page, IDC_CHECK_1006);
-    readText(page, IDC_TEXT_1007, kel.filename, sizeof kel.filename - 1);
-    kel.nmbeep = isChecked(page, IDC_BEEP);
+    kel.mailcbt = dropDownSelection(page, IDC_MAILCHECK_INTERVAL, kel.mailcbt);
+    kel.nmp = isChecked(page, IDC_MAILCHECK_SHOW_POPUP);
+    kel.shac = isChecked(page, IDC_MAILCHECK_SHOW_ACCOUNT);
+    kel.nmsnd = isChecked(page, IDC_MAILCHECK_SOUND);
+    readText(page, IDC_MAILCHECK_SOUND_FILE, kel.filename, sizeof kel.filename - 1);
+    kel.nmbeep = isChecked(page, IDC_MAILCHECK_BEEP);
     return accepted(page);
   }
   return FALSE;
@@ -81,26 +82,26 @@ INT_PTR CALLBACK mailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
 INT_PTR CALLBACK otherPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     Kel& kel = keepPageKel(page, lParam);
-    SetDlgItemTextA(page, IDC_TEXT_1007, kel.mailer);
-    setChecked(page, IDC_CHECK_1000, kel.hantoumei);
-    setChecked(page, IDC_CHECK_1006, kel.dicon);
-    setChecked(page, IDC_NO_ANIMATION, kel.iconani);
+    SetDlgItemTextA(page, IDC_OTHER_MAILER, kel.mailer);
+    setChecked(page, IDC_OTHER_TRANSLUCENT, kel.hantoumei);
+    setChecked(page, IDC_OTHER_DESKTOP_ICONS, kel.dicon);
+    setChecked(page, IDC_OTHER_NO_ANIMATION, kel.iconani);
     return TRUE;
   }
   if (message == WM_COMMAND) {
     char path[260];
-    if (clicked(wParam, IDC_BROWSE) && chooseFile(FileKind::kProgram, path))
-      SetDlgItemTextA(page, IDC_TEXT_1007, path);
+    if (clicked(wParam, IDC_OTHER_BROWSE) && chooseFile(FileKind::kProgram, path))
+      SetDlgItemTextA(page, IDC_OTHER_MAILER, path);
     return FALSE;
   }
   if (isApply(message, lParam)) {
     Kel& kel = dialogKel(page);
     {
       std::lock_guard<std::mutex> g(kel.checkLock);
-      kel.hantoumei = isChecked(page, IDC_CHECK_1000);
-      kel.dicon = isChecked(page, IDC_CHECK_1006);
-      kel.iconani = isChecked(page, IDC_NO_ANIMATION);
-      readText(page, IDC_TEXT_1007, kel.mailer, sizeof kel.mailer - 1);
+      kel.hantoumei = isChecked(page, IDC_OTHER_TRANSLUCENT);
+      kel.dicon = isChecked(page, IDC_OTHER_DESKTOP_ICONS);
+      kel.iconani = isChecked(page, IDC_OTHER_NO_ANIMATION);
+      readText(page, IDC_OTHER_MAILER, kel.mailer, sizeof kel.mailer - 1);
     }
     applyTranslucency(kel.popupWindow, kel.hantoumei);
     return accepted(page);
@@ -111,15 +112,15 @@ INT_PTR CALLBACK otherPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
 INT_PTR CALLBACK sntpPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     Kel& kel = keepPageKel(page, lParam);
-    fillDropDown(page, IDC_INTERVAL, clockIntervalLabels, kClockIntervals, kel.tcbt);
-    SetDlgItemTextA(page, IDC_TEXT_1007, kel.server);
+    fillDropDown(page, IDC_SNTP_INTERVAL, clockIntervalLabels, kClockIntervals, kel.tcbt);
+    SetDlgItemTextA(page, IDC_SNTP_SERVER, kel.server);
     return TRUE;
   }
   if (isApply(message, lParam)) {
     Kel& kel = dialogKel(page);
     std::lock_guard<std::mutex> g(kel.checkLock);  // the clock thread reads the server
-    kel.tcbt = dropDownSelection(page, IDC_INTERVAL, kel.tcbt);
-    readText(page, IDC_TEXT_1007, kel.server, sizeof kel.server - 1);
+    kel.tcbt = dropDownSelection(page, IDC_SNTP_INTERVAL, kel.tcbt);
+    readText(page, IDC_SNTP_SERVER, kel.server, sizeof kel.server - 1);
     return accepted(page);
   }
   return FALSE;

@@ -14,12 +14,12 @@ namespace {
 void conditionOk(HWND editor) {
   Kel& kel = dialogKel(editor);
   char keyword[sizeof FilterRule{}.keyword];
-  readText(editor, IDC_TEXT_1007, keyword, sizeof keyword - 1);
+  readText(editor, IDC_CONDITION_KEYWORD, keyword, sizeof keyword - 1);
   if (saysNothing(keyword)) {
     showError(editor, "キーワードが未記入です！");
     return;
   }
-  int kind = dropDownSelection(editor, IDC_INTERVAL, kSenderAddressEquals);
+  int kind = dropDownSelection(editor, IDC_CONDITION_KIND, kSenderAddressEquals);
   SaveOutcome saved = SaveOutcome::kSaved;
   int slot = storeRule(kel, kel.ruleEditCode, keyword, kind, &saved);
   if (slot < 0) {
@@ -40,10 +40,10 @@ INT_PTR CALLBACK conditionEditorProc(HWND editor, UINT message, WPARAM wParam, L
       // so that OK always stores one of the six.
       int32_t kind = kSenderAddressEquals;
       if (const FilterRule* rule = ruleForCode(kel, kel.ruleEditCode)) {
-        SetDlgItemTextA(editor, IDC_TEXT_1007, rule->keyword);
+        SetDlgItemTextA(editor, IDC_CONDITION_KEYWORD, rule->keyword);
         kind = rule->kind;
       }
-      fillDropDown(editor, IDC_INTERVAL, matchKindLabels, kMatchKinds, kind);
+      fillDropDown(editor, IDC_CONDITION_KIND, matchKindLabels, kMatchKinds, kind);
       return TRUE;
     }
     case WM_COMMAND:
@@ -68,7 +68,7 @@ void setItem(HWND list, int i, const FilterRule& rule, bool insert) {
 }
 
 void initRuleList(HWND page, FilterRule* const (&rules)[kRuleSlots], const char* kindTitle) {
-  HWND list = GetDlgItem(page, IDC_LIST);
+  HWND list = GetDlgItem(page, IDC_RULES_LIST);
   SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
   const char* titles[2] = {"キーワード", kindTitle};
   for (int c = 0; c < 2; ++c) {
@@ -102,19 +102,19 @@ INT_PTR rulePage(HWND page, UINT message, WPARAM wParam, LPARAM lParam, bool del
   if (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return FALSE;
   Kel& kel = dialogKel(page);
   FilterRule* const (&rules)[kRuleSlots] = deleteList ? kel.deleteList : kel.ignoreList;
-  HWND list = GetDlgItem(page, IDC_LIST);
+  HWND list = GetDlgItem(page, IDC_RULES_LIST);
   int s = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
   int sign = deleteList ? 1 : -1;
   switch (LOWORD(wParam)) {
-    case IDC_ADD_RULE:
+    case IDC_RULES_ADD:
       if (runConditionEditor(page, deleteList ? kAddToDeleteList : kAddToIgnoreList))
         setItem(list, kel.ruleEditCode, *rules[kel.ruleEditCode], true);
       return TRUE;
-    case IDC_EDIT_RULE:
+    case IDC_RULES_EDIT:
       if (s >= 0 && runConditionEditor(page, sign * (s + 1)))
         setItem(list, kel.ruleEditCode, *rules[kel.ruleEditCode], false);
       return TRUE;
-    case IDC_DELETE_RULE:
+    case IDC_RULES_DELETE:
       if (s < 0) return TRUE;
       SendMessageA(list, LVM_DELETEITEM, static_cast<WPARAM>(s), 0);
       if (deleteRule(kel, deleteList, s) == SaveOutcome::kNotWritten) reportUnsaved(page);

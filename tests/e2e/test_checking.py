@@ -8,11 +8,11 @@ import threading
 import time
 
 import kelwine
+from resource_ids import IDM_CHECK_NOW, IDM_EXIT, IDM_SYNC_CLOCK, kPopupHeight, kPopupWidth
+from resource_ids import kTrayCallbackMessage as TRAY_CALLBACK
 
 WM_COMMAND = 0x0111
 WM_NULL = 0
-TRAY_CALLBACK = 32868
-IDM_CHECK_NOW, IDM_EXIT, IDM_SYNC_CLOCK = 40003, 40005, 40006
 WM_KEYDOWN, VK_ESCAPE = 0x0100, 0x1B
 
 
@@ -48,8 +48,8 @@ def test_announces_at_start_up_then_only_what_arrives(session):
         # The first check starts at once and announces the kept message. The
         # popup is watched in screenshots at its place above the taskbar: a
         # probe started while kel.exe starts up can stall for seconds under Wine.
-        l, t = 800 - 204 - 16, 600 - kelwine.TASKBAR_HEIGHT - 40 - 12
-        r, b = l + 204, t + 40
+        l, t = 800 - kPopupWidth - 16, 600 - kelwine.TASKBAR_HEIGHT - kPopupHeight - 12
+        r, b = l + kPopupWidth, t + kPopupHeight
 
         def popup_pixels():
             return session.pixels(session.screenshot(), l, t, r - l, b - t)
@@ -164,7 +164,7 @@ def test_tray_menu_opens_and_exit_still_works(session):
         assert menu.get("visible") == "1", menu
         l, t, r, b = map(int, menu["rect"].split(","))
         assert r - l > 80 and b - t > 100, menu["rect"]
-        # Escape closes it, as for a user; the program goes on and exits on 40005.
+        # Escape closes it, as for a user; the program goes on and exits on IDM_EXIT.
         session.probe("post", menu["hwnd"], WM_KEYDOWN, VK_ESCAPE)
         end = time.monotonic() + 5
         while time.monotonic() < end and session.probe("find", "--class", "#32768", check=False).get("visible") == "1":

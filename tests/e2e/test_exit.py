@@ -21,9 +21,9 @@ sys.path.insert(0, os.path.join(kelwine.ROOT, "tools"))
 sys.path.insert(0, os.path.join(kelwine.ROOT, "tests", "mail"))
 from delay_proxy import DelayProxy  # noqa: E402
 import mailboxes  # noqa: E402
+from resource_ids import IDM_EXIT  # noqa: E402
 
 WM_COMMAND = 0x0111
-IDM_EXIT = 40005
 ANNOUNCED = "新着メール有り\n"
 # The error channels on, for exceptions; the loader's trace, for the path.
 WINEDEBUG = "-all,err+all,warn+debugstr,trace+module"

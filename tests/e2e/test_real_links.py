@@ -15,10 +15,10 @@ sys.path.insert(0, os.path.join(kelwine.ROOT, "tools"))
 sys.path.insert(0, os.path.join(kelwine.ROOT, "tests", "mail"))
 from delay_proxy import DelayProxy  # noqa: E402
 import mailboxes  # noqa: E402
+from resource_ids import IDC_STATUS_LIST, IDM_CHECK_NOW, IDM_EXIT, IDM_SERVER_STATUS  # noqa: E402
 
 WM_COMMAND = 0x0111
 WM_NULL = 0
-IDM_CHECK_NOW, IDM_EXIT, IDM_SERVER_STATUS = 40003, 40005, 40007
 IDOK = 1
 ANNOUNCED = "新着メール有り\n"
 GIVEN_UP = "スレッド強制終了！\n"
@@ -75,7 +75,7 @@ def test_big_mailbox_behind_50_ms_is_checked_within_its_budget(session):
             w = kel.window(timeout=60)
             kel.post(w["hwnd"], WM_COMMAND, IDM_SERVER_STATUS)
             dialog = session.probe("find", "--title", "メールサーバーの状態", "--timeout", 10000)
-            lines = session.probe("lblines", dialog["hwnd"], 1001)["lines"]
+            lines = session.probe("lblines", dialog["hwnd"], IDC_STATUS_LIST)["lines"]
             assert lines[:2] == ["bulk3000@example.jp", "  3000通の新着メールがあります"], lines
             head = email.message_from_bytes(mailboxes.bulk(1)[0])
             name = str(email.header.make_header(email.header.decode_header(head["From"]))).split(" <")[0]

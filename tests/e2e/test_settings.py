@@ -1,15 +1,15 @@
-"""The settings sheet of kel.exe: command 40004, the tray menu kept shut
+"""The settings sheet of kel.exe: command IDM_PROPERTIES, the tray menu kept shut
 while it is open (also after a status dialog over it), and mail1.ini
 written again when it closes."""
 import os
 import time
 
 import kelwine
+from resource_ids import IDM_EXIT, IDM_PROPERTIES
+from resource_ids import kTrayCallbackMessage as TRAY_CALLBACK
 
 WM_COMMAND, WM_KEYDOWN, VK_ESCAPE = 0x0111, 0x0100, 0x1B
 IDCANCEL = 2
-TRAY_CALLBACK = 32868
-IDM_PROPERTIES, IDM_EXIT = 40004, 40005
 
 
 def menu_visible(session):

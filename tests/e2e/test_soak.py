@@ -13,10 +13,10 @@ import os
 import time
 
 import kelwine
+from resource_ids import IDM_CHECK_NOW, IDM_EXIT, IDM_PROPERTIES, IDM_SERVER_STATUS
 
 WM_COMMAND = 0x0111
 IDOK, IDCANCEL = 1, 2
-IDM_CHECK_NOW, IDM_PROPERTIES, IDM_EXIT, IDM_SERVER_STATUS = 40003, 40004, 40005, 40007
 STARTED = "スレッド作成！\n"
 LOGGED_OUT = "+OK Logging out.\r\n"
 FAILED = ("エラ～発生！\n", "スレッド強制終了！\n")

@@ -4,9 +4,9 @@ import os
 import time
 
 import kelwine
+from resource_ids import IDM_EXIT, kPopupHeight, kPopupWidth
 
 WM_COMMAND = 0x0111
-IDM_EXIT = 40005
 
 OPTION_KEYS = [
     "[mail]", "mailcbt", "nmp", "nmsnd", "nmbeep", "msmail", "filename", "mailer", "hantoumei", "shac",
@@ -51,10 +51,10 @@ def test_starts_hidden_with_tray_icon_and_exits_cleanly(session):
         assert w["title"] == "Kel Ver. 1.xx"
         assert w["visible"] == "0", w
         assert w["layered"] == "1" and w["alpha"] == "255", w
-        # 204 x 40, 16 and 12 pixels inside the work area (desktop less the taskbar).
+        # The popup's size, 16 and 12 pixels inside the work area (desktop less the taskbar).
         l, t, r, b = map(int, w["rect"].split(","))
-        assert (r - l, b - t) == (204, 40), w["rect"]
-        assert (l, t) == (800 - 204 - 16, 600 - kelwine.TASKBAR_HEIGHT - 40 - 12), w["rect"]
+        assert (r - l, b - t) == (kPopupWidth, kPopupHeight), w["rect"]
+        assert (l, t) == (800 - kPopupWidth - 16, 600 - kelwine.TASKBAR_HEIGHT - kPopupHeight - 12), w["rect"]
 
         assert wait_for(lambda: session.tray_seal_pixels() >= 2, 10), "no tray icon on the taskbar"
 

@@ -2,11 +2,11 @@
 import time
 
 import kelwine
+from resource_ids import IDC_STATUS_LIST, IDM_EXIT, IDM_SERVER_STATUS
+from resource_ids import kTrayCallbackMessage as TRAY_CALLBACK
 
 WM_COMMAND = 0x0111
 IDOK = 1
-TRAY_CALLBACK = 32868
-IDM_EXIT, IDM_SERVER_STATUS = 40005, 40007
 
 
 def test_status_dialog_lists_the_last_check_and_blocks_the_tray_menu(session):
@@ -21,7 +21,7 @@ def test_status_dialog_lists_the_last_check_and_blocks_the_tray_menu(session):
         kel.post(w["hwnd"], WM_COMMAND, IDM_SERVER_STATUS)
         dialog = session.probe("find", "--title", "メールサーバーの状態", "--timeout", 10000)
         assert dialog["visible"] == "1"
-        lines = session.probe("lblines", dialog["hwnd"], 1001)["lines"]
+        lines = session.probe("lblines", dialog["hwnd"], IDC_STATUS_LIST)["lines"]
         assert lines[0] == "taro@example.jp", lines
         assert lines[1] == "  9通の新着メールがあります", lines
         assert len(lines) == 2 + 6, lines

@@ -177,7 +177,7 @@ DialogFixture::DialogFixture() {
   CreateDirectoryA(dir.c_str(), nullptr);
   kel = newKel(dir);
   kel->instance = GetModuleHandleA(nullptr);
-  kel->popupWindow = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "Kel Ver. 1.xx", WS_POPUP, 0, 0, 204, 40,
+  kel->popupWindow = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "Kel Ver. 1.xx", WS_POPUP, 0, 0, kPopupWidth, kPopupHeight,
                                      nullptr, nullptr, kel->instance, nullptr);
   loadAllSettings(*kel);
 }

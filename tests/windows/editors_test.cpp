@@ -28,12 +28,12 @@ struct Typed {
 
 // Fills the open account editor and presses its OK.
 void fillAccount(Driver& d, HWND editor, const Typed& t) {
-  d.setText(editor, IDC_TEXT_1007, t.mailaddr);
-  d.setText(editor, IDC_POP3_SERVER, t.server);
-  d.setText(editor, IDC_USER, t.user);
-  d.setText(editor, IDC_PASSWORD, t.pass);
-  if (d.checked(editor, IDC_CHECK_1000) != t.apop) d.click(editor, IDC_CHECK_1000);
-  if (d.checked(editor, IDC_CHECK_1006) != t.ssl) d.click(editor, IDC_CHECK_1006);
+  d.setText(editor, IDC_ACCOUNT_ADDRESS, t.mailaddr);
+  d.setText(editor, IDC_ACCOUNT_SERVER, t.server);
+  d.setText(editor, IDC_ACCOUNT_USER, t.user);
+  d.setText(editor, IDC_ACCOUNT_PASSWORD, t.pass);
+  if (d.checked(editor, IDC_ACCOUNT_APOP) != t.apop) d.click(editor, IDC_ACCOUNT_APOP);
+  if (d.checked(editor, IDC_ACCOUNT_SSL) != t.ssl) d.click(editor, IDC_ACCOUNT_SSL);
   d.post(editor, IDC_ACCOUNT_OK);
 }
 
@@ -45,20 +45,20 @@ Typed account(int i) {
 // Opens the editor with the page's button, fills it and waits until it has
 // closed; false when it stayed open.
 bool addAccount(Driver& d, HWND page, const Typed& t) {
-  d.post(page, IDC_ADD_ACCOUNT);
+  d.post(page, IDC_ACCOUNTS_ADD);
   HWND editor = d.window("メールアカウント");
   if (!editor) return false;
   fillAccount(d, editor, t);
   return d.gone(editor);
 }
 
-void selectLine(HWND page, int line) { SendDlgItemMessageA(page, IDC_LIST, LB_SETCURSEL, static_cast<WPARAM>(line), 0); }
+void selectLine(HWND page, int line) { SendDlgItemMessageA(page, IDC_ACCOUNTS_LIST, LB_SETCURSEL, static_cast<WPARAM>(line), 0); }
 
 void selectItem(HWND page, int item) {
   LVITEMA state{};
   state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
   state.state = LVIS_SELECTED | LVIS_FOCUSED;
-  SendDlgItemMessageA(page, IDC_LIST, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&state));
+  SendDlgItemMessageA(page, IDC_RULES_LIST, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&state));
 }
 
 void putRule(FilterRule* (&list)[kRuleSlots], int slot, const std::string& keyword, int kind) {
@@ -89,7 +89,7 @@ TEST(AccountEditor, NineAccountsFitAndTheTenthIsRefusedWithTheEditorLeftOpen) {
   std::vector<std::string> lines;
   auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
     for (int i = 0; i < 9; ++i) addAccount(d, page, account(i));
-    d.post(page, IDC_ADD_ACCOUNT);
+    d.post(page, IDC_ACCOUNTS_ADD);
     if (HWND editor = d.window("メールアカウント")) {
       fillAccount(d, editor, account(9));
       refusal = d.dismissMessage();
@@ -97,7 +97,7 @@ TEST(AccountEditor, NineAccountsFitAndTheTenthIsRefusedWithTheEditorLeftOpen) {
       d.post(editor, IDC_ACCOUNT_CANCEL);
       d.gone(editor);
     }
-    lines = listBoxLines(GetDlgItem(page, IDC_LIST));
+    lines = listBoxLines(GetDlgItem(page, IDC_ACCOUNTS_LIST));
   });
   EXPECT_EQ(kNone, failures);
   EXPECT_EQ("メールアカウントは９個までしか登録できません！", refusal);
@@ -124,9 +124,9 @@ TEST(AccountEditor, SslChoosesThePortCutsApplyAndThePasswordIsMasked) {
   std::string shownPassword, emptyRefusal;
   std::vector<std::string> lines;
   auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
-    d.post(page, IDC_ADD_ACCOUNT);
+    d.post(page, IDC_ACCOUNTS_ADD);
     if (HWND editor = d.window("メールアカウント")) {
-      masked = (GetWindowLongA(GetDlgItem(editor, IDC_PASSWORD), GWL_STYLE) & ES_PASSWORD) != 0;
+      masked = (GetWindowLongA(GetDlgItem(editor, IDC_ACCOUNT_PASSWORD), GWL_STYLE) & ES_PASSWORD) != 0;
       topmost = (GetWindowLongA(editor, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
       Typed missing = longOne;
       missing.user = "  ";  // would read back empty
@@ -136,13 +136,13 @@ TEST(AccountEditor, SslChoosesThePortCutsApplyAndThePasswordIsMasked) {
       d.gone(editor);
     }
     selectLine(page, 0);
-    d.post(page, IDC_EDIT_ACCOUNT);
+    d.post(page, IDC_ACCOUNTS_EDIT);
     if (HWND editor = d.window("メールアカウント")) {
-      shownPassword = d.text(editor, IDC_PASSWORD);
+      shownPassword = d.text(editor, IDC_ACCOUNT_PASSWORD);
       d.post(editor, IDC_ACCOUNT_OK);  // unchanged, SSL unticked
       d.gone(editor);
     }
-    lines = listBoxLines(GetDlgItem(page, IDC_LIST));
+    lines = listBoxLines(GetDlgItem(page, IDC_ACCOUNTS_LIST));
   });
   EXPECT_EQ(kNone, failures);
   EXPECT_TRUE(masked);
@@ -176,12 +176,12 @@ TEST(AccountEditor, DeletingTheFirstLineMovesTheOthersUpAndRenumbersTheFile) {
   }
   std::vector<std::string> lines, linesAfterBlindDelete;
   auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
-    d.click(page, IDC_DELETE_ACCOUNT);  // nothing selected: nothing happens
-    d.click(page, IDC_EDIT_ACCOUNT);
-    linesAfterBlindDelete = listBoxLines(GetDlgItem(page, IDC_LIST));
+    d.click(page, IDC_ACCOUNTS_DELETE);  // nothing selected: nothing happens
+    d.click(page, IDC_ACCOUNTS_EDIT);
+    linesAfterBlindDelete = listBoxLines(GetDlgItem(page, IDC_ACCOUNTS_LIST));
     selectLine(page, 0);
-    d.click(page, IDC_DELETE_ACCOUNT);
-    lines = listBoxLines(GetDlgItem(page, IDC_LIST));
+    d.click(page, IDC_ACCOUNTS_DELETE);
+    lines = listBoxLines(GetDlgItem(page, IDC_ACCOUNTS_LIST));
   });
   EXPECT_EQ(kNone, failures);
   EXPECT_EQ(3u, linesAfterBlindDelete.size());
@@ -204,32 +204,32 @@ TEST(ConditionEditor, TheSixtyFourthRuleFitsTheNextIsRefusedAndTheLastCanBeDelet
   size_t itemsAfterAdd = 0, itemsAfterDelete = 0;
   std::vector<std::string> kindColumn;
   auto failures = run(f, kDeleteTab, [&](Driver& d, HWND page) {
-    d.post(page, IDC_ADD_RULE);
+    d.post(page, IDC_RULES_ADD);
     if (HWND editor = d.window("条件追加")) {
-      startKind = comboSelection(GetDlgItem(editor, IDC_INTERVAL));
+      startKind = comboSelection(GetDlgItem(editor, IDC_CONDITION_KIND));
       d.post(editor, IDOK);
       emptyRefusal = d.dismissMessage();
-      d.setText(editor, IDC_TEXT_1007, " \"\" ");  // the profile reader would strip it all
+      d.setText(editor, IDC_CONDITION_KEYWORD, " \"\" ");  // the profile reader would strip it all
       d.post(editor, IDOK);
       quotesRefusal = d.dismissMessage();
-      d.setText(editor, IDC_TEXT_1007, "last");
-      SendDlgItemMessageA(editor, IDC_INTERVAL, CB_SETCURSEL, kSubjectContains, 0);
+      d.setText(editor, IDC_CONDITION_KEYWORD, "last");
+      SendDlgItemMessageA(editor, IDC_CONDITION_KIND, CB_SETCURSEL, kSubjectContains, 0);
       d.post(editor, IDOK);
       d.gone(editor);
     }
-    HWND list = GetDlgItem(page, IDC_LIST);
+    HWND list = GetDlgItem(page, IDC_RULES_LIST);
     itemsAfterAdd = listViewColumn(list, 0).size();
     kindColumn = listViewColumn(list, 1);
-    d.post(page, IDC_ADD_RULE);
+    d.post(page, IDC_RULES_ADD);
     if (HWND editor = d.window("条件追加")) {
-      d.setText(editor, IDC_TEXT_1007, "one too many");
+      d.setText(editor, IDC_CONDITION_KEYWORD, "one too many");
       d.post(editor, IDOK);
       fullRefusal = d.dismissMessage();
       d.post(editor, IDCANCEL);
       d.gone(editor);
     }
     selectItem(page, 63);
-    d.click(page, IDC_DELETE_RULE);
+    d.click(page, IDC_RULES_DELETE);
     itemsAfterDelete = listViewColumn(list, 0).size();
   });
   EXPECT_EQ(kNone, failures);
@@ -257,7 +257,7 @@ TEST(ConditionEditor, EditingKeepsThePlaceAndAnUnknownKindCanBeMadeValid) {
   int columnWidth = 0;
   bool wholeRow = false;
   auto failures = run(f, kIgnoreTab, [&](Driver& d, HWND page) {
-    HWND list = GetDlgItem(page, IDC_LIST);
+    HWND list = GetDlgItem(page, IDC_RULES_LIST);
     kindsBefore = listViewColumn(list, 1);
     columnWidth = static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0));
     wholeRow = (SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT) != 0;
@@ -271,12 +271,12 @@ TEST(ConditionEditor, EditingKeepsThePlaceAndAnUnknownKindCanBeMadeValid) {
       titles.push_back(text);
     }
     selectItem(page, 1);
-    d.post(page, IDC_EDIT_RULE);
+    d.post(page, IDC_RULES_EDIT);
     if (HWND editor = d.window("条件追加")) {
-      oddShows = comboSelection(GetDlgItem(editor, IDC_INTERVAL));
-      oddKeyword = d.text(editor, IDC_TEXT_1007);
-      d.setText(editor, IDC_TEXT_1007, "changed");
-      SendDlgItemMessageA(editor, IDC_INTERVAL, CB_SETCURSEL, kSubjectContains, 0);
+      oddShows = comboSelection(GetDlgItem(editor, IDC_CONDITION_KIND));
+      oddKeyword = d.text(editor, IDC_CONDITION_KEYWORD);
+      d.setText(editor, IDC_CONDITION_KEYWORD, "changed");
+      SendDlgItemMessageA(editor, IDC_CONDITION_KIND, CB_SETCURSEL, kSubjectContains, 0);
       d.post(editor, IDOK);
       d.gone(editor);
     }

@@ -99,16 +99,16 @@ TEST(Region, WindowGetsTheRoundedShapeOfItsPicture) {
   ASSERT_EQ(size, GetRegionData(back, size, reinterpret_cast<RGNDATA*>(data.data())));
   auto* rd = reinterpret_cast<RGNDATA*>(data.data());
   EXPECT_EQ(9u, rd->rdh.nCount);  // the system merges rows of equal span
-  const int cut[40] = {5, 3, 2, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                       0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 3, 5};
+  const int cut[kPopupHeight] = {5, 3, 2, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 3, 5};
   // Every row spans exactly its opaque pixels.
-  for (int y = 0; y < 40; ++y) {
+  for (int y = 0; y < kPopupHeight; ++y) {
     EXPECT_TRUE(PtInRegion(back, cut[y], y)) << y;
     EXPECT_FALSE(PtInRegion(back, cut[y] - 1, y)) << y;
-    EXPECT_TRUE(PtInRegion(back, 203 - cut[y], y)) << y;
-    EXPECT_FALSE(PtInRegion(back, 204 - cut[y], y)) << y;
+    EXPECT_TRUE(PtInRegion(back, kPopupWidth - 1 - cut[y], y)) << y;
+    EXPECT_FALSE(PtInRegion(back, kPopupWidth - cut[y], y)) << y;
   }
-  EXPECT_FALSE(PtInRegion(back, 100, 40));
+  EXPECT_FALSE(PtInRegion(back, 100, kPopupHeight));
   DeleteObject(back);
 }
 
@@ -137,13 +137,13 @@ TEST(Placement, FollowsTheWorkAreaWhereverTheTaskbarIs) {
   for (const RECT& area : areas) {
     RECT a = area;
     ASSERT_TRUE(SystemParametersInfoA(SPI_SETWORKAREA, 0, &a, 0));
-    placePopup(f.kel->popupWindow, 204, 40);
+    placePopup(f.kel->popupWindow, kPopupWidth, kPopupHeight);
     RECT w;
     GetWindowRect(f.kel->popupWindow, &w);
-    EXPECT_EQ(area.right - 204 - 16, w.left);
-    EXPECT_EQ(area.bottom - 40 - 12, w.top);
-    EXPECT_EQ(204, w.right - w.left);
-    EXPECT_EQ(40, w.bottom - w.top);
+    EXPECT_EQ(area.right - kPopupWidth - 16, w.left);
+    EXPECT_EQ(area.bottom - kPopupHeight - 12, w.top);
+    EXPECT_EQ(kPopupWidth, w.right - w.left);
+    EXPECT_EQ(kPopupHeight, w.bottom - w.top);
   }
   SystemParametersInfoA(SPI_SETWORKAREA, 0, &saved, 0);
 }
@@ -197,14 +197,14 @@ std::vector<unsigned> sleeps;
 void recordSleep(unsigned ms, const std::atomic<bool>&) { sleeps.push_back(ms); }
 const TypingWaits kRecordedWaits = {recordSleep};
 
-// Columns of the 204 x 40 surface that hold text-coloured (black) pixels.
+// Columns of the popup's surface that hold text-coloured (black) pixels.
 std::vector<int> inkColumns(HDC dc, HBITMAP surface, int y0, int y1) {
   (void)dc;
-  std::vector<uint32_t> px = bitmapPixels(surface, 204, 40);
+  std::vector<uint32_t> px = bitmapPixels(surface, kPopupWidth, kPopupHeight);
   std::vector<int> cols;
-  for (int x = 0; x < 204; ++x)
+  for (int x = 0; x < kPopupWidth; ++x)
     for (int y = y0; y < y1; ++y)
-      if (px[static_cast<size_t>(y * 204 + x)] == 0) {
+      if (px[static_cast<size_t>(y * kPopupWidth + x)] == 0) {
         cols.push_back(x);
         break;
       }

@@ -22,7 +22,7 @@ PopupFixture::PopupFixture() : kel(newKel()) {
   loadAllSettings(k);  // no files in a fresh moduleDir: the defaults
   k.instance = kelModule();
   k.popupWindow = CreateWindowExA(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "STATIC",
-                                  "Kel Ver. 1.xx", WS_POPUP, 0, 0, 204, 40, nullptr, nullptr,
+                                  "Kel Ver. 1.xx", WS_POPUP, 0, 0, kPopupWidth, kPopupHeight, nullptr, nullptr,
                                   GetModuleHandleA(nullptr), nullptr);
   k.backgroundBitmap = static_cast<HBITMAP>(LoadImageA(
       k.instance, MAKEINTRESOURCEA(IDB_POPUP_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
@@ -30,7 +30,7 @@ PopupFixture::PopupFixture() : kel(newKel()) {
   HDC dc = GetDC(k.popupWindow);
   k.backgroundDc = CreateCompatibleDC(dc);
   k.offscreenDc = CreateCompatibleDC(dc);
-  k.offscreenBitmap = CreateCompatibleBitmap(dc, 204, 40);
+  k.offscreenBitmap = CreateCompatibleBitmap(dc, kPopupWidth, kPopupHeight);
   SelectObject(k.offscreenDc, k.offscreenBitmap);
   SelectObject(k.backgroundDc, k.backgroundBitmap);
   ReleaseDC(k.popupWindow, dc);

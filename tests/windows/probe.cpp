@@ -16,6 +16,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/win32/object_count.h"
+
 namespace {
 
 unsigned long long number(const char* text) { return strtoull(text, nullptr, 0); }
@@ -120,24 +122,33 @@ int gone(int argc, char** argv) {
   return 0;
 }
 
-// kel.exe's answer to its object count message (app/object_count.h).
+// kel.exe's answer to its object count message (app/win32/object_count.h).
 int counts(int argc, char** argv) {
   if (argc < 1) return 2;
   HWND w = handleArg(argv[0]);
-  const UINT countMessage = WM_APP + 0x4B;
   struct Item {
     const char* key;
     WPARAM what;
   };
   static const Item items[] = {
-      {"gdi", 0},           {"user", 1},          {"windows", 2},         {"menus", 3},
-      {"icons", 4},         {"gdi_dc", 0x101},    {"gdi_region", 0x104},  {"gdi_surface", 0x105},
-      {"gdi_bitmap", 0x109}, {"gdi_font", 0x10A}, {"gdi_brush", 0x110},   {"gdi_pen", 0x130},
-      {"gdi_memdc", 0x141}, {"gdi_palette", 0x108},
+      {"gdi", kCountGdi},
+      {"user", kCountUser},
+      {"windows", kCountWindows},
+      {"menus", kCountMenus},
+      {"icons", kCountIcons},
+      {"gdi_dc", kCountGdiType + 0x01},
+      {"gdi_region", kCountGdiType + 0x04},
+      {"gdi_surface", kCountGdiType + 0x05},
+      {"gdi_bitmap", kCountGdiType + 0x09},
+      {"gdi_font", kCountGdiType + 0x0A},
+      {"gdi_brush", kCountGdiType + 0x10},
+      {"gdi_pen", kCountGdiType + 0x30},
+      {"gdi_memdc", kCountGdiType + 0x41},
+      {"gdi_palette", kCountGdiType + 0x08},
   };
   for (const Item& item : items) {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(w, countMessage, item.what, 0, SMTO_ABORTIFHUNG, 10000, &result)) {
+    if (!SendMessageTimeoutA(w, KEL_COUNT_OBJECTS, item.what, 0, SMTO_ABORTIFHUNG, 10000, &result)) {
       printf("sent=0\n");
       return 1;
     }

@@ -59,33 +59,35 @@ TEST(Resources, PopupBackgroundIsAnEightBitPictureWithRoundedCorners) {
   ASSERT_NE(nullptr, bmp);
   DIBSECTION dib{};
   ASSERT_EQ(static_cast<int>(sizeof dib), GetObjectA(bmp, sizeof dib, &dib));
-  EXPECT_EQ(204, dib.dsBm.bmWidth);
-  EXPECT_EQ(41, dib.dsBm.bmHeight);
+  // The popup's size and one more row, all key colour.
+  const int width = kPopupWidth, height = kPopupHeight + 1;
+  EXPECT_EQ(width, dib.dsBm.bmWidth);
+  EXPECT_EQ(height, dib.dsBm.bmHeight);
   EXPECT_EQ(8, dib.dsBmih.biBitCount);
 
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-  bi.bmiHeader.biWidth = 204;
-  bi.bmiHeader.biHeight = -41;  // top-down for easy indexing
+  bi.bmiHeader.biWidth = width;
+  bi.bmiHeader.biHeight = -height;  // top-down for easy indexing
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
-  std::vector<uint32_t> px(204 * 41);
+  std::vector<uint32_t> px(static_cast<size_t>(width * height));
   HDC dc = GetDC(nullptr);
-  ASSERT_EQ(41, GetDIBits(dc, bmp, 0, 41, px.data(), &bi, DIB_RGB_COLORS));
+  ASSERT_EQ(height, GetDIBits(dc, bmp, 0, height, px.data(), &bi, DIB_RGB_COLORS));
   ReleaseDC(nullptr, dc);
   const uint32_t key = 0x00FF00FF;
   auto keyRun = [&](int y, bool fromRight) {
     int n = 0;
-    while (n < 204 && px[y * 204 + (fromRight ? 203 - n : n)] == key) ++n;
+    while (n < width && px[y * width + (fromRight ? width - 1 - n : n)] == key) ++n;
     return n;
   };
-  const int cut[40] = {5, 3, 2, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                       0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 3, 5};
-  for (int y = 0; y < 40; ++y) {
+  const int cut[kPopupHeight] = {5, 3, 2, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 3, 5};
+  for (int y = 0; y < kPopupHeight; ++y) {
     EXPECT_EQ(cut[y], keyRun(y, false)) << "row " << y;
     EXPECT_EQ(cut[y], keyRun(y, true)) << "row " << y;
   }
-  EXPECT_EQ(204, keyRun(40, false));
+  EXPECT_EQ(width, keyRun(kPopupHeight, false));
   DeleteObject(bmp);
 }
 

@@ -86,14 +86,14 @@ TEST(SettingsSheet, CancelLeavesTheOptionsAndKeepsAnAccountAddedBeforeIt) {
   DialogFixture f;
   auto failures = run(f, [&](Driver& d, HWND sheet) {
     HWND mail = d.page(sheet, kMailTab);
-    d.click(mail, IDC_CHECK_1000);  // nmp 1 -> 0
+    d.click(mail, IDC_MAILCHECK_SHOW_POPUP);  // nmp 1 -> 0
     HWND accounts = d.page(sheet, kAccountsTab);
-    d.post(accounts, IDC_ADD_ACCOUNT);
+    d.post(accounts, IDC_ACCOUNTS_ADD);
     if (HWND editor = d.window("メールアカウント")) {
-      d.setText(editor, IDC_TEXT_1007, "taro@example.jp");
-      d.setText(editor, IDC_POP3_SERVER, "127.0.0.1");
-      d.setText(editor, IDC_USER, "taro");
-      d.setText(editor, IDC_PASSWORD, "taro-pass");
+      d.setText(editor, IDC_ACCOUNT_ADDRESS, "taro@example.jp");
+      d.setText(editor, IDC_ACCOUNT_SERVER, "127.0.0.1");
+      d.setText(editor, IDC_ACCOUNT_USER, "taro");
+      d.setText(editor, IDC_ACCOUNT_PASSWORD, "taro-pass");
       d.post(editor, IDC_ACCOUNT_OK);
       d.gone(editor);
     }
@@ -121,20 +121,20 @@ TEST(SettingsSheet, MailPageEnablesFollowTheirBoxesAndDisabledFieldsStillCount) 
   } seen{};
   auto failures = run(f, [&](Driver& d, HWND sheet) {
     HWND mail = d.page(sheet, kMailTab);
-    seen.interval = comboSelection(GetDlgItem(mail, IDC_INTERVAL));
-    seen.fileAtStart = d.enabled(mail, IDC_TEXT_1007);
-    seen.beepAtStart = d.enabled(mail, IDC_BEEP);
-    d.click(mail, IDC_CHECK_1006);
-    seen.fileWithSound = d.enabled(mail, IDC_TEXT_1007);
-    seen.beepWithSound = d.enabled(mail, IDC_BEEP);
-    d.click(mail, IDC_BEEP);
-    seen.fileWithBeep = d.enabled(mail, IDC_TEXT_1007);
-    seen.beepWithBeep = d.enabled(mail, IDC_BEEP);
-    d.click(mail, IDC_CHECK_1000);
-    seen.accountAfterUntick = d.enabled(mail, IDC_SHOW_ACCOUNT);
-    seen.accountStillTicked = d.checked(mail, IDC_SHOW_ACCOUNT);
-    d.setText(mail, IDC_TEXT_1007, "C:\\sounds\\new.wav");  // typed while disabled
-    SendDlgItemMessageA(mail, IDC_INTERVAL, CB_SETCURSEL, 8, 0);
+    seen.interval = comboSelection(GetDlgItem(mail, IDC_MAILCHECK_INTERVAL));
+    seen.fileAtStart = d.enabled(mail, IDC_MAILCHECK_SOUND_FILE);
+    seen.beepAtStart = d.enabled(mail, IDC_MAILCHECK_BEEP);
+    d.click(mail, IDC_MAILCHECK_SOUND);
+    seen.fileWithSound = d.enabled(mail, IDC_MAILCHECK_SOUND_FILE);
+    seen.beepWithSound = d.enabled(mail, IDC_MAILCHECK_BEEP);
+    d.click(mail, IDC_MAILCHECK_BEEP);
+    seen.fileWithBeep = d.enabled(mail, IDC_MAILCHECK_SOUND_FILE);
+    seen.beepWithBeep = d.enabled(mail, IDC_MAILCHECK_BEEP);
+    d.click(mail, IDC_MAILCHECK_SHOW_POPUP);
+    seen.accountAfterUntick = d.enabled(mail, IDC_MAILCHECK_SHOW_ACCOUNT);
+    seen.accountStillTicked = d.checked(mail, IDC_MAILCHECK_SHOW_ACCOUNT);
+    d.setText(mail, IDC_MAILCHECK_SOUND_FILE, "C:\\sounds\\new.wav");  // typed while disabled
+    SendDlgItemMessageA(mail, IDC_MAILCHECK_INTERVAL, CB_SETCURSEL, 8, 0);
     pressSheet(d, sheet, IDOK);
   });
   EXPECT_EQ(std::vector<std::string>{}, failures);
@@ -166,9 +166,9 @@ TEST(SettingsSheet, MailPageStartsWithTheBeepDisablingTheFileField) {
   bool file = true, beep = false, account = true;
   auto failures = run(f, [&](Driver& d, HWND sheet) {
     HWND mail = d.page(sheet, kMailTab);
-    file = d.enabled(mail, IDC_TEXT_1007);
-    beep = d.enabled(mail, IDC_BEEP);
-    account = d.enabled(mail, IDC_SHOW_ACCOUNT);
+    file = d.enabled(mail, IDC_MAILCHECK_SOUND_FILE);
+    beep = d.enabled(mail, IDC_MAILCHECK_BEEP);
+    account = d.enabled(mail, IDC_MAILCHECK_SHOW_ACCOUNT);
     pressSheet(d, sheet, IDCANCEL);
   });
   EXPECT_EQ(std::vector<std::string>{}, failures);
@@ -185,8 +185,8 @@ TEST(SettingsSheet, PlayTakesWhatTheFieldHoldsBeforeAnyOk) {
   playWaveFile = [](const char* path) { played.push_back(path); };
   auto failures = run(f, [&](Driver& d, HWND sheet) {
     HWND mail = d.page(sheet, kMailTab);
-    d.setText(mail, IDC_TEXT_1007, "C:\\sounds\\try.wav");
-    d.click(mail, IDC_PLAY);
+    d.setText(mail, IDC_MAILCHECK_SOUND_FILE, "C:\\sounds\\try.wav");
+    d.click(mail, IDC_MAILCHECK_PLAY);
     pressSheet(d, sheet, IDCANCEL);
   });
   playWaveFile = saved;
@@ -203,7 +203,7 @@ TEST(SettingsSheet, BrowseFillsTheFieldAndCancelLeavesTheFileNameAsItWas) {
   std::vector<std::string> filters;
   auto failures = run(f, [&](Driver& d, HWND sheet) {
     HWND mail = d.page(sheet, kMailTab);
-    d.post(mail, IDC_BROWSE);
+    d.post(mail, IDC_MAILCHECK_BROWSE);
     if (HWND open = d.window("開く")) {
       title = "開く";
       filters = comboLines(GetDlgItem(open, 0x470));  // the file type list
@@ -213,7 +213,7 @@ TEST(SettingsSheet, BrowseFillsTheFieldAndCancelLeavesTheFileNameAsItWas) {
       PostMessageA(open, WM_COMMAND, IDOK, 0);
       d.gone(open);
     }
-    shown = d.text(mail, IDC_TEXT_1007);
+    shown = d.text(mail, IDC_MAILCHECK_SOUND_FILE);
     pressSheet(d, sheet, IDCANCEL);
   });
   DeleteFileA(chosen.c_str());
@@ -231,16 +231,16 @@ TEST(SettingsSheet, OtherPageKeepsTheDesktopBoxAndMakesThePopupTranslucentAtOnce
   BYTE alphaOnOk = 0;
   auto failures = run(f, [&](Driver& d, HWND sheet) {
     HWND other = d.page(sheet, kOtherTab);
-    diconEnabled = d.enabled(other, IDC_CHECK_1006);
+    diconEnabled = d.enabled(other, IDC_OTHER_DESKTOP_ICONS);
     // Real clicks, handled in the order made: the first shows that they
     // reach an enabled box, the last that the one between has been handled.
-    d.mouseClick(other, IDC_CHECK_1000);
-    translucentAfterClick = d.becomesChecked(other, IDC_CHECK_1000);
-    d.mouseClick(other, IDC_CHECK_1006);
-    d.mouseClick(other, IDC_NO_ANIMATION);
-    d.becomesChecked(other, IDC_NO_ANIMATION);
-    diconAfterClick = d.checked(other, IDC_CHECK_1006);
-    d.setText(other, IDC_TEXT_1007, "C:\\mail\\new.exe");
+    d.mouseClick(other, IDC_OTHER_TRANSLUCENT);
+    translucentAfterClick = d.becomesChecked(other, IDC_OTHER_TRANSLUCENT);
+    d.mouseClick(other, IDC_OTHER_DESKTOP_ICONS);
+    d.mouseClick(other, IDC_OTHER_NO_ANIMATION);
+    d.becomesChecked(other, IDC_OTHER_NO_ANIMATION);
+    diconAfterClick = d.checked(other, IDC_OTHER_DESKTOP_ICONS);
+    d.setText(other, IDC_OTHER_MAILER, "C:\\mail\\new.exe");
     pressSheet(d, sheet, IDOK);
     DWORD flags = 0;
     GetLayeredWindowAttributes(f.kel->popupWindow, nullptr, &alphaOnOk, &flags);
@@ -267,8 +267,8 @@ TEST(SettingsSheet, OnlyPagesShownApplyAndIndexesStayInTheirLists) {
   std::vector<std::string> kinds;
   auto failures = run(f, [&](Driver& d, HWND sheet) {
     HWND sntp = d.page(sheet, kSntpTab);
-    kinds = comboLines(GetDlgItem(sntp, IDC_INTERVAL));
-    d.setText(sntp, IDC_TEXT_1007, "");
+    kinds = comboLines(GetDlgItem(sntp, IDC_SNTP_INTERVAL));
+    d.setText(sntp, IDC_SNTP_SERVER, "");
     HWND mail = d.page(sheet, kMailTab);
     (void)mail;
     pressSheet(d, sheet, IDOK);
