@@ -85,6 +85,14 @@ int failAttempt(Kel& kel, const char* line) {
 }
 }  // namespace
 
+bool openClockSocket(Kel& kel) {
+  platform::closeSocket(kel.clockSocket);
+  kel.clockSocket = platform::udpSocket();
+  if (kel.clockSocket != kNoSocket) return true;
+  platform::trace("ソケットの作成に失敗しました。\n");
+  return false;
+}
+
 int queryTimeServer(Kel& kel) {
   SOCKET s = kel.clockSocket;
   if (!platform::bindAnyPort(s, sntpLocalPort)) platform::trace("受信ポート番号の指定に失敗\n");
@@ -137,12 +145,8 @@ void runClockSync(Kel& kel) {
     platform::trace("SNTPサーバが空なので時刻合わせをしません\n");
   } else {
     for (int attempt = 0; attempt < kSntpAttempts && !kel.stopping; ++attempt) {
-      platform::closeSocket(kel.clockSocket);  // the one made at start-up, at first
-      kel.clockSocket = platform::udpSocket();
-      if (kel.clockSocket == kNoSocket) {
-        platform::trace("ソケットの作成に失敗しました。\n");
-        continue;
-      }
+      // A socket for each attempt; the first replaces the one made at start-up.
+      if (!openClockSocket(kel)) continue;
       if (queryTimeServer(kel) == 0) break;
     }
   }

@@ -37,6 +37,9 @@ platform::UtcTime sntpTransmitTime(const uint8_t (&reply)[kSntpPacketSize]);
 // Calendar fields of an unsigned count of seconds since 1970.
 platform::UtcTime utcFromUnix(uint32_t seconds);
 
+// A new datagram socket in kel.clockSocket, in place of the one there.
+// False, after a trace line, when none could be made.
+bool openClockSocket(Kel& kel);
 // One attempt on the socket in kel.clockSocket: 0 over (set, or refused),
 // -1 failed.
 int queryTimeServer(Kel& kel);

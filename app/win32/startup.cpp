@@ -3,9 +3,9 @@
 
 #include "app/application.h"
 #include "app/module_dir.h"
+#include "app/socket_library.h"
 #include "app/win32/popup_shape.h"
 #include "app/win32/window_proc.h"
-#include "mailcheck/transport.h"
 #include "resources/resource_ids.h"
 
 int Kel::startup() {
