@@ -8,18 +8,11 @@
 
 #include "app/application.h"
 #include "mailcheck/apop.h"
+#include "mailcheck/error_code.h"
 #include "mailcheck/filter.h"
 #include "mailcheck/top_reply.h"
 #include "mailcheck/transport.h"
 #include "platform/trace.h"
-
-const char* const errorCodeTexts[9] = {
-    "  通信エラー(E0)", "  通信エラー(E1)", "  サーバアドレスが取得できません(E2)",
-    "  メールサーバに接続できません(E3)", "  通信エラー(E4)", "  通信エラー(E5)",
-    "  通信エラー(E6)", "  通信エラー(E7)", "  認証失敗(E8)",
-};
-
-const char* errorCodeText(int code) { return errorCodeTexts[code >= 0 && code <= 8 ? code : 0]; }
 
 SessionTask::SessionTask(Kel& k, int i) : kel(k), index(i), account(k.accounts[i]), connection() {
   connection.sock = kNoSocket;
@@ -112,20 +105,20 @@ class Session {
   void setState(int32_t s) {
     publish([&] { t_.kel.sessionState = s; });
   }
-  void setCode(int code) {
+  void setCode(ErrorCode code) {
     publish([&] { result_.errorCode = code; });
   }
 
   bool send(const char* command, int length, const char* traced);
   bool sendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
   bool readReply(bool greeting = false);
-  bool receiveFailed(int code);
+  bool receiveFailed(ErrorCode code);
   ReplyClass replyClass() const;
   bool expectPositive();
-  bool refusedReply();  // code 7
+  bool refusedReply();  // kErrorNotPositive
   bool askCapabilities();
   bool login();
-  bool refusedLogin(int code, const char* traceLine);
+  bool refusedLogin(ErrorCode code, const char* traceLine);
   bool fetchAll(int total);
   bool readTop(Fetched& m);
   bool sendTop(int n, std::deque<InFlight>& inFlight);
@@ -143,7 +136,7 @@ bool Session::send(const char* command, int length, const char* traced) {
   platform::trace(traced);
   if (sendAll(t_.connection, command, length) < 0) {
     platform::trace("サーバへの送信に失敗しました。\n");
-    setCode(5);
+    setCode(kErrorSendFailed);
     return false;
   }
   return true;
@@ -159,7 +152,7 @@ bool Session::sendCommand(const char* format, ...) {
   return send(command, n, command);
 }
 
-bool Session::receiveFailed(int code) {
+bool Session::receiveFailed(ErrorCode code) {
   platform::trace("サーバからの受信に失敗しました。\n");
   setCode(code);
   return false;
@@ -167,7 +160,7 @@ bool Session::receiveFailed(int code) {
 
 bool Session::readReply(bool greeting) {
   int n = readLine(t_.connection, buf_);
-  if (n < 0) return receiveFailed(greeting ? 5 : 6);
+  if (n < 0) return receiveFailed(greeting ? kErrorSendFailed : kErrorReceiveFailed);
   length_ = n;
   buf_[n] = '\0';
   platform::trace(buf_);
@@ -185,7 +178,7 @@ bool Session::expectPositive() { return replyClass() == kPositive || refusedRepl
 
 bool Session::refusedReply() {
   platform::trace("エラー\n");
-  setCode(7);
+  setCode(kErrorNotPositive);
   return false;
 }
 
@@ -201,7 +194,7 @@ bool Session::askCapabilities() {
 }
 
 // After a refused login: the code, then QUIT, whose own fate changes nothing.
-bool Session::refusedLogin(int code, const char* traceLine) {
+bool Session::refusedLogin(ErrorCode code, const char* traceLine) {
   platform::trace(traceLine);
   setCode(code);
   static const char quit[] = "QUIT\r\n";
@@ -240,8 +233,8 @@ bool Session::login() {
   ReplyClass c = replyClass();
   if (c == kPositive) return true;
   if (c == kOther) return expectPositive();
-  if (refusalIsTemporary(buf_)) return refusedLogin(7, "エラー\n");
-  return refusedLogin(8, "PASSが違う～♪\n");
+  if (refusalIsTemporary(buf_)) return refusedLogin(kErrorNotPositive, "エラー\n");
+  return refusedLogin(kErrorPasswordRefused, "PASSが違う～♪\n");
 }
 
 bool Session::sendTop(int n, std::deque<InFlight>& inFlight) {
@@ -255,7 +248,7 @@ bool Session::sendTop(int n, std::deque<InFlight>& inFlight) {
 bool Session::readTop(Fetched& m) {
   Connection& c = t_.connection;
   int first = readLine(c, buf_);
-  if (first < 0) return receiveFailed(6);
+  if (first < 0) return receiveFailed(kErrorReceiveFailed);
   buf_[first] = '\0';
   m.replied = true;
   if (strncmp(buf_, "+OK", 3) != 0) {  // not traced, not classed
@@ -268,7 +261,7 @@ bool Session::readTop(Fetched& m) {
     if (c.inStart < c.inEnd)
       c.inStart += static_cast<int>(reply.feed(c.inbox + c.inStart, static_cast<size_t>(c.inEnd - c.inStart)));
     if (reply.complete()) break;
-    if (receiveMore(c) < 0) return receiveFailed(6);
+    if (receiveMore(c) < 0) return receiveFailed(kErrorReceiveFailed);
   }
   return publish([&] { m.judgement = judgeMessage(reply.text(), t_.kel); });
 }
@@ -357,11 +350,11 @@ int Session::run() {
     result_.prevCount = result_.count;
     result_.count = 0;
     result_.ignoredCount = 0;
-    result_.errorCode = 0;
+    result_.errorCode = kErrorNone;
   });
-  int rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl);
+  ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl);
   setCode(rc);
-  if (rc != 0) {
+  if (rc != kErrorNone) {
     setState(kSessionFailed);
     return 1;
   }
