@@ -263,7 +263,9 @@ bool Session::readTop(Fetched& m) {
     if (reply.complete()) break;
     if (receiveMore(c) < 0) return receiveFailed(kErrorReceiveFailed);
   }
-  return publish([&] { m.judgement = judgeMessage(reply.text(), t_.kel); });
+  DecodedMessage decoded;  // from the reply alone: no lock for the decoding
+  decodeMessage(reply.text(), decoded);
+  return publish([&] { m.judgement = judgeMessage(decoded, t_.kel); });
 }
 
 // TOP for every message, and DELE for those the delete list matches. With
