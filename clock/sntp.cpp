@@ -80,6 +80,14 @@ int failAttempt(Kel& kel, const char* line) {
 }
 }  // namespace
 
+bool openClockSocket(Kel& kel) {
+  platform::closeSocket(kel.clockSocket);
+  kel.clockSocket = platform::udpSocket();
+  if (kel.clockSocket != kNoSocket) return true;
+  platform::trace("ソケットの作成に失敗しました。\n");
+  return false;
+}
+
 const ClockEffects kSystemClock = {platform::setSystemClock};
 
 int queryTimeServer(Kel& kel, const ClockEffects& effects) {
@@ -134,12 +142,8 @@ void runClockSync(Kel& kel, const ClockEffects& effects) {
     platform::trace("SNTPサーバが空なので時刻合わせをしません\n");
   } else {
     for (int attempt = 0; attempt < kSntpAttempts && !kel.stopping; ++attempt) {
-      platform::closeSocket(kel.clockSocket);  // the one made at start-up, at first
-      kel.clockSocket = platform::udpSocket();
-      if (kel.clockSocket == kNoSocket) {
-        platform::trace("ソケットの作成に失敗しました。\n");
-        continue;
-      }
+      // A socket for each attempt; the first replaces the one made at start-up.
+      if (!openClockSocket(kel)) continue;
       if (queryTimeServer(kel, effects) == 0) break;
     }
   }

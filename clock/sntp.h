@@ -44,6 +44,9 @@ struct ClockEffects {
 // The program's: platform::setSystemClock.
 extern const ClockEffects kSystemClock;
 
+// A new datagram socket in kel.clockSocket, in place of the one there.
+// False, after a trace line, when none could be made.
+bool openClockSocket(Kel& kel);
 // One attempt on the socket in kel.clockSocket: 0 over (set, or refused),
 // -1 failed.
 int queryTimeServer(Kel& kel, const ClockEffects& effects);

@@ -21,7 +21,7 @@ constexpr int kRecentDeleted = 10;
 
 struct CheckResult {
   int32_t failed;
-  int32_t errorCode;
+  int32_t errorCode;  // an ErrorCode (mailcheck/error_code.h)
   int32_t count;
   int32_t prevCount;
   int32_t ignoredCount;

@@ -58,25 +58,32 @@ int classifyMessage(const MessageHeaders& headers, FilterRule* const (&deleteLis
   return 0;
 }
 
-Judgement judgeMessage(const char* response, const Kel& kel) {
-  MessageHeaders h;
-  extractHeaders(response, h);
-  Judgement j{};
-  // Rules see the whole values; the cuts below are for display only.
-  j.list = classifyMessage(h, kel.deleteList, kel.ignoreList);
-
-  if (strlen(h.subject) > kShownBytes) {
-    h.subject[kShownBytes - 2] = '.';
-    h.subject[kShownBytes - 1] = '.';
-    h.subject[kShownBytes] = '\0';
+void decodeMessage(const char* response, DecodedMessage& out) {
+  extractHeaders(response, out.headers);
+  // The cuts are for display only: the rules see the whole values.
+  const MessageHeaders& h = out.headers;
+  out.line = MailLine{};
+  const char* sender = h.senderName[0] != '\0' ? h.senderName : h.senderAddress;
+  size_t senderLength = strnlen(sender, kShownBytes);
+  memcpy(out.line.bytes, sender, senderLength);
+  char* subject = out.line.bytes + senderLength + 1;
+  size_t subjectLength = strlen(h.subject);
+  if (subjectLength > kShownBytes) {
+    memcpy(subject, h.subject, kShownBytes - 2);
+    memcpy(subject + kShownBytes - 2, "..", 2);
+  } else {
+    memcpy(subject, h.subject, subjectLength);
   }
-  char* sender = h.senderName[0] != '\0' ? h.senderName : h.senderAddress;
-  if (strlen(sender) > kShownBytes) sender[kShownBytes] = '\0';
+}
 
-  size_t senderLength = strlen(sender);
-  memcpy(j.line.bytes, sender, senderLength + 1);
-  memcpy(j.line.bytes + senderLength + 1, h.subject, strlen(h.subject) + 1);
-  return j;
+Judgement judgeMessage(const DecodedMessage& message, const Kel& kel) {
+  return {classifyMessage(message.headers, kel.deleteList, kel.ignoreList), message.line};
+}
+
+Judgement judgeMessage(const char* response, const Kel& kel) {
+  DecodedMessage message;
+  decodeMessage(response, message);
+  return judgeMessage(message, kel);
 }
 
 MessageVerdict applyJudgement(const Judgement& j, Kel& kel, int account, int lineSlot) {

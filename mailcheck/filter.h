@@ -23,13 +23,27 @@ int classifyMessage(const MessageHeaders& headers, FilterRule* const (&deleteLis
 bool keywordMatches(const char* field, const char* keyword, MatchTest test);
 
 // The analysis in two steps, so that a reply can be judged as soon as it
-// arrives and its effects applied later, in the order of the messages.
+// arrives and its effects applied later, in the order of the messages: a
+// judgement, which stores nothing, and the storing of its outcome.
 struct Judgement {
-  int list;      // classifyMessage's answer
-  MailLine line; // sender and subject as shown
+  int list;       // classifyMessage's answer
+  MailLine line;  // sender and subject as shown
 };
-// Reads the rule lists and stores nothing.
+
+// The judgement's first half reads the reply alone, so a session runs it
+// outside the check lock; the second reads the rule lists, which the
+// settings sheet edits under that lock.
+struct DecodedMessage {
+  MessageHeaders headers;  // whole values, for the rules
+  MailLine line;           // sender and subject as shown
+};
+void decodeMessage(const char* response, DecodedMessage& out);
+Judgement judgeMessage(const DecodedMessage& message, const Kel& kel);
+// Both halves at once.
 Judgement judgeMessage(const char* response, const Kel& kel);
-// Stores the line (Kept) or puts it in front of recentDeleted (Delete).
+
+// Stores the line (Kept) or puts it in front of recentDeleted (Delete); a
+// check holds the lock for it.
 MessageVerdict applyJudgement(const Judgement& judgement, Kel& kel, int account, int lineSlot);
+// judgeMessage, then applyJudgement.
 MessageVerdict analyseMessage(const char* response, Kel& kel, int account, int lineSlot);

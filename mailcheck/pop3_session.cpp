@@ -3,23 +3,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <mutex>
 
 #include "app/application.h"
 #include "mailcheck/apop.h"
-#include "mailcheck/filter.h"
-#include "mailcheck/top_reply.h"
+#include "mailcheck/pop3_conversation.h"
 #include "mailcheck/transport.h"
 #include "platform/trace.h"
-
-const char* const errorCodeTexts[9] = {
-    "  通信エラー(E0)", "  通信エラー(E1)", "  サーバアドレスが取得できません(E2)",
-    "  メールサーバに接続できません(E3)", "  通信エラー(E4)", "  通信エラー(E5)",
-    "  通信エラー(E6)", "  通信エラー(E7)", "  認証失敗(E8)",
-};
-
-const char* errorCodeText(int code) { return errorCodeTexts[code >= 0 && code <= 8 ? code : 0]; }
 
 SessionTask::SessionTask(Kel& k, int i) : kel(k), index(i), account(k.accounts[i]), connection() {
   connection.sock = kNoSocket;
@@ -35,8 +25,6 @@ void SessionTask::giveUp() {
 }
 
 namespace {
-
-enum ReplyClass { kPositive, kNegative, kOther };
 
 bool sameLetters(const char* text, const char* word, size_t n) {
   for (size_t i = 0; i < n; ++i) {
@@ -75,81 +63,19 @@ int statCount(const char* line) {
   return count;
 }
 
-// A message of the listing, between its TOP and the application of its
-// effects, which happens strictly in the order of the messages.
-struct Fetched {
-  enum Dele { kNone, kWaiting, kRefused, kDone };
-  bool replied = false;  // the TOP reply has been taken
-  bool refused = false;  // ... and it was not positive
-  bool judged = false;   // its line and counts have been applied
-  Judgement judgement{};
-  Dele dele = kNone;
-};
+}  // namespace
 
-// A command whose reply is still to be read.
-struct InFlight {
-  bool dele;
-  int n;
-};
-
-class Session {
- public:
-  explicit Session(SessionTask& t) : t_(t), result_(t.kel.results[t.index]) {}
-
-  int run();
-  int converse();
-
- private:
-  // Shared state is written only under the lock, and not at all once the
-  // session has been given up.
-  template <class F>
-  bool publish(F write) {
-    std::lock_guard<std::mutex> guard(t_.kel.checkLock);
-    if (t_.abandoned) return false;
-    write();
-    return true;
-  }
-  void setState(int32_t s) {
-    publish([&] { t_.kel.sessionState = s; });
-  }
-  void setCode(int code) {
-    publish([&] { result_.errorCode = code; });
-  }
-
-  bool send(const char* command, int length, const char* traced);
-  bool sendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  bool readReply(bool greeting = false);
-  bool receiveFailed(int code);
-  ReplyClass replyClass() const;
-  bool expectPositive();
-  bool refusedReply();  // code 7
-  bool askCapabilities();
-  bool login();
-  bool refusedLogin(int code, const char* traceLine);
-  bool fetchAll(int total);
-  bool readTop(Fetched& m);
-  bool sendTop(int n, std::deque<InFlight>& inFlight);
-  int fail();
-  void clearLines(int from);
-
-  SessionTask& t_;
-  CheckResult& result_;
-  bool pipelining_ = false;
-  char buf_[kSessionBufferSize];  // the reply line at hand
-  int length_ = 0;
-};
-
-bool Session::send(const char* command, int length, const char* traced) {
+bool Pop3Conversation::send(const char* command, int length, const char* traced) {
   platform::trace(traced);
   if (sendAll(t_.connection, command, length) < 0) {
     platform::trace("サーバへの送信に失敗しました。\n");
-    setCode(5);
+    setCode(kErrorSendFailed);
     return false;
   }
   return true;
 }
 
-bool Session::sendCommand(const char* format, ...) {
+bool Pop3Conversation::sendCommand(const char* format, ...) {
   char command[256];
   va_list args;
   va_start(args, format);
@@ -159,38 +85,38 @@ bool Session::sendCommand(const char* format, ...) {
   return send(command, n, command);
 }
 
-bool Session::receiveFailed(int code) {
+bool Pop3Conversation::receiveFailed(ErrorCode code) {
   platform::trace("サーバからの受信に失敗しました。\n");
   setCode(code);
   return false;
 }
 
-bool Session::readReply(bool greeting) {
+bool Pop3Conversation::readReply(bool greeting) {
   int n = readLine(t_.connection, buf_);
-  if (n < 0) return receiveFailed(greeting ? 5 : 6);
+  if (n < 0) return receiveFailed(greeting ? kErrorSendFailed : kErrorReceiveFailed);
   length_ = n;
   buf_[n] = '\0';
   platform::trace(buf_);
   return true;
 }
 
-ReplyClass Session::replyClass() const {
+Pop3Conversation::ReplyClass Pop3Conversation::replyClass() const {
   bool crlf = length_ >= 2 && buf_[length_ - 2] == '\r' && buf_[length_ - 1] == '\n';
   if (crlf && strncmp(buf_, "+OK", 3) == 0) return kPositive;
   if (crlf && strncmp(buf_, "-ER", 3) == 0) return kNegative;
   return kOther;
 }
 
-bool Session::expectPositive() { return replyClass() == kPositive || refusedReply(); }
+bool Pop3Conversation::expectPositive() { return replyClass() == kPositive || refusedReply(); }
 
-bool Session::refusedReply() {
+bool Pop3Conversation::refusedReply() {
   platform::trace("エラー\n");
-  setCode(7);
+  setCode(kErrorNotPositive);
   return false;
 }
 
 // CAPA once after the greeting; a server of RFC 1939 alone refuses it.
-bool Session::askCapabilities() {
+bool Pop3Conversation::askCapabilities() {
   if (!sendCommand("CAPA\r\n") || !readReply()) return false;
   if (replyClass() != kPositive) return true;
   for (;;) {
@@ -201,7 +127,7 @@ bool Session::askCapabilities() {
 }
 
 // After a refused login: the code, then QUIT, whose own fate changes nothing.
-bool Session::refusedLogin(int code, const char* traceLine) {
+bool Pop3Conversation::refusedLogin(ErrorCode code, const char* traceLine) {
   platform::trace(traceLine);
   setCode(code);
   static const char quit[] = "QUIT\r\n";
@@ -220,7 +146,7 @@ bool Session::refusedLogin(int code, const char* traceLine) {
   return false;
 }
 
-bool Session::login() {
+bool Pop3Conversation::login() {
   const Account& a = t_.account;
   {
     char input[kApopInputSize];
@@ -240,102 +166,11 @@ bool Session::login() {
   ReplyClass c = replyClass();
   if (c == kPositive) return true;
   if (c == kOther) return expectPositive();
-  if (refusalIsTemporary(buf_)) return refusedLogin(7, "エラー\n");
-  return refusedLogin(8, "PASSが違う～♪\n");
+  if (refusalIsTemporary(buf_)) return refusedLogin(kErrorNotPositive, "エラー\n");
+  return refusedLogin(kErrorPasswordRefused, "PASSが違う～♪\n");
 }
 
-bool Session::sendTop(int n, std::deque<InFlight>& inFlight) {
-  if (!sendCommand("TOP %d 4\r\n", n)) return false;
-  inFlight.push_back({false, n});
-  return true;
-}
-
-// A reply to TOP, read to its end however long it is; only what the
-// header scan reads is kept for the judgement.
-bool Session::readTop(Fetched& m) {
-  Connection& c = t_.connection;
-  int first = readLine(c, buf_);
-  if (first < 0) return receiveFailed(6);
-  buf_[first] = '\0';
-  m.replied = true;
-  if (strncmp(buf_, "+OK", 3) != 0) {  // not traced, not classed
-    m.refused = true;
-    return true;
-  }
-  TopReplyReader reply;
-  reply.start(buf_, static_cast<size_t>(first));
-  for (;;) {
-    if (c.inStart < c.inEnd)
-      c.inStart += static_cast<int>(reply.feed(c.inbox + c.inStart, static_cast<size_t>(c.inEnd - c.inStart)));
-    if (reply.complete()) break;
-    if (receiveMore(c) < 0) return receiveFailed(6);
-  }
-  return publish([&] { m.judgement = judgeMessage(reply.text(), t_.kel); });
-}
-
-// TOP for every message, and DELE for those the delete list matches. With
-// PIPELINING the commands go ahead of their replies in a bounded window;
-// the replies are taken in order, and each message's effects are applied
-// only once every command before it in the one-at-a-time exchange has had
-// its reply, so that a refusal leaves exactly what that exchange would.
-bool Session::fetchAll(int total) {
-  const size_t window = pipelining_ && t_.maxInFlight > 1 ? static_cast<size_t>(t_.maxInFlight) : 1;
-  std::deque<InFlight> inFlight;
-  std::deque<Fetched> pending;  // messages applied + 1 onwards
-  int nextTop = 1;
-  int applied = 0;
-  int listed = 0;
-  bool refusalSeen = false;  // no new commands once a TOP was refused
-
-  while (applied < total) {
-    while (!refusalSeen && nextTop <= total && inFlight.size() < window) {
-      if (!sendTop(nextTop, inFlight)) return false;
-      pending.emplace_back();
-      ++nextTop;
-    }
-    if (inFlight.empty()) return false;  // nothing to wait for: cannot happen
-    InFlight command = inFlight.front();
-    inFlight.pop_front();
-    Fetched& m = pending[static_cast<size_t>(command.n - applied - 1)];
-    if (command.dele) {
-      if (!readReply()) return false;
-      m.dele = replyClass() == kPositive ? Fetched::kDone : Fetched::kRefused;
-    } else {
-      if (!readTop(m)) return false;
-      if (m.refused) refusalSeen = true;
-      if (!refusalSeen && m.judgement.list == 1) {
-        if (!sendCommand("DELE %d\r\n", command.n)) return false;
-        inFlight.push_back({true, command.n});
-        m.dele = Fetched::kWaiting;
-      }
-    }
-
-    // Apply what the one-at-a-time exchange would have reached by now.
-    while (!pending.empty() && pending.front().replied) {
-      Fetched& next = pending.front();
-      if (next.refused) return refusedReply();
-      if (!next.judged) {
-        MessageVerdict verdict = kVerdictKept;
-        if (!publish([&] { verdict = applyJudgement(next.judgement, t_.kel, t_.index, listed); })) return false;
-        if (verdict == kVerdictKept) ++listed;
-        if (verdict == kVerdictIgnore) publish([&] {
-            --result_.count;
-            ++result_.ignoredCount;
-          });
-        next.judged = true;
-      }
-      if (next.dele == Fetched::kWaiting) break;
-      if (next.dele == Fetched::kRefused) return refusedReply();
-      if (next.dele == Fetched::kDone) publish([&] { --result_.count; });
-      pending.pop_front();
-      ++applied;
-    }
-  }
-  clearLines(listed);
-  return true;
-}
-
-void Session::clearLines(int from) {
+void Pop3Conversation::clearLines(int from) {
   publish([&] {
     for (int i = from; i < kMailLines; ++i) {
       result_.lines[i].bytes[0] = '\0';
@@ -344,31 +179,31 @@ void Session::clearLines(int from) {
   });
 }
 
-int Session::fail() {
+int Pop3Conversation::fail() {
   platform::trace("エラ～発生！\n");
   closeConnection(t_.connection);
   setState(kSessionFailed);
   return 1;
 }
 
-int Session::run() {
+int Pop3Conversation::run() {
   publish([&] {
     result_.failed = 0;
     result_.prevCount = result_.count;
     result_.count = 0;
     result_.ignoredCount = 0;
-    result_.errorCode = 0;
+    result_.errorCode = kErrorNone;
   });
-  int rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl);
+  ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl);
   setCode(rc);
-  if (rc != 0) {
+  if (rc != kErrorNone) {
     setState(kSessionFailed);
     return 1;
   }
   return converse();
 }
 
-int Session::converse() {
+int Pop3Conversation::converse() {
   if (t_.abandoned) return fail();
   setState(kSessionConnected);
 
@@ -398,14 +233,12 @@ int Session::converse() {
   return t_.abandoned ? 1 : 0;
 }
 
-}  // namespace
-
 int runSession(SessionTask& task) {
-  Session session(task);
+  Pop3Conversation session(task);
   return session.run();
 }
 
 int runSessionOnConnection(SessionTask& task) {
-  Session session(task);
+  Pop3Conversation session(task);
   return session.converse();
 }

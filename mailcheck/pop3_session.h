@@ -11,9 +11,6 @@ class Kel;
 constexpr int kSessionBufferSize = 8192;
 constexpr int kPipelineWindow = 64;  // commands in flight when the server allows
 
-extern const char* const errorCodeTexts[9];
-const char* errorCodeText(int code);  // the text of code 0 for codes outside the table
-
 // One session, shared by the check cycle and the worker that runs it. The
 // worker owns the connection; once the session is given up it writes
 // nothing the rest of the program can see, its waits end within a slice,

@@ -89,14 +89,14 @@ addrinfo* resolve(const Connection& c, const char* host, const char* service) {
   return list;
 }
 
-int failTls(Connection& c) {
+ErrorCode failTls(Connection& c) {
   if (c.tls) SSL_free(c.tls);
   if (c.ctx) SSL_CTX_free(c.ctx);
   c.tls = nullptr;
   c.ctx = nullptr;
   platform::closeSocket(c.sock);
   c.sock = kNoSocket;
-  return 4;
+  return kErrorTlsFailed;
 }
 
 // After an SSL call returned r <= 0: waits for what it asked for. False
@@ -109,7 +109,7 @@ bool tlsWait(Connection& c, int r) {
   }
 }
 
-int handshake(Connection& c) {
+ErrorCode handshake(Connection& c) {
   platform::trace("OpenSSL\n");
   if (tlsLibraryStarted.exchange(1) == 0) OPENSSL_init_ssl(0, nullptr);
   c.ctx = SSL_CTX_new(TLS_client_method());
@@ -124,7 +124,7 @@ int handshake(Connection& c) {
   for (;;) {
     ERR_clear_error();
     int r = SSL_connect(c.tls);
-    if (r == 1) return 0;
+    if (r == 1) return kErrorNone;
     if (!tlsWait(c, r)) break;
   }
   platform::trace("OpenSSL SSL_connect Error\n");
@@ -132,7 +132,7 @@ int handshake(Connection& c) {
 }
 }  // namespace
 
-int connectFirst(Connection& c, const addrinfo* list) {
+ErrorCode connectFirst(Connection& c, const addrinfo* list) {
   c.sock = kNoSocket;
   for (const addrinfo* a = list; a && !cancelled(c); a = a->ai_next) {
     SOCKET s = platform::streamSocket(a->ai_family, a->ai_socktype, a->ai_protocol);
@@ -145,14 +145,14 @@ int connectFirst(Connection& c, const addrinfo* list) {
     }
     if (r == 0) {
       c.sock = s;
-      return 0;
+      return kErrorNone;
     }
     platform::closeSocket(s);
   }
-  return 3;
+  return kErrorConnectFailed;
 }
 
-int connectServer(Connection& c, const char* host, int port, int useTls) {
+ErrorCode connectServer(Connection& c, const char* host, int port, int useTls) {
   platform::tracef("OPEN %s %d\n", host, port);
   c.useTls = useTls;
   c.sock = kNoSocket;
@@ -162,10 +162,10 @@ int connectServer(Connection& c, const char* host, int port, int useTls) {
   char service[16];
   snprintf(service, sizeof service, "%d", port);
   addrinfo* list = resolve(c, host, service);
-  if (!list) return cancelled(c) ? 3 : 2;
-  int rc = connectFirst(c, list);
+  if (!list) return cancelled(c) ? kErrorConnectFailed : kErrorNameNotFound;
+  ErrorCode rc = connectFirst(c, list);
   freeaddrinfo(list);
-  if (rc != 0 || !useTls) return rc;
+  if (rc != kErrorNone || !useTls) return rc;
   return handshake(c);
 }
 

@@ -1,28 +1,26 @@
-// The network transport: the program-wide start of the socket library, and
-// a connection to a POP3 server over TCP, or TLS from the first byte.
+// The network transport: a connection to a POP3 server over TCP, or TLS
+// from the first byte.
 // Sockets are non-blocking: every wait is a readiness wait in short slices
 // that ends when the connection's watch is cancelled.
 #pragma once
 
 #include "mailcheck/connection.h"
+#include "mailcheck/error_code.h"
 
-class Kel;
 struct addrinfo;
 
 constexpr int kLineBudget = 8191;  // a line is at most 8190 bytes, CR LF included
 constexpr int kWaitSliceMs = 250;
 constexpr int kAddressMs = 10000;  // per address, while more addresses follow
 
-// Starts the socket library and creates the clock's datagram socket.
-// Returns 0, or 1 after a trace line.
-int startSocketLibrary(Kel& kel);
-
-// 0 connected; 2 the name did not resolve; 3 no address accepted (or the
-// watch was cancelled); 4 TLS failed. c.watch is kept; the rest is set anew.
-int connectServer(Connection& c, const char* host, int port, int useTls);
+// kErrorNone connected, or kErrorNameNotFound, kErrorConnectFailed (also
+// when the watch was cancelled), kErrorTlsFailed. c.watch is kept; the rest
+// is set anew.
+ErrorCode connectServer(Connection& c, const char* host, int port, int useTls);
 // The TCP part over a resolved list: the first address that accepts.
-// 0 or 3; sockets of the refused addresses are closed.
-int connectFirst(Connection& c, const addrinfo* list);
+// kErrorNone or kErrorConnectFailed; sockets of the refused addresses are
+// closed.
+ErrorCode connectFirst(Connection& c, const addrinfo* list);
 // Receives into the inbox (after moving its unread bytes to the front):
 // the count, or -1 for a failure, a closed peer, a cancel or a full inbox.
 int receiveMore(Connection& c);

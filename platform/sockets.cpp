@@ -1,5 +1,6 @@
 // Socket calls that are the same code over Winsock and BSD sockets: the
-// readiness wait of every connection, and the clock client's datagrams.
+// outcome of a connect and the readiness wait of every connection, and the
+// clock client's datagrams.
 #include "platform/net.h"
 
 #ifdef _WIN32
@@ -46,6 +47,13 @@ int sendDatagram(SOCKET s, const void* data, int length, uint32_t address, uint1
   to.sin_port = htons(port);
   return static_cast<int>(sendto(s, static_cast<const char*>(data), length, 0,
                                  reinterpret_cast<sockaddr*>(&to), sizeof to));
+}
+
+int connectOutcome(SOCKET s) {
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) return -1;
+  return error == 0 ? 0 : -1;
 }
 
 int waitSocket(SOCKET s, bool forWrite, int timeoutMs) {

@@ -5,9 +5,16 @@
 #include <mutex>
 
 #include "app/application.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/error_code.h"
 
 namespace {
+
+// Indexed by ErrorCode: "(E<n>)" tells the user the code.
+const char* const kErrorCodeTexts[kErrorCodes] = {
+    "  通信エラー(E0)", "  通信エラー(E1)", "  サーバアドレスが取得できません(E2)",
+    "  メールサーバに接続できません(E3)", "  通信エラー(E4)", "  通信エラー(E5)",
+    "  通信エラー(E6)", "  通信エラー(E7)", "  認証失敗(E8)",
+};
 
 // The sender and the subject of a line, each within the 96-byte record.
 void lineTexts(const MailLine& line, char (&sender)[33], char (&subject)[33]) {
@@ -30,6 +37,8 @@ void addMailLine(std::vector<std::string>& out, const char* format, const MailLi
 
 }  // namespace
 
+const char* errorCodeText(int32_t code) { return kErrorCodeTexts[code >= 0 && code < kErrorCodes ? code : 0]; }
+
 std::vector<std::string> serverStatusLines(Kel& kel) {
   std::lock_guard<std::mutex> guard(kel.checkLock);
   std::vector<std::string> out;
@@ -40,7 +49,7 @@ std::vector<std::string> serverStatusLines(Kel& kel) {
     const CheckResult& r = kel.results[i];
     out.emplace_back(std::string(a.mailaddr, strnlen(a.mailaddr, sizeof a.mailaddr - 1)));
     if (r.failed == 1) {
-      out.emplace_back(errorCodeText(r.errorCode >= 1 ? r.errorCode : 0));
+      out.emplace_back(errorCodeText(r.errorCode));
     } else if (r.count == 0) {
       out.emplace_back("  新着メールはありません");
     } else {

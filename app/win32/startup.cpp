@@ -3,10 +3,10 @@
 
 #include "app/application.h"
 #include "app/module_dir.h"
+#include "app/socket_library.h"
 #include "app/ticks.h"
 #include "app/win32/popup_shape.h"
 #include "app/win32/window_proc.h"
-#include "mailcheck/transport.h"
 #include "platform/win32/gdi_guard.h"
 #include "resources/resource_ids.h"
 

@@ -48,13 +48,6 @@ int startConnect(SOCKET s, const sockaddr* address, int length) {
   return errno == EINPROGRESS ? 1 : -1;
 }
 
-int connectOutcome(SOCKET s) {
-  int error = 0;
-  socklen_t size = sizeof error;
-  if (getsockopt(static_cast<int>(s), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
-  return error == 0 ? 0 : -1;
-}
-
 int socketReceive(SOCKET s, char* buf, int capacity) {
   ssize_t n;
   do {

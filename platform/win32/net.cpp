@@ -47,13 +47,6 @@ int startConnect(SOCKET s, const sockaddr* address, int length) {
   return WSAGetLastError() == WSAEWOULDBLOCK ? 1 : -1;
 }
 
-int connectOutcome(SOCKET s) {
-  int error = 0;
-  int size = sizeof error;
-  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) return -1;
-  return error == 0 ? 0 : -1;
-}
-
 int socketReceive(SOCKET s, char* buf, int capacity) {
   int n = recv(s, buf, capacity, 0);
   if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) return kWouldBlock;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/application.h"
+#include "mailcheck/error_code.h"
 #include "tests/support/kel_fixture.h"
 
 namespace {
@@ -59,6 +60,23 @@ TEST(ServerStatus, FailedAccountShowsItsErrorAndOldLinesButNoIgnoredLine) {
   EXPECT_EQ(0u, lines[2].find("    old@example.jp"));
   k->results[0].errorCode = 42;
   EXPECT_EQ("  通信エラー(E0)", serverStatusLines(*k)[1]);
+}
+
+// The dialog shows a code as "(E<n>)": each name keeps its number.
+TEST(ServerStatus, ErrorCodeTextNamesTheCodesNumber) {
+  const ErrorCode codes[] = {kErrorNone, kErrorReserved, kErrorNameNotFound, kErrorConnectFailed, kErrorTlsFailed,
+                             kErrorSendFailed, kErrorReceiveFailed, kErrorNotPositive, kErrorPasswordRefused};
+  ASSERT_EQ(kErrorCodes, static_cast<int>(sizeof codes / sizeof codes[0]));
+  for (int i = 0; i < kErrorCodes; ++i) {
+    EXPECT_EQ(i, codes[i]);
+    std::string shown = "(E" + std::to_string(i) + ")";
+    EXPECT_NE(std::string::npos, std::string(errorCodeText(codes[i])).find(shown)) << i;
+  }
+  EXPECT_STREQ("  サーバアドレスが取得できません(E2)", errorCodeText(kErrorNameNotFound));
+  EXPECT_STREQ("  メールサーバに接続できません(E3)", errorCodeText(kErrorConnectFailed));
+  EXPECT_STREQ("  認証失敗(E8)", errorCodeText(kErrorPasswordRefused));
+  EXPECT_STREQ(errorCodeText(kErrorNone), errorCodeText(kErrorCodes));
+  EXPECT_STREQ(errorCodeText(kErrorNone), errorCodeText(-1));
 }
 
 TEST(ServerStatus, DeletedMailHeadingOnlyAfterADeletionNewestFirst) {
