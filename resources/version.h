@@ -1,6 +1,6 @@
-// The program's version: the one place kel.rc's version information and the
-// release zip's name (tools/dist.py) take it from. Plain #defines, so that
-// windres can read this file too.
+// The program's version, in the one place that kel.rc (its version
+// information and the version page) and the release zip's name (tools/dist.py)
+// take it from. Plain #defines, so that windres can read this file too.
 #pragma once
 
 #define KEL_VERSION_MAJOR 2
