@@ -4,16 +4,18 @@
 OPENSSL_MINGW ?= /var/cache/kel/openssl-mingw64
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup windows native test run bench fuzz soak clean
+.PHONY: all setup windows-configure windows native test run dist bench fuzz soak clean
 
 all: windows native
 
 setup:
 	@bash tools/setup.sh
 
-windows: setup
+windows-configure: setup
 	@cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw64.cmake \
 	  -DKEL_OPENSSL_MINGW=$(OPENSSL_MINGW) >/dev/null
+
+windows: windows-configure
 	@cmake --build build/windows
 
 native: setup
@@ -23,8 +25,15 @@ native: setup
 test: windows native
 	@bash tools/run-tests.sh
 
-run: windows
+# Only kel.exe and the probe tools/run.py looks at its windows with.
+run: windows-configure
+	@cmake --build build/windows --target kel kelprobe
 	@python3 tools/run.py
+
+# build/dist/kel-VERSION.zip: kel.exe, readme.txt, beep.snd and the licences.
+dist: windows-configure
+	@cmake --build build/windows --target kel melodies
+	@python3 tools/dist.py
 
 clean:
 	rm -rf build

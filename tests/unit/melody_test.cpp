@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/unit/test_dir.h"
+
 namespace {
 std::string int32le(int32_t v) {
   uint32_t u = static_cast<uint32_t>(v);
@@ -62,4 +64,37 @@ TEST(Melody, AbsurdCountIsNotAllocated) {
   ASSERT_TRUE(parse(file(std::string("ACM\0", 4), 0x7FFFFFFF, {{440, 1}}), notes));
   EXPECT_EQ(1u, notes.size());
   EXPECT_LT(notes.capacity(), 16u);
+}
+
+// The files tools/make_melody.py writes at build time, read as kel.exe reads
+// beep.snd: the example is "C5 150, rest 50, E5 150, A4 100, C#5 100, Bb4 100".
+TEST(Melody, WriterExampleReadsBackAsItsNotes) {
+  std::vector<Note> notes;
+  ASSERT_TRUE(parse(readFile(KEL_MELODY_DIR "melody-example.snd"), notes));
+  const Note want[] = {{523, 150}, {0, 50}, {659, 150}, {440, 100}, {554, 100}, {466, 100}};
+  ASSERT_EQ(6u, notes.size());
+  for (size_t i = 0; i < notes.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(want[i].frequency, notes[i].frequency);
+    EXPECT_EQ(want[i].durationMs, notes[i].durationMs);
+  }
+}
+
+// The release's beep.snd: audible tones and a chime of under three seconds
+// (the player adds 1 ms after each note).
+TEST(Melody, SampleChimeIsShortWithAudibleTones) {
+  std::string bytes = readFile(KEL_MELODY_DIR "beep.snd");
+  std::vector<Note> notes;
+  ASSERT_TRUE(parse(bytes, notes));
+  ASSERT_GE(notes.size(), 2u);
+  EXPECT_EQ(kMelodyHeaderSize + 8 * notes.size(), bytes.size());
+  int64_t totalMs = 0;
+  for (const Note& n : notes) {
+    EXPECT_TRUE(n.frequency == 0 || (n.frequency >= 200 && n.frequency <= 5000)) << n.frequency;
+    EXPECT_GE(n.durationMs, 20);
+    EXPECT_LE(n.durationMs, 1000);
+    totalMs += n.durationMs + 1;
+  }
+  EXPECT_NE(0, notes.front().frequency);
+  EXPECT_LT(totalMs, 3000);
 }
