@@ -80,7 +80,7 @@ def count_tree(tree):
         if f and not texts:
             out = (test.findtext("system-out") or "").strip().splitlines()
             why = skipped.get("message") if skipped is not None else ""
-            texts = ["\n".join([why] + out[-15:]).strip()]
+            texts = ["\n".join([why] + out[-15:]).strip() or "failed, without output"]
         count = tiers.setdefault(tier, [0, 0])
         count[0] += p
         count[1] += f
