@@ -3,13 +3,17 @@
 
 OPENSSL_MINGW ?= /var/cache/kel/openssl-mingw64
 FUZZ_SECONDS ?= 60
+# Set-up is done once per content of its scripts: this stamp is named after it.
+SETUP_STAMP := build/.setup-$(shell cat tools/setup.sh tools/build-openssl-mingw.sh | sha256sum | cut -c1-16)
 
 .PHONY: all setup windows-configure windows native test run dist bench fuzz soak clean
 
 all: windows native
 
 setup:
-	@bash tools/setup.sh
+	@if [ ! -f $(SETUP_STAMP) ] || [ ! -f $(OPENSSL_MINGW)/lib/libssl.a ]; then \
+	  bash tools/setup.sh && mkdir -p build && rm -f build/.setup-* && touch $(SETUP_STAMP); \
+	fi
 
 windows-configure: setup
 	@cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw64.cmake \

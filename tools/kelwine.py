@@ -15,8 +15,23 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 # KEL_WIN_BUILD and KEL_WINE_PREFIX name another build and prefix, so that
 # two runs of the tests on one tree keep apart.
 WIN_BUILD = os.path.abspath(os.environ.get("KEL_WIN_BUILD", os.path.join(ROOT, "build", "windows")))
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
+
+
+def _wine_settings():
+    """tools/wine.env, which tools/wine-env.sh reads too."""
+    settings = {}
+    with open(os.path.join(ROOT, "tools", "wine.env")) as f:
+        for line in f:
+            line = line.strip()
+            if line and not line.startswith("#"):
+                key, _, value = line.partition("=")
+                settings[key] = value
+    return settings
+
+
+WINE_SETTINGS = _wine_settings()
+WINE = WINE_SETTINGS["KEL_WINE"]
+WINESERVER = WINE_SETTINGS["KEL_WINESERVER"]
 DESKTOP = (800, 600)
 TASKBAR_HEIGHT = 20
 # The colour of the seal that both tray frames carry (resources/make_pictures.py).
@@ -26,14 +41,9 @@ SEAL = (255, 140, 0)
 def wine_env(prefix, display):
     env = dict(os.environ)
     env.pop("LC_ALL", None)
-    env.update({
-        "LANG": "ja_JP.UTF-8",
-        "WINEPREFIX": prefix,
-        "WINEARCH": "win64",
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
-        "WINEDEBUG": "-all,warn+debugstr",
-        "DISPLAY": display,
-    })
+    # WINEDEBUG as the file says, whatever was set: the trace is read from it.
+    env.update({k: v for k, v in WINE_SETTINGS.items() if not k.startswith("KEL_")})
+    env.update({"WINEPREFIX": prefix, "DISPLAY": display})
     return env
 
 
@@ -93,10 +103,12 @@ def trace_lines(stderr_bytes):
 
 
 def _key_table():
-    src = open(os.path.join(ROOT, "settings", "password.cpp")).read()
-    body = src[src.index("passwordKeyTable[256] = {"):]
-    body = body[:body.index("};")]
-    return [int(h, 16) for h in re.findall(r"0x([0-9A-F]{2})", body)]
+    """settings/password_key.inc: the table's numbers, comma-separated, after // comments."""
+    with open(os.path.join(ROOT, "settings", "password_key.inc")) as f:
+        text = "".join(line for line in f if not line.lstrip().startswith("//"))
+    table = [int(n, 16) for n in text.replace(",", " ").split()]
+    assert len(table) == 256, "settings/password_key.inc holds %d numbers" % len(table)
+    return table
 
 
 def scramble(password):

@@ -6,6 +6,7 @@
 #   FUZZ_TARGETS  which targets (default all five)
 #   FUZZ_JOBS     how many run at once (default 2)
 #   FUZZ_BUILD    build folder (default build/fuzz)
+#   FUZZ_XML      a JUnit XML report of the targets, for make test
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -49,15 +50,23 @@ done
 wait
 
 rc=0
+cases=
 for target in "${targets[@]}"; do
   work="$build/run-$target"
   if [ "$(cat "$work/rc" 2>/dev/null)" = 0 ]; then
     runs=$(grep -ao 'stat::number_of_executed_units: [0-9]*' "$work/log.txt" | grep -o '[0-9]*$')
     echo "fuzz-$target: $runs runs, no crash"
+    cases+="<testcase classname=\"fuzz\" name=\"$target\"/>"
   else
     echo "fuzz-$target: FAILED"
     grep -aE 'ERROR|SUMMARY|runtime error|^(settings|melody|sntp): |Test unit written' "$work/log.txt" | head -20
+    cases+="<testcase classname=\"fuzz\" name=\"$target\"><failure message=\"see $work/log.txt\"/></testcase>"
     rc=1
   fi
 done
+if [ -n "${FUZZ_XML:-}" ]; then
+  mkdir -p "$(dirname "$FUZZ_XML")"
+  printf '<?xml version="1.0" encoding="UTF-8"?>\n<testsuites><testsuite name="fuzz">%s</testsuite></testsuites>\n' \
+    "$cases" > "$FUZZ_XML"
+fi
 exit $rc

@@ -1,12 +1,16 @@
-# Sourced by the run and test scripts: how Wine is run for Kel.
-# Japanese ANSI code page (932), no Mono/Gecko prompts, the trace on stderr.
-KEL_WINE=/usr/lib/wine/wine64
-KEL_WINESERVER=/usr/lib/wine/wineserver
-export LANG=ja_JP.UTF-8
-unset LC_ALL
-export WINEARCH=win64
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEDEBUG=${WINEDEBUG:--all,warn+debugstr}
+# Sourced by the run and test scripts: how Wine is run for Kel, from
+# tools/wine.env (KEL_WINE and KEL_WINESERVER are the programs).
+while read -r _kel_line; do
+  _kel_key=${_kel_line%%=*}
+  _kel_value=${_kel_line#*=}
+  case $_kel_line in
+    '' | '#'*) ;;
+    KEL_*) printf -v "$_kel_key" '%s' "$_kel_value" ;;
+    WINEDEBUG=*) export WINEDEBUG=${WINEDEBUG:-$_kel_value} ;;
+    *) export "$_kel_key=$_kel_value" ;;
+  esac
+done < "$(dirname "${BASH_SOURCE[0]}")/wine.env"
+unset LC_ALL _kel_line _kel_key _kel_value
 
 # kel_prefix DIR: a Wine prefix in DIR, made once, whose programs run in a
 # virtual desktop with a taskbar (so that tray icons are visible).

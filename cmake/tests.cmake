@@ -1,0 +1,106 @@
+# The tests of a build tree, for CTest (`ctest -N` lists them, `ctest -L unit`
+# runs one tier). Natively every GoogleTest case is a test of its own, found
+# when ctest starts; under Wine each program is one test, since every start of
+# Wine costs seconds. tools/test-launch.sh starts them: under Wine for a .exe
+# (the toolchain file makes it the emulator), with the test servers' ports.
+#
+# Dovecot and chronyd are fixtures. The mail tests share one Dovecot: they take
+# its lock, and each group starts from freshly written mailboxes.
+include(GoogleTest)
+enable_testing()
+
+set(KEL_LAUNCH ${CMAKE_SOURCE_DIR}/tools/test-launch.sh)
+set(KEL_SERVERS ${CMAKE_BINARY_DIR}/test-servers)
+set(KEL_RESULTS ${CMAKE_BINARY_DIR}/test-results)
+set(KEL_SNTP_ADDRESS 127.0.0.2)
+set(KEL_SERVER_ENV KEL_TEST_SERVERS=${KEL_SERVERS} KEL_SNTP_SERVER=${KEL_SNTP_ADDRESS})
+get_filename_component(KEL_BUILD_ROOT ${CMAKE_BINARY_DIR} DIRECTORY)
+
+# kel_fixture(NAME FIXTURES_SETUP|FIXTURES_CLEANUP FIXTURE COMMAND...)
+function(kel_fixture name kind fixture)
+  add_test(NAME ${name} COMMAND ${ARGN} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set_tests_properties(${name} PROPERTIES LABELS fixture ${kind} ${fixture})
+endfunction()
+
+# kel_mail_test(NAME COMMAND...): a run of the whole mail suite in one process;
+# the launcher writes the mailboxes anew first.
+function(kel_mail_test name)
+  add_test(NAME ${name} COMMAND ${ARGN} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set_tests_properties(${name} PROPERTIES LABELS mail
+    FIXTURES_REQUIRED "dovecot;chrony" RESOURCE_LOCK dovecot
+    ENVIRONMENT "${KEL_SERVER_ENV};KEL_TEST_RESET=1")
+endfunction()
+
+if(WIN32)
+  set(WINE_PREFIX ${KEL_BUILD_ROOT}/wine/unit)
+  # GoogleTest's XML report, written by the Windows program to Wine's Z: drive.
+  function(kel_gtest_xml var name)
+    set(${var} --gtest_output=xml:Z:${KEL_RESULTS}/${name}.xml PARENT_SCOPE)
+  endfunction()
+
+  kel_gtest_xml(xml wine-unit)
+  add_test(NAME wine-unit COMMAND kel_unit_tests ${xml} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set_tests_properties(wine-unit PROPERTIES LABELS unit
+    ENVIRONMENT KEL_TEST_PREFIX=${WINE_PREFIX} RESOURCE_LOCK wine-prefix)
+
+  kel_gtest_xml(xml wine-mail)
+  kel_mail_test(wine-mail kel_mail_tests ${xml})
+  set_property(TEST wine-mail APPEND PROPERTY ENVIRONMENT KEL_TEST_PREFIX=${WINE_PREFIX})
+  set_property(TEST wine-mail APPEND PROPERTY RESOURCE_LOCK wine-prefix)
+
+  # The Windows tests draw: they start their own wineserver under a display.
+  kel_gtest_xml(xml wine-windows)
+  add_test(NAME wine-windows COMMAND kel_windows_tests ${xml} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set_tests_properties(wine-windows PROPERTIES LABELS windows
+    ENVIRONMENT "KEL_TEST_PREFIX=${WINE_PREFIX};KEL_TEST_DISPLAY=xvfb" RESOURCE_LOCK wine-prefix)
+
+  # kel.exe under Wine on its own display and prefix, with its own servers.
+  add_test(NAME e2e COMMAND python3 tests/e2e/run.py --xml ${KEL_RESULTS}/e2e.xml
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set_tests_properties(e2e PROPERTIES LABELS e2e ENVIRONMENT KEL_WIN_BUILD=${CMAKE_BINARY_DIR})
+else()
+  gtest_discover_tests(kel_unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} PROPERTIES LABELS unit)
+
+  # The mail cases get the servers' ports through the launcher, and their
+  # list-valued properties from a file ctest reads after finding them.
+  set_property(TARGET kel_mail_tests PROPERTY CROSSCOMPILING_EMULATOR ${KEL_LAUNCH})
+  gtest_discover_tests(kel_mail_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} TEST_LIST kel_mail_cases)
+  kel_fixture(mailboxes-reset FIXTURES_SETUP mailboxes python3 tools/dovecot.py reset ${KEL_SERVERS}/dovecot)
+  set_tests_properties(mailboxes-reset PROPERTIES FIXTURES_REQUIRED dovecot RESOURCE_LOCK dovecot)
+  set(props ${CMAKE_BINARY_DIR}/kel_mail_cases.cmake)
+  file(WRITE ${props} "set_tests_properties(\${kel_mail_cases} PROPERTIES LABELS mail\n"
+    "  FIXTURES_REQUIRED \"dovecot;chrony;mailboxes\" RESOURCE_LOCK dovecot\n"
+    "  ENVIRONMENT \"${KEL_SERVER_ENV}\")\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${props})
+
+  # The mail suite once more under ThreadSanitizer, in a build tree of its own.
+  kel_fixture(tsan-build FIXTURES_SETUP tsan
+    sh -c "CC=gcc CXX=g++ cmake -S . -B \"$1\" -G Ninja -DKEL_TSAN=ON >/dev/null && cmake --build \"$1\" --target kel_mail_tests"
+    sh ${KEL_BUILD_ROOT}/tsan)
+  kel_mail_test(tsan-mail ${KEL_LAUNCH} ${KEL_BUILD_ROOT}/tsan/kel_mail_tests
+    --gtest_output=xml:${KEL_RESULTS}/tsan-mail.xml)
+  set_tests_properties(tsan-mail PROPERTIES LABELS tsan)
+  set_property(TEST tsan-mail APPEND PROPERTY FIXTURES_REQUIRED tsan)
+  set_property(TEST tsan-mail APPEND PROPERTY ENVIRONMENT
+    "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1")
+
+  # Every fuzz target from its seeds, a minute each, two at a time.
+  add_test(NAME fuzz COMMAND bash tools/run-fuzz.sh WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set_tests_properties(fuzz PROPERTIES LABELS fuzz
+    ENVIRONMENT "FUZZ_BUILD=${KEL_BUILD_ROOT}/fuzz;FUZZ_XML=${KEL_RESULTS}/fuzz.xml")
+endif()
+
+# The servers come last, so that ctest -N lists the tiers first. A server
+# left from an interrupted run is stopped first (no ';' in a command: CMake
+# would cut it into arguments there).
+kel_fixture(dovecot-start FIXTURES_SETUP dovecot
+  sh -c "python3 tools/dovecot.py stop \"$1\" && rm -rf \"$1\" && exec python3 tools/dovecot.py start \"$1\""
+  sh ${KEL_SERVERS}/dovecot)
+kel_fixture(dovecot-stop FIXTURES_CLEANUP dovecot python3 tools/dovecot.py stop ${KEL_SERVERS}/dovecot)
+# chronyd serves SNTP on a loopback address of its own (port 123).
+kel_fixture(chrony-start FIXTURES_SETUP chrony
+  sh -c "python3 tools/chrony.py stop \"$1\" && exec python3 tools/chrony.py start \"$1\" \"$2\""
+  sh ${KEL_SERVERS}/chrony ${KEL_SNTP_ADDRESS})
+kel_fixture(chrony-stop FIXTURES_CLEANUP chrony python3 tools/chrony.py stop ${KEL_SERVERS}/chrony)

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Starts one test program for CTest (cmake/tests.cmake): PROGRAM ARGS...
+#   KEL_TEST_SERVERS  where the fixtures started Dovecot: its ports are passed
+#                     on as KEL_POP3_PORT, KEL_POP3S_PORT and KEL_MAILDIRS
+#   KEL_TEST_RESET=1  write Dovecot's mailboxes anew first
+#   KEL_TEST_PREFIX   the Wine prefix for a .exe, which runs under Wine
+#   KEL_TEST_DISPLAY  "xvfb": the .exe runs on a private display
+set -u
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+servers=${KEL_TEST_SERVERS:-}
+if [ -n "$servers" ] && [ -f "$servers/dovecot/ports.env" ]; then
+  set -a
+  source "$servers/dovecot/ports.env"
+  set +a
+  export KEL_POP3_PORT=$POP3_PORT KEL_POP3S_PORT=$POP3S_PORT KEL_MAILDIRS=$MAILDIRS
+  if [ "${KEL_TEST_RESET:-}" = 1 ]; then
+    python3 "$here/dovecot.py" reset "$servers/dovecot" || exit 1
+  fi
+fi
+
+case $1 in
+  *.exe) ;;
+  *) exec "$@" ;;
+esac
+
+source "$here/wine-env.sh"
+kel_prefix "${KEL_TEST_PREFIX:?the Wine prefix for $1}"
+export WINEDEBUG=-all
+if [ "${KEL_TEST_DISPLAY:-}" = xvfb ]; then
+  # A wineserver started without the display would serve this one too.
+  kel_prefix_stop
+  xvfb-run -a "$KEL_WINE" "$@"
+else
+  "$KEL_WINE" "$@"
+fi
+rc=$?
+kel_prefix_stop
+exit $rc
