@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "mailcheck/connection.h"
+#include "mailcheck/server_trust.h"
 #include "settings/settings.h"
 
 class Kel;
@@ -27,6 +28,9 @@ struct SessionTask {
   // Commands sent ahead of their replies when the server lists PIPELINING;
   // 1 keeps to one command at a time.
   int maxInFlight = kPipelineWindow;
+  // A key to trust from now on, for the window thread to store; written by
+  // the worker, read by the check cycle once the worker has ended.
+  PinOffer pinOffer{};
 
   // From the check cycle: no more writes from the worker, and every wait
   // of its connection ends.

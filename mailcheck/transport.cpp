@@ -152,7 +152,14 @@ ErrorCode connectFirst(Connection& c, const addrinfo* list) {
   return kErrorConnectFailed;
 }
 
-ErrorCode connectServer(Connection& c, const char* host, int port, int useTls) {
+ErrorCode startTls(Connection& c, const char* host, ServerKey* key) {
+  (void)host;
+  if (key) *key = ServerKey{};
+  c.useTls = 1;
+  return handshake(c);
+}
+
+ErrorCode connectServer(Connection& c, const char* host, int port, int useTls, ServerKey* key) {
   platform::tracef("OPEN %s %d\n", host, port);
   c.useTls = useTls;
   c.sock = kNoSocket;
@@ -166,7 +173,7 @@ ErrorCode connectServer(Connection& c, const char* host, int port, int useTls) {
   ErrorCode rc = connectFirst(c, list);
   freeaddrinfo(list);
   if (rc != kErrorNone || !useTls) return rc;
-  return handshake(c);
+  return startTls(c, host, key);
 }
 
 int receiveMore(Connection& c) {
