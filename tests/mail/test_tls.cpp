@@ -21,7 +21,6 @@
 
 namespace {
 
-EVP_PKEY* newKey() { return EVP_RSA_gen(2048); }
 
 void addExtension(X509* cert, X509* issuer, int nid, const char* value) {
   X509V3_CTX v3;
@@ -33,8 +32,8 @@ void addExtension(X509* cert, X509* issuer, int nid, const char* value) {
 
 // issuer null: self-signed.
 TestIdentity makeIdentity(const char* commonName, const TestIdentity* issuer, bool ca, const char* altName,
-                          long serial) {
-  TestIdentity id{X509_new(), newKey()};
+                          long serial, unsigned int bits = 2048) {
+  TestIdentity id{X509_new(), EVP_RSA_gen(bits)};
   X509* cert = id.cert;
   X509_set_version(cert, 2);
   ASN1_INTEGER_set(X509_get_serialNumber(cert), serial);
@@ -75,6 +74,20 @@ HCERTSTORE userRoot() {
   return CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
 }
 
+// Every test CA in the ROOT store, whichever run made it. The store is
+// written at once: the chain engine holds it open to the end.
+void removeTestCas() {
+  HCERTSTORE root = userRoot();
+  if (!root) return;
+  for (;;) {
+    PCCERT_CONTEXT found = CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_A,
+                                                      "Kel test CA", nullptr);
+    if (!found || !CertDeleteCertificateFromStore(found)) break;  // frees found
+  }
+  CertControlStore(root, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+  CertCloseStore(root, 0);
+}
+
 std::string caDer() {
   unsigned char* der = nullptr;
   int length = i2d_X509(testPki().ca.cert, &der);
@@ -104,6 +117,11 @@ const TestPki& testPki() {
     p.localhost = makeIdentity("localhost", &p.ca, false, "DNS:localhost", 2);
     p.selfSigned = makeIdentity("localhost", nullptr, false, nullptr, 3);
     p.other = makeIdentity("localhost", nullptr, false, nullptr, 4);
+    p.intermediate = makeIdentity("Kel test intermediate", &p.ca, true, nullptr, 5);
+    p.viaIntermediate = makeIdentity("localhost", &p.intermediate, false, "DNS:localhost", 6);
+    p.stranger = makeIdentity("Kel stranger CA", nullptr, true, nullptr, 7);
+    p.strangerLocalhost = makeIdentity("localhost", &p.stranger, false, "DNS:localhost", 8);
+    p.weak = makeIdentity("localhost", nullptr, false, nullptr, 9, 1024);
     return p;
   }();
   return pki;
@@ -114,11 +132,13 @@ void trustTestCa() {
 #ifdef _WIN32
     // Only in Wine's prefix, which is the tests' own; never a real system.
     if (!underWine()) return;
+    removeTestCas();  // also those of a run that was interrupted
     std::string der = caDer();
     HCERTSTORE root = userRoot();
     if (!root) return;
     CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
                                      static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    CertControlStore(root, 0, CERT_STORE_CTRL_COMMIT, nullptr);
     CertCloseStore(root, 0);
 #else
     const char* tmp = getenv("TMPDIR");
@@ -134,17 +154,7 @@ void trustTestCa() {
 
 void untrustTestCa() {
 #ifdef _WIN32
-  if (!underWine()) return;
-  std::string der = caDer();
-  PCCERT_CONTEXT ca = CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                                   static_cast<DWORD>(der.size()));
-  HCERTSTORE root = userRoot();
-  if (ca && root) {
-    PCCERT_CONTEXT found = CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, ca, nullptr);
-    if (found) CertDeleteCertificateFromStore(found);  // frees found
-  }
-  if (root) CertCloseStore(root, 0);
-  if (ca) CertFreeCertificateContext(ca);
+  if (underWine()) removeTestCas();
 #else
   const char* path = getenv("SSL_CERT_FILE");
   if (path && strstr(path, "kel-test-ca-")) remove(path);
@@ -167,14 +177,16 @@ std::string testPin(const TestIdentity& id) {
   return hex;
 }
 
-TlsScript::TlsScript(ScriptConnection& conn, const TestIdentity& id, const char* requiredName, bool tls11Only)
+TlsScript::TlsScript(ScriptConnection& conn, const TestIdentity& id, const char* requiredName, bool tls11Only,
+                     const TestIdentity* chainCa)
 {
   names_.required = requiredName ? requiredName : "";
   ctx_ = SSL_CTX_new(TLS_server_method());
+  SSL_CTX_set_security_level(ctx_, 0);
   SSL_CTX_use_certificate(ctx_, id.cert);
   SSL_CTX_use_PrivateKey(ctx_, id.key);
+  if (chainCa) SSL_CTX_add1_chain_cert(ctx_, chainCa->cert);
   if (tls11Only) {
-    SSL_CTX_set_security_level(ctx_, 0);
     SSL_CTX_set_min_proto_version(ctx_, TLS1_VERSION);
     SSL_CTX_set_max_proto_version(ctx_, TLS1_1_VERSION);
   }

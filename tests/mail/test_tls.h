@@ -23,6 +23,11 @@ struct TestPki {
   TestIdentity localhost;  // issued by the CA for the name "localhost" only
   TestIdentity selfSigned; // self-signed, CN=localhost, as Dovecot's own
   TestIdentity other;      // another self-signed key
+  TestIdentity intermediate;      // a CA the test CA issued
+  TestIdentity viaIntermediate;   // "localhost", issued by the intermediate
+  TestIdentity stranger;          // a CA nobody trusts
+  TestIdentity strangerLocalhost; // "localhost", issued by the stranger
+  TestIdentity weak;              // self-signed with a key of 1024 bits
 };
 const TestPki& testPki();
 
@@ -42,8 +47,10 @@ std::string testPin(const TestIdentity& id);
 // the handshake is refused unless the client names that server.
 class TlsScript {
  public:
+  // chainCa: a certificate sent after the server's own. The server's own
+  // security level is 0 (it takes the weak key too).
   TlsScript(ScriptConnection& conn, const TestIdentity& id, const char* requiredName = nullptr,
-            bool tls11Only = false);
+            bool tls11Only = false, const TestIdentity* chainCa = nullptr);
   ~TlsScript();
   bool ok() const { return ok_; }
   // The name the client sent, "" when none.

@@ -13,14 +13,24 @@
 
 namespace {
 
-// The test CA is trusted before the first check of the process: Windows'
-// chain engine reads the ROOT store once.
+// Under Wine the test CA is trusted before the first check of the process:
+// Windows' chain engine reads the ROOT store once. Natively each test that
+// needs it makes it (every case runs in a process of its own there).
 class TestCaTrust : public ::testing::Environment {
  public:
-  void SetUp() override { trustTestCa(); }
+  void SetUp() override {
+#ifdef _WIN32
+    trustTestCa();
+#endif
+  }
   void TearDown() override { untrustTestCa(); }
 };
 ::testing::Environment* const testCaTrust = ::testing::AddGlobalTestEnvironment(new TestCaTrust);
+
+class TlsTransport : public ::testing::Test {
+ protected:
+  void SetUp() override { trustTestCa(); }
+};
 
 Connection fresh() {
   Connection c{};
@@ -31,9 +41,10 @@ Connection fresh() {
 // A server that greets over TLS with `id`, and records the name asked for.
 class GreetingTlsServer {
  public:
-  GreetingTlsServer(const TestIdentity& id, const char* requiredName = nullptr, bool tls11Only = false)
-      : server_(new ScriptServer([this, &id, requiredName, tls11Only](ScriptConnection& s) {
-          TlsScript tls(s, id, requiredName, tls11Only);
+  GreetingTlsServer(const TestIdentity& id, const char* requiredName = nullptr, bool tls11Only = false,
+                    const TestIdentity* chainCa = nullptr)
+      : server_(new ScriptServer([this, &id, requiredName, tls11Only, chainCa](ScriptConnection& s) {
+          TlsScript tls(s, id, requiredName, tls11Only, chainCa);
           name_ = tls.ok() ? tls.serverName() : "(refused)";
           tls.send("+OK hello\r\n");
           tls.readLine();
@@ -71,14 +82,14 @@ bool isPin(const char* pin) {
 
 }  // namespace
 
-TEST(TlsTransport, NamesTheServerItReachesByName) {
+TEST_F(TlsTransport, NamesTheServerItReachesByName) {
   GreetingTlsServer server(testPki().localhost, "localhost");
   ServerKey key{};
   EXPECT_EQ(kErrorNone, greeted("localhost", server.port(), &key));
   EXPECT_EQ("localhost", server.name());
 }
 
-TEST(TlsTransport, NamesNoServerReachedByAddress) {
+TEST_F(TlsTransport, NamesNoServerReachedByAddress) {
   {
     GreetingTlsServer server(testPki().localhost);
     EXPECT_EQ(kErrorNone, greeted("127.0.0.1", server.port(), nullptr));
@@ -90,7 +101,7 @@ TEST(TlsTransport, NamesNoServerReachedByAddress) {
   EXPECT_EQ("(refused)", strict.name());
 }
 
-TEST(TlsTransport, CertificateOfATrustedAuthorityVerifiesForItsName) {
+TEST_F(TlsTransport, CertificateOfATrustedAuthorityVerifiesForItsName) {
   GreetingTlsServer server(testPki().localhost);
   ServerKey key{};
   key.verified = false;
@@ -99,7 +110,25 @@ TEST(TlsTransport, CertificateOfATrustedAuthorityVerifiesForItsName) {
   EXPECT_EQ(testPin(testPki().localhost), key.pin);
 }
 
-TEST(TlsTransport, AddressTheCertificateDoesNotNameIsNotVerifiedYetConnects) {
+// The intermediate comes from the server, as most servers send theirs.
+TEST_F(TlsTransport, ChainThroughAnIntermediateTheServerSentVerifies) {
+  GreetingTlsServer server(testPki().viaIntermediate, nullptr, false, &testPki().intermediate);
+  ServerKey key{};
+  ASSERT_EQ(kErrorNone, greeted("localhost", server.port(), &key));
+  EXPECT_TRUE(key.verified);
+  EXPECT_EQ(testPin(testPki().viaIntermediate), key.pin);
+}
+
+TEST_F(TlsTransport, CertificateOfAnUntrustedAuthorityIsNotVerifiedYetConnects) {
+  GreetingTlsServer server(testPki().strangerLocalhost, nullptr, false, &testPki().stranger);
+  ServerKey key{};
+  key.verified = true;
+  ASSERT_EQ(kErrorNone, greeted("localhost", server.port(), &key));
+  EXPECT_FALSE(key.verified);
+  EXPECT_EQ(testPin(testPki().strangerLocalhost), key.pin);
+}
+
+TEST_F(TlsTransport, AddressTheCertificateDoesNotNameIsNotVerifiedYetConnects) {
   GreetingTlsServer server(testPki().localhost);
   ServerKey key{};
   key.verified = true;
@@ -108,7 +137,7 @@ TEST(TlsTransport, AddressTheCertificateDoesNotNameIsNotVerifiedYetConnects) {
   EXPECT_EQ(testPin(testPki().localhost), key.pin);
 }
 
-TEST(TlsTransport, SelfSignedKeyIsNotVerifiedAndHasItsOwnPin) {
+TEST_F(TlsTransport, SelfSignedKeyIsNotVerifiedAndHasItsOwnPin) {
   ServerKey first{}, second{};
   {
     GreetingTlsServer server(testPki().selfSigned);
@@ -124,8 +153,16 @@ TEST(TlsTransport, SelfSignedKeyIsNotVerifiedAndHasItsOwnPin) {
   EXPECT_STRNE(first.pin, second.pin);
 }
 
-TEST(TlsTransport, RefusesAServerBelowTls12) {
+TEST_F(TlsTransport, RefusesAServerBelowTls12) {
   GreetingTlsServer server(testPki().localhost, nullptr, /*tls11Only=*/true);
+  ServerKey key{};
+  EXPECT_EQ(kErrorTlsFailed, greeted("localhost", server.port(), &key));
+  EXPECT_STREQ("", key.pin);
+}
+
+// Security level 2: a key of fewer than 2048 bits is refused.
+TEST_F(TlsTransport, RefusesAServerKeyOfFewerThan2048Bits) {
+  GreetingTlsServer server(testPki().weak);
   ServerKey key{};
   EXPECT_EQ(kErrorTlsFailed, greeted("localhost", server.port(), &key));
   EXPECT_STREQ("", key.pin);
@@ -133,7 +170,7 @@ TEST(TlsTransport, RefusesAServerBelowTls12) {
 
 // Dovecot's self-signed certificate passes the security level, and its
 // key's pin is the same at every connection.
-TEST(TlsTransport, DovecotSelfSignedKeyIsPinnedAlike) {
+TEST_F(TlsTransport, DovecotSelfSignedKeyIsPinnedAlike) {
   int port = envPort("KEL_POP3S_PORT");
   ASSERT_NE(0, port);
   ServerKey first{}, second{};
