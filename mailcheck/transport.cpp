@@ -23,7 +23,6 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 
-std::atomic<int> tlsLibraryStarted{0};
 std::atomic<int> lookups{0};
 
 bool cancelled(const Connection& c) { return c.watch && c.watch->cancel.load(); }
@@ -114,9 +113,11 @@ bool tlsWait(Connection& c, int r) {
 
 // OpenSSL reads no configuration file: its compiled-in paths are the build
 // machine's, which on Windows any user could create. What a configuration
-// would set (protocols, security level) is set in code instead.
+// would set (protocols, security level) is set in code instead. Called
+// before every handshake: the first call decides, and one that comes at the
+// same moment waits for it inside OpenSSL (an SSL_CTX_new that came first
+// would load the configuration).
 void startTlsLibrary() {
-  if (tlsLibraryStarted.exchange(1) != 0) return;
   OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
   OPENSSL_init_ssl(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
 }
