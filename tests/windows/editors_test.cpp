@@ -268,11 +268,16 @@ TEST(AccountEditor, AfterARefusedKeyOkAsksAndOnlyYesTrustsTheNewKey) {
   }
   std::string yesQuestion, noQuestion;
   bool stayedDuringQuestion = false;
+  int defaultAnswer = -1;
   auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
     HWND editor = editLine(d, page, 0, [&](HWND e) { d.setText(e, IDC_ACCOUNT_PASSWORD, "changed"); });
     if (!editor) return;
     HWND box = d.window("エラ～！");
     stayedDuringQuestion = box && IsWindow(editor) && IsWindowVisible(editor);
+    for (int id : {IDYES, IDNO}) {
+      HWND button = box ? GetDlgItem(box, id) : nullptr;
+      if (button && (GetWindowLongA(button, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON) defaultAnswer = id;
+    }
     yesQuestion = d.answerMessage(IDYES);
     d.gone(editor);
     editor = editLine(d, page, 1, [](HWND) {});
@@ -287,6 +292,7 @@ TEST(AccountEditor, AfterARefusedKeyOkAsksAndOnlyYesTrustsTheNewKey) {
   });
   EXPECT_EQ(kNone, failures);
   EXPECT_TRUE(stayedDuringQuestion);
+  EXPECT_EQ(IDNO, defaultAnswer);  // Enter keeps the old key
   EXPECT_NE(std::string::npos, yesQuestion.find(kPinA));
   EXPECT_NE(std::string::npos, yesQuestion.find(kPinB));
   EXPECT_LT(yesQuestion.find(kPinA), yesQuestion.find(kPinB));  // the stored key first
