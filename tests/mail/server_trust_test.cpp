@@ -53,6 +53,12 @@ int portOf(const char* name) {
   return p;
 }
 
+// hanako's account over TLS from the first byte; null without Dovecot.
+KelPtr overTls(int& port) {
+  port = portOf("KEL_POP3S_PORT");
+  return port ? kelWithAccount("127.0.0.1", port, "hanako", "hana-pass", false, /*ssl=*/true) : nullptr;
+}
+
 bool tracedWith(const TraceCapture& trace, const std::string& start) {
   for (const std::string& line : trace.lines())
     if (line.compare(0, start.size(), start) == 0) return true;
@@ -62,9 +68,9 @@ bool tracedWith(const TraceCapture& trace, const std::string& start) {
 }  // namespace
 
 TEST(ServerTrustDovecot, FirstKeyIsOfferedForThisAccount) {
-  int port = portOf("KEL_POP3S_PORT");
-  ASSERT_NE(0, port);
-  auto kel = kelWithAccount("127.0.0.1", port, "hanako", "hana-pass", false, /*ssl=*/true);
+  int port;
+  auto kel = overTls(port);
+  ASSERT_TRUE(kel);
   TraceCapture trace;
   Checked c = check(*kel, unverifiedA);
   EXPECT_EQ(0, c.rc);
@@ -79,9 +85,9 @@ TEST(ServerTrustDovecot, FirstKeyIsOfferedForThisAccount) {
 }
 
 TEST(ServerTrustDovecot, PinnedKeyGoesOnAndOffersNothing) {
-  int port = portOf("KEL_POP3S_PORT");
-  ASSERT_NE(0, port);
-  auto kel = kelWithAccount("127.0.0.1", port, "hanako", "hana-pass", false, true);
+  int port;
+  auto kel = overTls(port);
+  ASSERT_TRUE(kel);
   pin(*kel, kPinA);
   TraceCapture trace;
   Checked c = check(*kel, unverifiedA);
@@ -92,9 +98,9 @@ TEST(ServerTrustDovecot, PinnedKeyGoesOnAndOffersNothing) {
 }
 
 TEST(ServerTrustDovecot, ChangedKeyFailsWithOneBeforeAnyCommand) {
-  int port = portOf("KEL_POP3S_PORT");
-  ASSERT_NE(0, port);
-  auto kel = kelWithAccount("127.0.0.1", port, "hanako", "hana-pass", false, true);
+  int port;
+  auto kel = overTls(port);
+  ASSERT_TRUE(kel);
   pin(*kel, kPinB);
   TraceCapture trace;
   Checked c = check(*kel, unverifiedA);
@@ -114,9 +120,9 @@ TEST(ServerTrustDovecot, ChangedKeyFailsWithOneBeforeAnyCommand) {
 }
 
 TEST(ServerTrustDovecot, VerifiedNewKeyRefreshesThePinQuietly) {
-  int port = portOf("KEL_POP3S_PORT");
-  ASSERT_NE(0, port);
-  auto kel = kelWithAccount("127.0.0.1", port, "hanako", "hana-pass", false, true);
+  int port;
+  auto kel = overTls(port);
+  ASSERT_TRUE(kel);
   pin(*kel, kPinB);
   TraceCapture trace;
   Checked c = check(*kel, verifiedA);
@@ -128,9 +134,9 @@ TEST(ServerTrustDovecot, VerifiedNewKeyRefreshesThePinQuietly) {
 // The key the handshake itself reports: whatever it is, it is not one the
 // account never saw.
 TEST(ServerTrustDovecot, PinnedAccountMeetsAnotherKey) {
-  int port = portOf("KEL_POP3S_PORT");
-  ASSERT_NE(0, port);
-  auto kel = kelWithAccount("127.0.0.1", port, "hanako", "hana-pass", false, true);
+  int port;
+  auto kel = overTls(port);
+  ASSERT_TRUE(kel);
   pin(*kel, kPinB);
   TraceCapture trace;
   Checked c = check(*kel, nullptr);
