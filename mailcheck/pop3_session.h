@@ -5,10 +5,10 @@
 
 #include "mailcheck/connection.h"
 #include "mailcheck/server_trust.h"
-#include "mailcheck/transport.h"
 #include "settings/settings.h"
 
 class Kel;
+struct ServerKey;
 
 constexpr int kSessionBufferSize = 8192;
 constexpr int kPipelineWindow = 64;  // commands in flight when the server allows

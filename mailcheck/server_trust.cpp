@@ -1,7 +1,5 @@
 #include "mailcheck/server_trust.h"
 
-#include <cstring>
-
 namespace {
 
 bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
