@@ -8,6 +8,7 @@
 #include "settings/settings.h"
 
 class Kel;
+struct ServerKey;
 
 constexpr int kSessionBufferSize = 8192;
 constexpr int kPipelineWindow = 64;  // commands in flight when the server allows
@@ -31,6 +32,9 @@ struct SessionTask {
   // A key to trust from now on, for the window thread to store; written by
   // the worker, read by the check cycle once the worker has ended.
   PinOffer pinOffer{};
+  // For the tests: sees (and may change) what a handshake learned of the
+  // server's key before it is judged. Null in the program.
+  void (*inspectKey)(ServerKey& key) = nullptr;
 
   // From the check cycle: no more writes from the worker, and every wait
   // of its connection ends.

@@ -21,3 +21,8 @@ struct PinOffer {
   char user[64];
   char pin[kPinSize];  // empty: nothing to store
 };
+
+// What to do with a server after a TLS handshake: `verified` when its chain
+// and name checked out, `storedPin` the account's pin ("" for none),
+// `seenPin` the key it showed ("" when none was learned). Pure.
+TrustVerdict decideTrust(bool verified, const char* storedPin, const char* seenPin);
