@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/shutdown.h"
+#include "mailcheck/error_code.h"
 #include "mailcheck/pop3_session.h"
 #include "settings/edits.h"
 #include "settings/pins.h"
@@ -488,4 +489,75 @@ TEST(CheckCycle, TheKeyAFirstTlsCheckMeetsIsHandedOverThenHeldTo) {
   EXPECT_FALSE(has(second, "pin 1"));
   EXPECT_EQ(0, kel->results[0].failed);
   EXPECT_EQ(0, kel->results[1].failed);
+}
+
+namespace {
+// Logins Dovecot has logged for `user` (its log lies beside the mailboxes).
+int dovecotLogins(const char* user) {
+  const char* maildirs = getenv("KEL_MAILDIRS");
+  if (!maildirs) return -1;
+  std::filesystem::path log = std::filesystem::path(maildirs).parent_path() / "log" / "dovecot.log";
+  FILE* f = fopen(log.string().c_str(), "rb");
+  if (!f) return -1;
+  std::string text;
+  char chunk[4096];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
+  fclose(f);
+  std::string needle = std::string("Login: user=<") + user + ">";
+  int count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+  return count;
+}
+}  // namespace
+
+// The whole story of a key that changes, with Dovecot's real key: the first
+// check trusts it, the next ones hold to it; a server that shows another key
+// than the trusted one (here: the account trusts another) gets no login and
+// fails with code 1 until the user says yes to the key it showed; no keeps
+// the refusal.
+TEST(CheckCycle, AKeyOtherThanTheTrustedOneGetsNoLoginUntilTheUserTrustsIt) {
+  int port = envPort("KEL_POP3S_PORT");
+  ASSERT_GT(port, 0);
+  auto kel = kelWithAccount("127.0.0.1", port, "shiro", "shiro-pw", false, /*ssl=*/true);
+  SettingsFolder folder(*kel);
+  {
+    std::lock_guard<std::mutex> g(recordLock);
+    offers.clear();
+  }
+  runPass(*kel);
+  std::vector<PinOffer> handed;
+  {
+    std::lock_guard<std::mutex> g(recordLock);
+    handed = offers;
+  }
+  ASSERT_EQ(1u, handed.size());
+  ASSERT_EQ(PinStored::kStored, acceptPinOffer(*kel, handed[0]));
+  const std::string real = kel->accounts[0].pin;
+  runPass(*kel);
+  ASSERT_EQ(0, kel->results[0].failed);
+
+  const char* other = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+  snprintf(kel->accounts[0].pin, kPinSize, "%s", other);
+  int logins = dovecotLogins("shiro");
+  ASSERT_GT(logins, 0);
+  runPass(*kel);
+  EXPECT_EQ(1, kel->results[0].failed);
+  EXPECT_EQ(kErrorServerKeyChanged, kel->results[0].errorCode);
+  EXPECT_EQ(real, kel->results[0].seenPin);
+  EXPECT_EQ(logins, dovecotLogins("shiro"));
+
+  char stored[kPinSize], seen[kPinSize];
+  ASSERT_TRUE(refusedKey(*kel, 0, stored, seen));
+  EXPECT_STREQ(other, stored);
+  EXPECT_EQ(real, seen);
+  // No: the old key stays, and so does the refusal.
+  runPass(*kel);
+  EXPECT_EQ(kErrorServerKeyChanged, kel->results[0].errorCode);
+  EXPECT_EQ(logins, dovecotLogins("shiro"));
+  // Yes: the next check goes on with the key the server showed.
+  EXPECT_EQ(SaveOutcome::kSaved, trustKey(*kel, 0, seen));
+  runPass(*kel);
+  EXPECT_EQ(0, kel->results[0].failed);
+  EXPECT_EQ(real, kel->accounts[0].pin);
+  EXPECT_EQ(logins + 1, dovecotLogins("shiro"));
 }
