@@ -96,7 +96,7 @@ endif()
 # left from an interrupted run is stopped first (no ';' in a command: CMake
 # would cut it into arguments there).
 kel_fixture(dovecot-start FIXTURES_SETUP dovecot
-  sh -c "python3 tools/dovecot.py stop \"$1\" && rm -rf \"$1\" && exec python3 tools/dovecot.py start \"$1\""
+  sh -c "python3 tools/dovecot.py stop \"$1\" && rm -rf \"$1\" && exec python3 tools/dovecot.py start \"$1\" --stls"
   sh ${KEL_SERVERS}/dovecot)
 kel_fixture(dovecot-stop FIXTURES_CLEANUP dovecot python3 tools/dovecot.py stop ${KEL_SERVERS}/dovecot)
 # chronyd serves SNTP on a loopback address of its own (port 123).

@@ -37,7 +37,7 @@ void markFailed(Kel& kel, int i) {
 
 // Runs one account's session on a worker and watches it. Every wait of the
 // worker ends within a slice of its give-up, so it is always joined.
-void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
+void checkAccount(Kel& kel, int i, const CheckEffects& fx, const CheckTiming& timing) {
   platform::trace("スレッド作成！\n");
   kel.sessionState = kSessionStarting;
   std::shared_ptr<SessionTask> task;
@@ -64,6 +64,7 @@ void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
   }
   pause(kel, timing.startWaitMs);
 
+  bool givenUp = false;
   int elapsed = timing.startWaitMs;
   int silentPolls = 0;
   uint32_t seen = task->watch.received.load();
@@ -81,6 +82,7 @@ void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
     }
     if (!pause(kel, timing.pollMs)) {
       task->giveUp();  // the program is ending: its waits end at once
+      givenUp = true;
       break;
     }
     elapsed += timing.pollMs;
@@ -90,6 +92,7 @@ void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
     if (silentPolls >= timing.polls || elapsed >= timing.totalMs) {
       platform::trace("スレッド強制終了！\n");
       task->giveUp();  // no thread is killed: its waits end instead
+      givenUp = true;
       pause(kel, timing.pollMs);
       if (kel.sessionState.load() != kSessionDone) markFailed(kel, i);
       break;
@@ -98,10 +101,13 @@ void checkAccount(Kel& kel, int i, const CheckTiming& timing) {
   // A worker waits no longer than a slice once given up; should one ever
   // be stuck beyond that, the pass goes on without it (it writes nothing).
   for (int waited = 0; !*ended && waited < 5000; waited += 10) sleepMs(10);
-  if (*ended)
-    worker.join();
-  else
+  if (!*ended) {
     worker.detach();
+    return;
+  }
+  worker.join();
+  // Only a session that ran its course speaks for the server's key.
+  if (!givenUp && task->pinOffer.pin[0] != '\0') fx.offerPin(kel, task->pinOffer);
 }
 
 bool slotEmpty(const Kel& kel, int i) { return kel.accounts[i].mailaddr[0] == '\0'; }
@@ -176,7 +182,7 @@ void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) 
         kel.results[i].prevCount = 0;
       }
     }
-    if (!empty) checkAccount(kel, i, timing);
+    if (!empty) checkAccount(kel, i, fx, timing);
     if (kel.stopping) break;
   }
   if (kel.stopping) {  // nothing more to show: the program is ending

@@ -7,6 +7,7 @@
 #include "platform/os_types.h"
 
 class Kel;
+struct PinOffer;
 
 enum TrayOutcome { kTrayError, kTrayIdle, kTrayCount };
 
@@ -20,6 +21,9 @@ struct CheckEffects {
   // totalNew with kTrayCount).
   void (*loadTrayPair)(Kel& kel, TrayOutcome outcome, int totalNew);
   void (*destroyTrayPair)(HICON pair[2]);
+  // A key a session asks to trust from now on; pins are written on the
+  // window thread only, so the windows build posts it there.
+  void (*offerPin)(Kel& kel, const PinOffer& offer);
 };
 
 // How long the pass waits; tests may shorten it.

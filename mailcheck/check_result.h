@@ -27,6 +27,9 @@ struct CheckResult {
   int32_t ignoredCount;
   MailLine lines[kMailLines];
   uint8_t lineState[kMailLines];
+  // The key the server showed when the check failed with
+  // kErrorServerKeyChanged (64 hexadecimal digits), else empty.
+  char seenPin[65];
 };
 
 enum SessionState : int32_t {

@@ -7,7 +7,7 @@
 
 enum ErrorCode : int32_t {
   kErrorNone = 0,             // no code was set (also: a session given up, a reply too large)
-  kErrorReserved = 1,         // set by nothing
+  kErrorServerKeyChanged = 1, // the server's key is not the one trusted for this account
   kErrorNameNotFound = 2,     // the server's name did not resolve
   kErrorConnectFailed = 3,    // no address of the server accepted a connection
   kErrorTlsFailed = 4,        // the TLS set-up or handshake failed

@@ -9,6 +9,7 @@
 #include "app/application.h"
 #include "mailcheck/error_code.h"
 #include "mailcheck/pop3_session.h"
+#include "mailcheck/transport.h"
 
 class Pop3Conversation {
  public:
@@ -46,6 +47,11 @@ class Pop3Conversation {
   bool expectPositive();
   bool refusedReply();  // kErrorNotPositive
   bool askCapabilities();
+  bool trustServer(ServerKey& key);
+  void offerPin(const ServerKey& key);
+  bool secureLink();
+  bool upgrade();
+  bool upgradeFailed(const char* traceLine);
   bool login();
   bool refusedLogin(ErrorCode code, const char* traceLine);
   bool fetchAll(int total);
@@ -57,6 +63,7 @@ class Pop3Conversation {
   SessionTask& t_;
   CheckResult& result_;
   bool pipelining_ = false;
+  bool stls_ = false;  // CAPA lists STLS
   char buf_[kSessionBufferSize];  // the reply line at hand
   int length_ = 0;
 };

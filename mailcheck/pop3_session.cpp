@@ -47,8 +47,9 @@ bool refusalIsTemporary(const char* reply) {
 }
 
 // A capability line: its first word, in any letter case.
-bool listsPipelining(const char* line) {
-  return sameLetters(line, "PIPELINING", 10) && (line[10] == '\r' || line[10] == ' ');
+bool listsCapability(const char* line, const char* word) {
+  size_t n = strlen(word);
+  return sameLetters(line, word, n) && (line[n] == '\r' || line[n] == ' ');
 }
 
 // The count of "+OK n m": digits from the fifth byte up to the next space.
@@ -115,15 +116,81 @@ bool Pop3Conversation::refusedReply() {
   return false;
 }
 
-// CAPA once after the greeting; a server of RFC 1939 alone refuses it.
+// CAPA after the greeting, and again after STLS; a server of RFC 1939
+// alone refuses it.
 bool Pop3Conversation::askCapabilities() {
+  pipelining_ = false;
+  stls_ = false;
   if (!sendCommand("CAPA\r\n") || !readReply()) return false;
   if (replyClass() != kPositive) return true;
   for (;;) {
     if (!readReply()) return false;
     if (strcmp(buf_, ".\r\n") == 0) return true;
-    if (listsPipelining(buf_)) pipelining_ = true;
+    if (listsCapability(buf_, "PIPELINING")) pipelining_ = true;
+    if (listsCapability(buf_, "STLS")) stls_ = true;
   }
+}
+
+// After a handshake: a key that verifies or is the one trusted goes on, a
+// first one is trusted from now on, a changed one ends the session before
+// anything is sent over it.
+bool Pop3Conversation::trustServer(ServerKey& key) {
+  if (t_.inspectKey) t_.inspectKey(key);
+  key.pin[sizeof key.pin - 1] = '\0';
+  const Account& a = t_.account;
+  switch (decideTrust(key.verified, a.pin, key.pin)) {
+    case TrustVerdict::kGoOn: return true;
+    case TrustVerdict::kGoOnStorePin: offerPin(key); return true;
+    case TrustVerdict::kKeyChanged: break;
+  }
+  platform::tracef("サーバの鍵が登録と違います。登録 %s 今回 %s\n", a.pin, key.pin[0] ? key.pin : "-");
+  publish([&] {
+    result_.errorCode = kErrorServerKeyChanged;
+    memcpy(result_.seenPin, key.pin, sizeof result_.seenPin);
+  });
+  return false;
+}
+
+// The window thread stores it, if the account is still this one.
+void Pop3Conversation::offerPin(const ServerKey& key) {
+  const Account& a = t_.account;
+  PinOffer& o = t_.pinOffer;
+  o.slot = t_.index;
+  snprintf(o.server, sizeof o.server, "%s", a.pop3server);
+  o.port = a.port;
+  snprintf(o.user, sizeof o.user, "%s", a.user);
+  memcpy(o.pin, key.pin, sizeof o.pin);
+  if (!key.verified && !a.pin[0]) platform::tracef("サーバの鍵を登録します。%s\n", key.pin);
+}
+
+// Before the password on a plain connection: STLS when the server offers
+// it. A pinned account never goes on in clear.
+bool Pop3Conversation::secureLink() {
+  if (stls_) return upgrade();
+  if (!t_.account.pin[0]) return true;
+  return upgradeFailed("STLSがありません。\n");
+}
+
+bool Pop3Conversation::upgradeFailed(const char* traceLine) {
+  platform::trace(traceLine);
+  setCode(kErrorTlsFailed);
+  return false;
+}
+
+// STLS (RFC 2595). Bytes that arrived behind its "+OK" came before TLS
+// and could only have been put there by someone else; what CAPA said in
+// clear is asked again.
+bool Pop3Conversation::upgrade() {
+  if (!sendCommand("STLS\r\n") || !readReply()) return false;
+  if (replyClass() != kPositive) return upgradeFailed("STLSに失敗しました。\n");
+  if (t_.connection.inStart != t_.connection.inEnd) return upgradeFailed("STLSの応答の後に余計なデータがあります。\n");
+  ServerKey key{};
+  ErrorCode rc = startTls(t_.connection, t_.account.pop3server, &key);
+  if (rc != kErrorNone) {
+    setCode(rc);
+    return false;
+  }
+  return trustServer(key) && askCapabilities();
 }
 
 // After a refused login: the code, then QUIT, whose own fate changes nothing.
@@ -193,13 +260,16 @@ int Pop3Conversation::run() {
     result_.count = 0;
     result_.ignoredCount = 0;
     result_.errorCode = kErrorNone;
+    result_.seenPin[0] = '\0';
   });
-  ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl);
+  ServerKey key{};
+  ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl, &key);
   setCode(rc);
   if (rc != kErrorNone) {
     setState(kSessionFailed);
     return 1;
   }
+  if (t_.account.ssl && !trustServer(key)) return fail();
   return converse();
 }
 
@@ -213,6 +283,7 @@ int Pop3Conversation::converse() {
   char greeting[kSessionBufferSize];
   memcpy(greeting, buf_, static_cast<size_t>(length_) + 1);
   if (!askCapabilities()) return fail();
+  if (!t_.account.ssl && !secureLink()) return fail();
   memcpy(buf_, greeting, sizeof greeting);
   if (!login()) return fail();
 

@@ -4,9 +4,11 @@
 #include <atomic>
 
 #include "mailcheck/connection.h"
+#include "mailcheck/server_trust.h"
 #include "settings/settings.h"
 
 class Kel;
+struct ServerKey;
 
 constexpr int kSessionBufferSize = 8192;
 constexpr int kPipelineWindow = 64;  // commands in flight when the server allows
@@ -27,6 +29,12 @@ struct SessionTask {
   // Commands sent ahead of their replies when the server lists PIPELINING;
   // 1 keeps to one command at a time.
   int maxInFlight = kPipelineWindow;
+  // A key to trust from now on, for the window thread to store; written by
+  // the worker, read by the check cycle once the worker has ended.
+  PinOffer pinOffer{};
+  // For the tests: sees (and may change) what a handshake learned of the
+  // server's key before it is judged. Null in the program.
+  void (*inspectKey)(ServerKey& key) = nullptr;
 
   // From the check cycle: no more writes from the worker, and every wait
   // of its connection ends.

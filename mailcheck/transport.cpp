@@ -1,7 +1,9 @@
 #include "mailcheck/transport.h"
 
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
 #include <atomic>
 #include <chrono>
@@ -15,12 +17,12 @@
 #include <thread>
 
 #include "platform/net.h"
+#include "platform/server_chain.h"
 #include "platform/trace.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 
-std::atomic<int> tlsLibraryStarted{0};
 std::atomic<int> lookups{0};
 
 bool cancelled(const Connection& c) { return c.watch && c.watch->cancel.load(); }
@@ -109,11 +111,84 @@ bool tlsWait(Connection& c, int r) {
   }
 }
 
-ErrorCode handshake(Connection& c) {
+// OpenSSL reads no configuration file: its compiled-in paths are the build
+// machine's, which on Windows any user could create. What a configuration
+// would set (protocols, security level) is set in code instead. Called
+// before every handshake: the first call decides, and one that comes at the
+// same moment waits for it inside OpenSSL (an SSL_CTX_new that came first
+// would load the configuration).
+void startTlsLibrary() {
+  OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+  OPENSSL_init_ssl(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+}
+
+bool isAddress(const char* host) {
+  ASN1_OCTET_STRING* address = a2i_IPADDRESS(host);
+  bool found = address != nullptr;
+  ASN1_OCTET_STRING_free(address);
+  return found;
+}
+
+// The pin: SHA-256 of the key's DER SubjectPublicKeyInfo, lowercase hex.
+bool keyPin(X509* leaf, char (&pin)[65]) {
+  unsigned char* der = nullptr;
+  int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(leaf), &der);
+  if (length <= 0) return false;
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  bool ok = EVP_Digest(der, static_cast<size_t>(length), digest, &size, EVP_sha256(), nullptr) == 1 && size == 32;
+  OPENSSL_free(der);
+  if (!ok) return false;
+  static const char kHex[] = "0123456789abcdef";
+  for (unsigned int i = 0; i < size; ++i) {
+    pin[2 * i] = kHex[digest[i] >> 4];
+    pin[2 * i + 1] = kHex[digest[i] & 15];
+  }
+  pin[64] = 0;
+  return true;
+}
+
+// Judged after the handshake: whether the chain verifies is for the
+// session's trust decision, not a reason to refuse the connection.
+void judgeServer(Connection& c, const char* host, ServerKey* key) {
+  STACK_OF(X509)* sent = SSL_get_peer_cert_chain(c.tls);  // the leaf first
+  int count = sent ? sk_X509_num(sent) : 0;
+  if (count < 1 || !keyPin(sk_X509_value(sent, 0), key->pin)) {
+    *key = ServerKey{};
+    return;
+  }
+  constexpr int kMostSent = 16;
+  if (count > kMostSent) count = kMostSent;
+  platform::DerCertificate chain[kMostSent];
+  unsigned char* der[kMostSent] = {};
+  bool whole = true;
+  for (int i = 0; i < count; ++i) {
+    int length = i2d_X509(sk_X509_value(sent, i), &der[i]);
+    if (length <= 0) whole = false;
+    chain[i] = platform::DerCertificate{der[i], length};
+  }
+  key->verified = whole && platform::serverChainTrusted(chain, count, host);
+  for (int i = 0; i < count; ++i) OPENSSL_free(der[i]);
+}
+
+// The security level holds for the server's key only when the chain is
+// verified by OpenSSL, which it is not here: checked after the handshake.
+bool keyStrongEnough(const Connection& c) {
+  constexpr int kLeastBits = 112;  // security level 2
+  X509* leaf = SSL_get0_peer_certificate(c.tls);
+  if (leaf && EVP_PKEY_get_security_bits(X509_get0_pubkey(leaf)) >= kLeastBits) return true;
+  platform::trace("OpenSSL weak server key\n");
+  return false;
+}
+
+ErrorCode handshake(Connection& c, const char* host, ServerKey* key) {
   platform::trace("OpenSSL\n");
-  if (tlsLibraryStarted.exchange(1) == 0) OPENSSL_init_ssl(0, nullptr);
+  startTlsLibrary();
   c.ctx = SSL_CTX_new(TLS_client_method());
   if (!c.ctx) return failTls(c);
+  SSL_CTX_set_min_proto_version(c.ctx, TLS1_2_VERSION);
+  SSL_CTX_set_security_level(c.ctx, 2);  // 112 bits: RSA and DH of 2048, no SHA-1
+  SSL_CTX_set_verify(c.ctx, SSL_VERIFY_NONE, nullptr);
   c.tls = SSL_new(c.ctx);
   if (!c.tls) return failTls(c);
   SSL_set_mode(c.tls, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
@@ -121,10 +196,16 @@ ErrorCode handshake(Connection& c) {
     platform::trace("OpenSSL SSL_set_fd Error\n");
     return failTls(c);
   }
+  // A server hosting several names needs to know which one is asked for.
+  if (!isAddress(host) && SSL_set_tlsext_host_name(c.tls, host) != 1) return failTls(c);
   for (;;) {
     ERR_clear_error();
     int r = SSL_connect(c.tls);
-    if (r == 1) return kErrorNone;
+    if (r == 1) {
+      if (!keyStrongEnough(c)) break;
+      if (key) judgeServer(c, host, key);
+      return kErrorNone;
+    }
     if (!tlsWait(c, r)) break;
   }
   platform::trace("OpenSSL SSL_connect Error\n");
@@ -152,7 +233,13 @@ ErrorCode connectFirst(Connection& c, const addrinfo* list) {
   return kErrorConnectFailed;
 }
 
-ErrorCode connectServer(Connection& c, const char* host, int port, int useTls) {
+ErrorCode startTls(Connection& c, const char* host, ServerKey* key) {
+  if (key) *key = ServerKey{};
+  c.useTls = 1;
+  return handshake(c, host, key);
+}
+
+ErrorCode connectServer(Connection& c, const char* host, int port, int useTls, ServerKey* key) {
   platform::tracef("OPEN %s %d\n", host, port);
   c.useTls = useTls;
   c.sock = kNoSocket;
@@ -166,7 +253,7 @@ ErrorCode connectServer(Connection& c, const char* host, int port, int useTls) {
   ErrorCode rc = connectFirst(c, list);
   freeaddrinfo(list);
   if (rc != kErrorNone || !useTls) return rc;
-  return handshake(c);
+  return startTls(c, host, key);
 }
 
 int receiveMore(Connection& c) {

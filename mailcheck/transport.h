@@ -13,10 +13,20 @@ constexpr int kLineBudget = 8191;  // a line is at most 8190 bytes, CR LF includ
 constexpr int kWaitSliceMs = 250;
 constexpr int kAddressMs = 10000;  // per address, while more addresses follow
 
+// What a TLS handshake learned of the server's key.
+struct ServerKey {
+  bool verified;   // the chain and the name checked out
+  char pin[65];    // SHA-256 of its SubjectPublicKeyInfo, 64 hexadecimal digits
+};
+
 // kErrorNone connected, or kErrorNameNotFound, kErrorConnectFailed (also
 // when the watch was cancelled), kErrorTlsFailed. c.watch is kept; the rest
-// is set anew.
-ErrorCode connectServer(Connection& c, const char* host, int port, int useTls);
+// is set anew. With useTls, key (when given) receives the server's key.
+ErrorCode connectServer(Connection& c, const char* host, int port, int useTls, ServerKey* key = nullptr);
+// The TLS handshake over the connected c.sock (for STLS, after its +OK),
+// naming host to the server when it is a name: kErrorNone, or
+// kErrorTlsFailed. key (when given) receives the server's key.
+ErrorCode startTls(Connection& c, const char* host, ServerKey* key);
 // The TCP part over a resolved list: the first address that accepts.
 // kErrorNone or kErrorConnectFailed; sockets of the refused addresses are
 // closed.

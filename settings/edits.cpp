@@ -49,6 +49,9 @@ int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* s
     }
     if (slot >= kAccountSlots) return 0;
     Account& a = kel.accounts[slot];
+    char oldServer[sizeof a.pop3server];
+    memcpy(oldServer, a.pop3server, sizeof oldServer);
+    const uint16_t oldPort = a.port;
     if (editIndex < 0) {
       a = Account{};
       a.ipver = 4;
@@ -61,6 +64,10 @@ int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* s
     a.apop = f.apop ? 1 : 0;
     a.ssl = f.ssl ? 1 : 0;
     a.port = f.ssl ? 995 : 110;
+    // The trusted key belongs to the server at that port; another one
+    // starts afresh. Nothing else clears it.
+    if (strncmp(oldServer, a.pop3server, sizeof oldServer) != 0 || oldPort != a.port)
+      memset(a.pin, 0, sizeof a.pin);
   }
   if (saved) *saved = save(kel, kAccountsFile);
   return slot + 1;

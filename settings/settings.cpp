@@ -7,6 +7,7 @@
 
 #include "app/application.h"
 #include "platform/profile.h"
+#include "settings/pins.h"
 
 namespace {
 
@@ -111,6 +112,17 @@ void loadOptions(Kel& k, const char* path) {
   k.btextcolor = readInt("desktop", "btextcolor", 0, path);
 }
 
+// Anything but 64 hexadecimal digits is no pin: the account then trusts
+// the key its next check meets, as one without a pin does.
+void readPin(const char* section, char* pin, const char* path) {
+  char text[kPinSize + 8];
+  readText(section, "pin", "", text, sizeof text, path);
+  if (isPinText(text))
+    copyPin(pin, text);
+  else
+    pin[0] = '\0';
+}
+
 // Sections left out by hand-editing are closed up, so that list position
 // and slot number stay the same thing.
 void loadAccounts(Kel& k, const char* path) {
@@ -131,6 +143,7 @@ void loadAccounts(Kel& k, const char* path) {
     a.ssl = readInt(section, "ssl", 0, path);
     a.ipver = static_cast<int8_t>(readInt(section, "ipver", 4, path));
     a.protocol = static_cast<int8_t>(readInt(section, "protocol", 0, path));
+    readPin(section, a.pin, path);
     if (a.mailaddr[0] == '\0') continue;
     k.accounts[used++] = a;
   }
@@ -203,6 +216,11 @@ void saveAccounts(const Kel& k, FileWriter& w) {
     w.number(section, "ssl", a.ssl);
     w.number(section, "ipver", a.ipver);
     w.number(section, "protocol", a.protocol);
+    // Last, and only when set: older versions read such a file as before.
+    char pin[kPinSize];
+    memcpy(pin, a.pin, sizeof pin);
+    pin[kPinSize - 1] = '\0';
+    if (isPinText(pin)) w.text(section, "pin", pin);
   }
 }
 

@@ -9,6 +9,9 @@ class Kel;
 constexpr int kAccountSlots = 9;
 constexpr int kRuleSlots = 64;
 
+// 64 hexadecimal digits and a NUL.
+constexpr int kPinSize = 65;
+
 struct Account {
   char mailaddr[128];
   char pop3server[64];
@@ -19,6 +22,9 @@ struct Account {
   int32_t ssl;
   int8_t ipver;
   int8_t protocol;
+  // The SHA-256 of the server's public key, trusted for this account: 64
+  // hexadecimal digits, or empty.
+  char pin[kPinSize];
 };
 
 enum MatchKind : int8_t {

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """A private Dovecot POP3 server on loopback for the tests.
 
-  dovecot.py start DIR   config, self-signed certificate, mailboxes; prints
-                         POP3_PORT=.. POP3S_PORT=.. MAILDIRS=.. (also in DIR/ports.env)
+  dovecot.py start DIR [--stls]
+                         config, self-signed certificate, mailboxes; prints
+                         POP3_PORT=.. POP3S_PORT=.. MAILDIRS=.. (also in DIR/ports.env);
+                         with --stls also STLS_PORT=..: POP3 on 127.0.0.3 that
+                         refuses USER and PASS before STLS
   dovecot.py reset DIR   writes the mailboxes anew
   dovecot.py stop DIR    stops the server started in DIR
 """
@@ -22,9 +25,9 @@ import mailboxes  # noqa: E402
 from pidfile import stop_by_pidfile  # noqa: E402
 
 
-def free_port():
+def free_port(address="127.0.0.1"):
     with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
+        s.bind((address, 0))
         return s.getsockname()[1]
 
 
@@ -48,7 +51,24 @@ def write_mailboxes(d):
     return root
 
 
-def config(d, pop3, pop3s):
+# A client from the server's own address, or from a trusted network, counts
+# as secure and may log in in clear: 127.0.0.3 trusts nobody.
+STLS_CONFIG = """
+service pop3-login {{
+  inet_listener pop3stls {{
+    address = 127.0.0.3
+    port = {stls}
+  }}
+}}
+local 127.0.0.3 {{
+  disable_plaintext_auth = yes
+  login_trusted_networks =
+}}
+"""
+
+
+def config(d, pop3, pop3s, stls=None):
+    extra = STLS_CONFIG.format(stls=stls) if stls else ""
     return """
 base_dir = {d}/base
 state_dir = {d}/state
@@ -90,10 +110,10 @@ service pop3-login {{
 service anvil {{
   chroot =
 }}
-""".format(d=d, pop3=pop3, pop3s=pop3s)
+""".format(d=d, pop3=pop3, pop3s=pop3s) + extra
 
 
-def start(d):
+def start(d, stls=False):
     d = os.path.abspath(d)
     for sub in ("base", "state", "log", "ssl"):
         os.makedirs(os.path.join(d, sub), exist_ok=True)
@@ -107,23 +127,27 @@ def start(d):
             f.write("%s:{PLAIN}%s\n" % (user, pw))
     maildirs = write_mailboxes(d)
     pop3, pop3s = free_port(), free_port()
+    stls_port = free_port("127.0.0.3") if stls else None
     conf = os.path.join(d, "dovecot.conf")
     with open(conf, "w") as f:
-        f.write(config(d, pop3, pop3s))
+        f.write(config(d, pop3, pop3s, stls_port))
     # dovecot daemonizes: it must not hold the caller's output open
     subprocess.run(["dovecot", "-c", conf], check=True, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     deadline = time.monotonic() + 20
-    for port in (pop3, pop3s):
+    listeners = [("127.0.0.1", pop3), ("127.0.0.1", pop3s)] + ([("127.0.0.3", stls_port)] if stls else [])
+    for address, port in listeners:
         while True:
             try:
-                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                socket.create_connection((address, port), timeout=1).close()
                 break
             except OSError:
                 if time.monotonic() > deadline:
                     raise SystemExit("dovecot did not listen on %d; see %s/log" % (port, d))
                 time.sleep(0.1)
     env = "POP3_PORT=%d\nPOP3S_PORT=%d\nMAILDIRS=%s\n" % (pop3, pop3s, maildirs)
+    if stls:
+        env += "STLS_PORT=%d\n" % stls_port
     with open(os.path.join(d, "ports.env"), "w") as f:
         f.write(env)
     sys.stdout.write(env)
@@ -134,11 +158,14 @@ def stop(d):
 
 
 def main():
-    if len(sys.argv) != 3 or sys.argv[1] not in ("start", "reset", "stop"):
+    args = sys.argv[1:]
+    stls = "--stls" in args
+    args = [a for a in args if a != "--stls"]
+    if len(args) != 2 or args[0] not in ("start", "reset", "stop") or (stls and args[0] != "start"):
         raise SystemExit(__doc__)
-    verb, d = sys.argv[1], sys.argv[2]
+    verb, d = args
     if verb == "start":
-        start(d)
+        start(d, stls)
     elif verb == "reset":
         write_mailboxes(os.path.abspath(d))
     else:

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts one test program for CTest (cmake/tests.cmake): PROGRAM ARGS...
 #   KEL_TEST_SERVERS  where the fixtures started Dovecot: its ports are passed
-#                     on as KEL_POP3_PORT, KEL_POP3S_PORT and KEL_MAILDIRS
+#                     on as KEL_POP3_PORT, KEL_POP3S_PORT, KEL_STLS_PORT and
+#                     KEL_MAILDIRS
 #   KEL_TEST_RESET=1  write Dovecot's mailboxes anew first
 #   KEL_TEST_PREFIX   the Wine prefix for a .exe, which runs under Wine
 #   KEL_TEST_DISPLAY  "xvfb": the .exe runs on a private display
@@ -14,6 +15,7 @@ if [ -n "$servers" ] && [ -f "$servers/dovecot/ports.env" ]; then
   source "$servers/dovecot/ports.env"
   set +a
   export KEL_POP3_PORT=$POP3_PORT KEL_POP3S_PORT=$POP3S_PORT KEL_MAILDIRS=$MAILDIRS
+  export KEL_STLS_PORT=${STLS_PORT:-}
   if [ "${KEL_TEST_RESET:-}" = 1 ]; then
     python3 "$here/dovecot.py" reset "$servers/dovecot" || exit 1
   fi

@@ -2,6 +2,7 @@
 // command of the program arrives here, on the window thread.
 #include "app/win32/window_proc.h"
 
+#include <memory>
 #include <mutex>
 
 #include "app/application.h"
@@ -14,6 +15,7 @@
 #include "platform/win32/gdi_guard.h"
 #include "resources/resource_ids.h"
 #include "settings/win32/property_sheet.h"
+#include "settings/pins.h"
 #include "settings/settings.h"
 #include "settings/win32/status_dialog.h"
 
@@ -124,6 +126,11 @@ LRESULT trayEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
+void takePinOffer(LPARAM lParam) {
+  std::unique_ptr<PinOffer> offer(reinterpret_cast<PinOffer*>(lParam));
+  if (offer) acceptPinOffer(kel, *offer);
+}
+
 }  // namespace
 
 LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -137,6 +144,7 @@ LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_COMMAND: command(window, wParam); return 0;
     case WM_TIMER: timer(wParam); return 0;
     case kTrayCallbackMessage: return trayEvent(window, message, wParam, lParam);
+    case kPinOfferMessage: takePinOffer(lParam); return 0;
     case KEL_COUNT_OBJECTS: return countObjects(wParam);
     default: break;
   }

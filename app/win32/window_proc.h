@@ -11,4 +11,8 @@ constexpr UINT_PTR kTrayTimer = 30002;       // every half second: the tray icon
 constexpr UINT kTrayCallbackMessage = 32868;
 static_assert(kTrayCallbackMessage == WM_APP + 100, "the tray's message is WM_APP + 100");
 
+// A check pass hands a key to trust to the window thread: lParam is a
+// PinOffer from new, which the window procedure frees.
+constexpr UINT kPinOfferMessage = WM_APP + 101;
+
 LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

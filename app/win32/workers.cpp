@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <new>
+
 #include "app/application.h"
+#include "app/win32/window_proc.h"
 #include "clock/sntp.h"
 #include "mailcheck/check_cycle.h"
 #include "notify/win32/popup_text.h"
@@ -44,7 +47,14 @@ void destroyTrayPair(HICON pair[2]) {
     if (pair[i]) DestroyIcon(pair[i]);
 }
 
-const CheckEffects kEffects = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair};
+// The window thread stores the pin; the copy is its to free.
+void offerPin(Kel& kel, const PinOffer& offer) {
+  PinOffer* copy = new (std::nothrow) PinOffer(offer);
+  if (!copy) return;
+  if (!PostMessageA(kel.popupWindow, kPinOfferMessage, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
+}
+
+const CheckEffects kEffects = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin};
 
 DWORD WINAPI checkThread(LPVOID parameter) {
   runCheckCycle(*static_cast<Kel*>(parameter), kEffects);

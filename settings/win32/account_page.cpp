@@ -1,13 +1,29 @@
 // The "アカウント" page and the account editor "メールアカウント".
+#include <cstdio>
 #include <cstring>
 
 #include "app/application.h"
 #include "resources/resource_ids.h"
 #include "settings/win32/dialog_controls.h"
 #include "settings/edits.h"
+#include "settings/pins.h"
 #include "settings/win32/pages.h"
 
 namespace {
+
+// After a check refused the server's key (code 1), OK asks whether to
+// trust the new one; the default answer keeps the old key.
+bool trustNewKey(HWND editor, const char* stored, const char* seen) {
+  char text[512];
+  snprintf(text, sizeof text,
+           "サーバーの鍵が登録済みのものと違います。\n"
+           "別のサーバーが応答している恐れがあります。\n\n"
+           "登録済みの鍵:\n%s\n\n今回の鍵:\n%s\n\n"
+           "新しい鍵を信頼して登録しますか？\n"
+           "（いいえ: 登録済みの鍵のままにします）",
+           stored, seen);
+  return MessageBoxA(editor, text, "エラ～！", MB_ICONWARNING | MB_YESNO | MB_DEFBUTTON2) == IDYES;
+}
 
 void accountOk(HWND editor) {
   Kel& kel = dialogKel(editor);
@@ -34,6 +50,10 @@ void accountOk(HWND editor) {
     showError(editor, "メールアカウントは９個までしか登録できません！");
     return;
   }
+  char stored[kPinSize], seen[kPinSize];
+  if (kel.accountEditIndex >= 0 && refusedKey(kel, r - 1, stored, seen) && trustNewKey(editor, stored, seen) &&
+      trustKey(kel, r - 1, seen) == SaveOutcome::kNotWritten)
+    saved = SaveOutcome::kNotWritten;
   if (saved == SaveOutcome::kNotWritten) reportUnsaved(editor);
   EndDialog(editor, r);
 }

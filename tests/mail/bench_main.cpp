@@ -84,7 +84,8 @@ void noPopup(Kel&, bool) {}
 void noText(Kel&, const char*, int, int) {}
 void noTray(Kel&, TrayOutcome, int) {}
 void noDestroy(HICON*) {}
-const CheckEffects kNoEffects = {noSound, noPopup, noText, noTray, noDestroy};
+void noPin(Kel&, const PinOffer&) {}
+const CheckEffects kNoEffects = {noSound, noPopup, noText, noTray, noDestroy, noPin};
 
 // One whole check pass on account 0, with the program's own timing.
 void cyclePass(int rtt, int port, int n) {

@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "app/shutdown.h"
+#include "mailcheck/error_code.h"
 #include "mailcheck/pop3_session.h"
 #include "settings/edits.h"
+#include "settings/pins.h"
 #include "settings/settings.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/mail/script_server.h"
@@ -91,13 +93,21 @@ void loadTrayPair(Kel& kel, TrayOutcome outcome, int totalNew) {
   kel.trayIcons[0] = reinterpret_cast<HICON>(static_cast<intptr_t>(0x100 + outcome));
 }
 void destroyTrayPair(HICON*) {}
-const CheckEffects kRecorder = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair};
+// The keys handed over, in order; the window thread would store them.
+std::vector<PinOffer> offers;
+void offerPin(Kel&, const PinOffer& offer) {
+  record("pin " + std::to_string(offer.slot));
+  std::lock_guard<std::mutex> g(recordLock);
+  offers.push_back(offer);
+}
+const CheckEffects kRecorder = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin};
 const CheckTiming kQuick = {50, 100, 41, 300000};
 
 std::vector<Call> runPass(Kel& kel, const CheckTiming& timing = kQuick) {
   {
     std::lock_guard<std::mutex> g(recordLock);
     calls.clear();
+    offers.clear();
   }
   kel.checkState = kRunning;
   runCheckCycle(kel, kRecorder, timing);
@@ -411,4 +421,143 @@ TEST(CheckCycle, AProgramThatEndsStopsThePassAtOnce) {
     std::vector<std::string> shown = texts(calls);
     EXPECT_EQ(1u, shown.size());  // the first line, not the summary after it
   }
+}
+
+namespace {
+// A settings folder of its own, so that stored pins are saved there.
+struct SettingsFolder {
+  explicit SettingsFolder(Kel& kel)
+      : dir(std::filesystem::temp_directory_path() /
+            ("kel-pins-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()))) {
+    std::filesystem::create_directories(dir);
+    std::string folder = dir.string() + static_cast<char>(std::filesystem::path::preferred_separator);
+    snprintf(kel.moduleDir, sizeof kel.moduleDir, "%s", folder.c_str());
+  }
+  ~SettingsFolder() { std::filesystem::remove_all(dir); }
+  std::filesystem::path dir;
+};
+}  // namespace
+
+TEST(CheckCycle, APlainAccountOffersNoKey) {
+  Maildrop drop;
+  drop.set({{"a@example.jp", "one"}});
+  auto kel = kelFor(drop);
+  std::vector<Call> cs = runPass(*kel);
+  EXPECT_FALSE(has(cs, "pin 0"));
+  std::lock_guard<std::mutex> g(recordLock);
+  EXPECT_TRUE(offers.empty());
+}
+
+// The first check over TLS trusts the self-signed key it meets: the pass
+// hands it over once its worker has ended, before the tray outcome; once
+// stored (as the window thread does), later checks hold to it and offer
+// nothing more.
+TEST(CheckCycle, TheKeyAFirstTlsCheckMeetsIsHandedOverThenHeldTo) {
+  int port = envPort("KEL_POP3S_PORT");
+  ASSERT_GT(port, 0);
+  auto kel = kelWithAccount("127.0.0.1", port, "shiro", "shiro-pw", false, /*ssl=*/true);
+  kel->accounts[1] = kel->accounts[0];
+  strcpy(kel->accounts[1].mailaddr, "second@example.jp");
+  SettingsFolder folder(*kel);
+
+  std::vector<Call> first = runPass(*kel);
+  std::vector<PinOffer> handed;
+  {
+    std::lock_guard<std::mutex> g(recordLock);
+    handed = offers;
+  }
+  ASSERT_EQ(2u, handed.size());
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(i, handed[i].slot);
+    EXPECT_STREQ("127.0.0.1", handed[i].server);
+    EXPECT_EQ(port, handed[i].port);
+    EXPECT_STREQ("shiro", handed[i].user);
+    EXPECT_TRUE(isPinText(handed[i].pin)) << handed[i].pin;
+  }
+  EXPECT_STREQ(handed[0].pin, handed[1].pin);
+  std::vector<std::string> order;
+  for (const Call& c : first) order.push_back(c.what);
+  std::vector<std::string> wantOrder = {"pin 0", "pin 1", "tray idle"};
+  EXPECT_EQ(wantOrder, order);
+  EXPECT_EQ(0, kel->results[0].failed);
+
+  for (const PinOffer& o : handed) EXPECT_EQ(PinStored::kStored, acceptPinOffer(*kel, o));
+  EXPECT_EQ(std::string(handed[0].pin), kel->accounts[1].pin);
+
+  std::vector<Call> second = runPass(*kel);
+  EXPECT_FALSE(has(second, "pin 0"));
+  EXPECT_FALSE(has(second, "pin 1"));
+  EXPECT_EQ(0, kel->results[0].failed);
+  EXPECT_EQ(0, kel->results[1].failed);
+}
+
+namespace {
+// Logins Dovecot has logged for `user` (its log lies beside the mailboxes).
+int dovecotLogins(const char* user) {
+  const char* maildirs = getenv("KEL_MAILDIRS");
+  if (!maildirs) return -1;
+  std::filesystem::path log = std::filesystem::path(maildirs).parent_path() / "log" / "dovecot.log";
+  FILE* f = fopen(log.string().c_str(), "rb");
+  if (!f) return -1;
+  std::string text;
+  char chunk[4096];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
+  fclose(f);
+  std::string needle = std::string("Login: user=<") + user + ">";
+  int count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+  return count;
+}
+}  // namespace
+
+// The whole story of a key that changes, with Dovecot's real key: the first
+// check trusts it, the next ones hold to it; a server that shows another key
+// than the trusted one (here: the account trusts another) gets no login and
+// fails with code 1 until the user says yes to the key it showed; no keeps
+// the refusal.
+TEST(CheckCycle, AKeyOtherThanTheTrustedOneGetsNoLoginUntilTheUserTrustsIt) {
+  int port = envPort("KEL_POP3S_PORT");
+  ASSERT_GT(port, 0);
+  auto kel = kelWithAccount("127.0.0.1", port, "shiro", "shiro-pw", false, /*ssl=*/true);
+  SettingsFolder folder(*kel);
+  {
+    std::lock_guard<std::mutex> g(recordLock);
+    offers.clear();
+  }
+  runPass(*kel);
+  std::vector<PinOffer> handed;
+  {
+    std::lock_guard<std::mutex> g(recordLock);
+    handed = offers;
+  }
+  ASSERT_EQ(1u, handed.size());
+  ASSERT_EQ(PinStored::kStored, acceptPinOffer(*kel, handed[0]));
+  const std::string real = kel->accounts[0].pin;
+  runPass(*kel);
+  ASSERT_EQ(0, kel->results[0].failed);
+
+  const char* other = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+  snprintf(kel->accounts[0].pin, kPinSize, "%s", other);
+  int logins = dovecotLogins("shiro");
+  ASSERT_GT(logins, 0);
+  runPass(*kel);
+  EXPECT_EQ(1, kel->results[0].failed);
+  EXPECT_EQ(kErrorServerKeyChanged, kel->results[0].errorCode);
+  EXPECT_EQ(real, kel->results[0].seenPin);
+  EXPECT_EQ(logins, dovecotLogins("shiro"));
+
+  char stored[kPinSize], seen[kPinSize];
+  ASSERT_TRUE(refusedKey(*kel, 0, stored, seen));
+  EXPECT_STREQ(other, stored);
+  EXPECT_EQ(real, seen);
+  // No: the old key stays, and so does the refusal.
+  runPass(*kel);
+  EXPECT_EQ(kErrorServerKeyChanged, kel->results[0].errorCode);
+  EXPECT_EQ(logins, dovecotLogins("shiro"));
+  // Yes: the next check goes on with the key the server showed.
+  EXPECT_EQ(SaveOutcome::kSaved, trustKey(*kel, 0, seen));
+  runPass(*kel);
+  EXPECT_EQ(0, kel->results[0].failed);
+  EXPECT_EQ(real, kel->accounts[0].pin);
+  EXPECT_EQ(logins + 1, dovecotLogins("shiro"));
 }

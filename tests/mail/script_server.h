@@ -27,6 +27,7 @@ class ScriptConnection {
   // Waits until the client closes (or the server stops).
   void waitForClose();
   void close();
+  SOCKET socket() const { return sock_; }
 
  private:
   SOCKET sock_;

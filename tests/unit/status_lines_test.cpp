@@ -64,7 +64,7 @@ TEST(ServerStatus, FailedAccountShowsItsErrorAndOldLinesButNoIgnoredLine) {
 
 // The dialog shows a code as "(E<n>)": each name keeps its number.
 TEST(ServerStatus, ErrorCodeTextNamesTheCodesNumber) {
-  const ErrorCode codes[] = {kErrorNone, kErrorReserved, kErrorNameNotFound, kErrorConnectFailed, kErrorTlsFailed,
+  const ErrorCode codes[] = {kErrorNone, kErrorServerKeyChanged, kErrorNameNotFound, kErrorConnectFailed, kErrorTlsFailed,
                              kErrorSendFailed, kErrorReceiveFailed, kErrorNotPositive, kErrorPasswordRefused};
   ASSERT_EQ(kErrorCodes, static_cast<int>(sizeof codes / sizeof codes[0]));
   for (int i = 0; i < kErrorCodes; ++i) {

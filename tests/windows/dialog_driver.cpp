@@ -141,6 +141,20 @@ std::string Driver::dismissMessage() {
   return said;
 }
 
+std::string Driver::answerMessage(int id) {
+  HWND box = window("エラ～！");
+  if (!box) return "";
+  std::string said = text(box, 0xFFFF);
+  if (!GetDlgItem(box, id)) {
+    fail("the message box has no button " + std::to_string(id));
+    PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+  } else {
+    post(box, id);
+  }
+  gone(box);
+  return said;
+}
+
 HWND Driver::page(HWND sheet, int index) {
   SendMessageA(sheet, PSM_SETCURSEL, static_cast<WPARAM>(index), 0);
   HWND p = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));

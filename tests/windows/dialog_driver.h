@@ -38,6 +38,9 @@ class Driver {
   bool enabled(HWND dialog, int id);
   // The message box that should be up: its text, after closing it.
   std::string dismissMessage();
+  // The question that should be up: its text, after pressing its button
+  // `id` (IDYES, IDNO) as a user would.
+  std::string answerMessage(int id);
   // The sheet's page at tab `index`, made the current one.
   HWND page(HWND sheet, int index);
   void fail(const std::string& what) { failures.push_back(what); }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mailcheck/error_code.h"
 #include "resources/resource_ids.h"
 #include "settings/win32/property_sheet.h"
 #include "settings/settings.h"
@@ -192,6 +193,132 @@ TEST(AccountEditor, DeletingTheFirstLineMovesTheOthersUpAndRenumbersTheFile) {
   EXPECT_EQ(0u, file.find("[account00]\r\nmailaddr=user1@example.jp\r\n"));
   EXPECT_NE(std::string::npos, file.find("[account01]\r\nmailaddr=user2@example.jp\r\n"));
   EXPECT_EQ(std::string::npos, file.find("[account02]"));
+}
+
+namespace {
+
+const std::string kPinA = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+const std::string kPinB = "fedcba9876543210fedcba9876543210fedcba9876543210fedcba9876543210";
+
+// Slot i holds account(i) over TLS with kPinA.
+void pinnedAccounts(DialogFixture& f, int n) {
+  for (int i = 0; i < n; ++i) {
+    Account& a = f.kel->accounts[i];
+    Typed t = account(i);
+    strcpy(a.mailaddr, t.mailaddr.c_str());
+    strcpy(a.pop3server, t.server.c_str());
+    strcpy(a.user, t.user.c_str());
+    strcpy(a.pass, t.pass.c_str());
+    a.ssl = 1;
+    a.port = 995;
+    a.ipver = 4;
+    strcpy(a.pin, kPinA.c_str());
+  }
+  ASSERT_TRUE(saveSettings(*f.kel, kAccountsFile));
+}
+
+// Opens the editor on line `line`, lets `edit` change it, presses OK.
+HWND editLine(Driver& d, HWND page, int line, const std::function<void(HWND editor)>& edit) {
+  selectLine(page, line);
+  d.post(page, IDC_ACCOUNTS_EDIT);
+  HWND editor = d.window("メールアカウント");
+  if (!editor) return nullptr;
+  edit(editor);
+  d.post(editor, IDC_ACCOUNT_OK);
+  return editor;
+}
+
+}  // namespace
+
+TEST(AccountEditor, ChangingTheServerOrThePortClearsThePinAndNothingElseDoes) {
+  DialogFixture f;
+  pinnedAccounts(f, 3);
+  auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
+    d.gone(editLine(d, page, 0, [&](HWND e) { d.setText(e, IDC_ACCOUNT_SERVER, "other.example.jp"); }));
+    d.gone(editLine(d, page, 1, [&](HWND e) { d.click(e, IDC_ACCOUNT_SSL); }));
+    d.gone(editLine(d, page, 2, [&](HWND e) {
+      d.setText(e, IDC_ACCOUNT_ADDRESS, "renamed@example.jp");
+      d.setText(e, IDC_ACCOUNT_USER, "renamed");
+      d.setText(e, IDC_ACCOUNT_PASSWORD, "new-pass");
+      d.click(e, IDC_ACCOUNT_APOP);
+    }));
+  });
+  EXPECT_EQ(kNone, failures);  // and no question: no check refused a key
+  f.reload();
+  EXPECT_STREQ("", f.kel->accounts[0].pin);
+  EXPECT_STREQ("", f.kel->accounts[1].pin);
+  EXPECT_EQ(110, f.kel->accounts[1].port);
+  EXPECT_EQ(kPinA, f.kel->accounts[2].pin);
+  EXPECT_STREQ("renamed", f.kel->accounts[2].user);
+  std::string file = f.read(kAccountsFile);
+  EXPECT_EQ(file.find("pin="), file.rfind("pin="));  // one pin left, the last key of the file
+  EXPECT_EQ(file.size() - kPinA.size() - 6, file.find("pin=" + kPinA + "\r\n"));
+}
+
+// After a check failed because the server showed another key, OK asks with
+// both keys: yes trusts the new key, no keeps the old one; either way the
+// editor then closes with the account saved.
+TEST(AccountEditor, AfterARefusedKeyOkAsksAndOnlyYesTrustsTheNewKey) {
+  DialogFixture f;
+  pinnedAccounts(f, 2);
+  for (int i = 0; i < 2; ++i) {
+    f.kel->results[i].failed = 1;
+    f.kel->results[i].errorCode = kErrorServerKeyChanged;
+    strcpy(f.kel->results[i].seenPin, kPinB.c_str());
+  }
+  std::string yesQuestion, noQuestion;
+  bool stayedDuringQuestion = false;
+  int defaultAnswer = -1;
+  auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
+    HWND editor = editLine(d, page, 0, [&](HWND e) { d.setText(e, IDC_ACCOUNT_PASSWORD, "changed"); });
+    if (!editor) return;
+    HWND box = d.window("エラ～！");
+    stayedDuringQuestion = box && IsWindow(editor) && IsWindowVisible(editor);
+    for (int id : {IDYES, IDNO}) {
+      HWND button = box ? GetDlgItem(box, id) : nullptr;
+      if (button && (GetWindowLongA(button, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON) defaultAnswer = id;
+    }
+    yesQuestion = d.answerMessage(IDYES);
+    d.gone(editor);
+    editor = editLine(d, page, 1, [](HWND) {});
+    noQuestion = d.answerMessage(IDNO);
+    d.gone(editor);
+    // Asked again on the next OK: the refused key is still not trusted.
+    editor = editLine(d, page, 1, [](HWND) {});
+    d.answerMessage(IDNO);
+    d.gone(editor);
+    // Yes was said for line 0: nothing more to ask there.
+    d.gone(editLine(d, page, 0, [](HWND) {}));
+  });
+  EXPECT_EQ(kNone, failures);
+  EXPECT_TRUE(stayedDuringQuestion);
+  EXPECT_EQ(IDNO, defaultAnswer);  // Enter keeps the old key
+  EXPECT_NE(std::string::npos, yesQuestion.find(kPinA));
+  EXPECT_NE(std::string::npos, yesQuestion.find(kPinB));
+  EXPECT_LT(yesQuestion.find(kPinA), yesQuestion.find(kPinB));  // the stored key first
+  EXPECT_NE(std::string::npos, yesQuestion.find("信頼"));
+  EXPECT_EQ(yesQuestion, noQuestion);
+  EXPECT_EQ(kPinB, f.kel->accounts[0].pin);
+  EXPECT_EQ(kPinA, f.kel->accounts[1].pin);
+  f.reload();
+  EXPECT_EQ(kPinB, f.kel->accounts[0].pin);
+  EXPECT_STREQ("changed", f.kel->accounts[0].pass);
+  EXPECT_EQ(kPinA, f.kel->accounts[1].pin);
+}
+
+// A check that refused the key of a server the user has since changed
+// leaves nothing to accept: the pin is gone with the old server.
+TEST(AccountEditor, ARefusedKeyOfAServerChangedSinceAsksNothing) {
+  DialogFixture f;
+  pinnedAccounts(f, 1);
+  f.kel->results[0].failed = 1;
+  f.kel->results[0].errorCode = kErrorServerKeyChanged;
+  strcpy(f.kel->results[0].seenPin, kPinB.c_str());
+  auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
+    d.gone(editLine(d, page, 0, [&](HWND e) { d.setText(e, IDC_ACCOUNT_SERVER, "moved.example.jp"); }));
+  });
+  EXPECT_EQ(kNone, failures);
+  EXPECT_STREQ("", f.kel->accounts[0].pin);
 }
 
 TEST(ConditionEditor, TheSixtyFourthRuleFitsTheNextIsRefusedAndTheLastCanBeDeleted) {
