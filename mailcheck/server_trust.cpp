@@ -1,34 +1,34 @@
 #include "mailcheck/server_trust.h"
 
-namespace {
+#include <cstring>
 
-bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+#include "platform/hex.h"
 
-// 64 hexadecimal digits and nothing more; anything else is no key at all.
-bool isPin(const char* pin) {
-  if (!pin) return false;
-  for (int i = 0; i < kPinSize - 1; ++i)
-    if (!isHex(pin[i])) return false;
-  return pin[kPinSize - 1] == '\0';
+bool isPinText(const char* text) {
+  if (!text) return false;
+  int n = 0;
+  while (n < kPinSize - 1 && platform::hexDigitValue(text[n]) >= 0) ++n;
+  return n == kPinSize - 1 && text[n] == '\0';
 }
 
-char lower(char c) { return c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool samePin(const char* a, const char* b) {
-  for (int i = 0; i < kPinSize - 1; ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
+void copyPin(char* out, const char* pin) {
+  int i = 0;
+  for (; i < kPinSize - 1 && pin[i]; ++i) out[i] = pin[i] >= 'A' && pin[i] <= 'F' ? pin[i] - 'A' + 'a' : pin[i];
+  out[i] = '\0';
 }
-
-}  // namespace
 
 TrustVerdict decideTrust(bool verified, const char* storedPin, const char* seenPin) {
-  bool stored = isPin(storedPin);
-  if (!isPin(seenPin)) {
+  bool stored = isPinText(storedPin);
+  if (!isPinText(seenPin)) {
     // No key to compare or to store: only a pinned account needs one.
     return verified || !stored ? TrustVerdict::kGoOn : TrustVerdict::kKeyChanged;
   }
-  if (stored && samePin(storedPin, seenPin)) return TrustVerdict::kGoOn;
+  if (stored) {
+    char held[kPinSize], seen[kPinSize];
+    copyPin(held, storedPin);
+    copyPin(seen, seenPin);
+    if (strcmp(held, seen) == 0) return TrustVerdict::kGoOn;
+  }
   if (verified || !stored) return TrustVerdict::kGoOnStorePin;
   return TrustVerdict::kKeyChanged;
 }

@@ -22,6 +22,11 @@ struct PinOffer {
   char pin[kPinSize];  // empty: nothing to store
 };
 
+// A pin's text form: true for exactly 64 hexadecimal digits (either case).
+bool isPinText(const char* text);
+// Copies a pin in lowercase, as the sessions compute it; out holds kPinSize.
+void copyPin(char* out, const char* pin);
+
 // What to do with a server after a TLS handshake: `verified` when its chain
 // and name checked out, `storedPin` the account's pin ("" for none),
 // `seenPin` the key it showed ("" when none was learned). Pure.

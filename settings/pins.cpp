@@ -11,8 +11,6 @@ namespace {
 
 using Guard = std::lock_guard<std::mutex>;
 
-bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
 bool usedSlot(const Kel& kel, int slot) {
   return slot >= 0 && slot < kAccountSlots && kel.accounts[slot].mailaddr[0] != '\0';
 }
@@ -22,19 +20,6 @@ bool usedSlot(const Kel& kel, int slot) {
 bool sameText(const char* held, const char* offered, size_t size) { return strncmp(held, offered, size) == 0; }
 
 }  // namespace
-
-bool isPinText(const char* text) {
-  int n = 0;
-  for (; n < kPinSize - 1 && isHexDigit(text[n]); ++n) {
-  }
-  return n == kPinSize - 1 && text[n] == '\0';
-}
-
-void copyPin(char* out, const char* pin) {
-  int i = 0;
-  for (; i < kPinSize - 1 && pin[i]; ++i) out[i] = pin[i] >= 'A' && pin[i] <= 'F' ? pin[i] - 'A' + 'a' : pin[i];
-  out[i] = '\0';
-}
 
 PinStored acceptPinOffer(Kel& kel, const PinOffer& offer) {
   char pin[kPinSize];

@@ -6,12 +6,7 @@
 #include "settings/edits.h"
 #include "settings/settings.h"
 
-struct PinOffer;
-
-// True for exactly 64 hexadecimal digits (either case).
-bool isPinText(const char* text);
-// Copies a pin in lowercase, as the sessions compute it; out holds kPinSize.
-void copyPin(char* out, const char* pin);
+#include "mailcheck/server_trust.h"
 
 enum class PinStored { kStored, kAlreadyHeld, kDropped, kNotWritten };
 // Stores the offered pin when the account in its slot still has the
