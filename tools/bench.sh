@@ -48,7 +48,8 @@ proxy() {
 }
 proxy 20; p20=$port
 proxy 50; p50=$port
-proxy 30 --hide-capa PIPELINING; p30=$port
+# STLS hidden too: after it the server's CAPA is out of the proxy's reach.
+proxy 30 --hide-capa PIPELINING --hide-capa STLS; p30=$port
 export KEL_BENCH_LINKS="20=$p20,50=$p50" KEL_BENCH_NO_PIPELINING="30=$p30"
 
 python3 tools/delay_proxy.py --measure 20
