@@ -110,6 +110,12 @@ def test_silent_server_costs_its_budget_and_no_thread(session):
     # shiro's mailbox is empty: nothing is announced, so a check ends with its QUIT.
     kelwine.write_account(app, 1, "shiro@example.jp", "127.0.0.1", int(dv["POP3_PORT"]), "shiro",
                           mailboxes.PASSWORDS["shiro"])
+    # The check's start is known only to lie between the request (start-up or
+    # "check now") and the moment its trace line is seen, which under a cold
+    # Wine can be seconds apart: the budget is measured from both ends. The
+    # polls stretch on a loaded machine; the upper bound only has to tell the
+    # budget of about 20 s from the 300 s a progressing session gets.
+    requested = time.monotonic()
     kel = session.start_kel(app)
     try:
         w = kel.window()
@@ -117,6 +123,7 @@ def test_silent_server_costs_its_budget_and_no_thread(session):
         threads = []
         for check in range(1, 4):
             if check > 1:
+                requested = time.monotonic()
                 kel.post(w["hwnd"], WM_COMMAND, IDM_CHECK_NOW)
             assert kel.wait_trace(STARTED, count=2 * check - 1, timeout=30), kel.trace()
             start = time.monotonic()
@@ -132,15 +139,17 @@ def test_silent_server_costs_its_budget_and_no_thread(session):
                 busy = max(busy, len(os.listdir("/proc/%d/task" % pid)))
                 time.sleep(0.2)
             took = time.monotonic() - start
+            at_most = time.monotonic() - requested
             assert kel.trace().count(GIVEN_UP) == check, kel.trace()
-            assert 18 < took < 25, "check %d: given up after %.1f s" % (check, took)
+            assert took < 40 and at_most > 18, "check %d: given up after %.1f-%.1f s" % (check, took, at_most)
             # The second account is checked after it.
             assert kel.wait_trace("QUIT\r\n", count=check, timeout=30), kel.trace()
             trace = kel.trace()
             after = max(i for i, line in enumerate(trace) if line == GIVEN_UP)
             assert "USER shiro\r\n" in trace[after:] and "QUIT\r\n" in trace[after:], trace[after:]
             threads.append(settled_threads(pid))
-            print("check %d: given up after %.1f s; %d threads during it, %d after" % (check, took, busy, threads[-1]),
+            print("check %d: given up after %.1f-%.1f s; %d threads during it, %d after"
+                  % (check, took, at_most, busy, threads[-1]),
                   flush=True)
             # The process watched is the one that runs the check.
             assert busy > threads[-1], (busy, threads)
