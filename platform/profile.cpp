@@ -87,13 +87,11 @@ std::vector<Section> parse(const std::string& text) {
   return out;
 }
 
+// As the system writes it: one line a header or key, no blank lines.
 std::string render(const std::vector<Section>& sections) {
   std::string out;
   for (const Section& s : sections) {
-    if (!s.name.empty()) {
-      if (!out.empty()) out += "\r\n";
-      out += '[' + s.name + "]\r\n";
-    }
+    if (!s.name.empty()) out += '[' + s.name + "]\r\n";
     for (const Key& k : s.keys) {
       out += k.name;
       if (k.hasValue) out += '=' + k.value;

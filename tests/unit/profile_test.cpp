@@ -137,8 +137,7 @@ TEST(Profile, WritingKeepsOtherLinesAndPlacesNewKeysInTheirSection) {
   writeFile(path, "; note\r\nloose=1\r\n\r\n[a]\r\n  x =  1 \r\nbare\r\n[b]\r\ny=2\r\n");
   ASSERT_TRUE(platform::profileWriteString("a", "z", "3", path.c_str()));
   ASSERT_TRUE(platform::profileWriteString("c", "w", "4", path.c_str()));
-  EXPECT_EQ("; note\r\nloose=1\r\n\r\n[a]\r\nx=1\r\nbare\r\nz=3\r\n\r\n[b]\r\ny=2\r\n\r\n[c]\r\nw=4\r\n",
-            readFile(path));
+  EXPECT_EQ("; note\r\nloose=1\r\n[a]\r\nx=1\r\nbare\r\nz=3\r\n[b]\r\ny=2\r\n[c]\r\nw=4\r\n", readFile(path));
 }
 
 #ifdef _WIN32
