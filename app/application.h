@@ -28,7 +28,7 @@ class Kel {
   HINSTANCE instance;
   HWND popupWindow;
   uint32_t taskbarCreatedMessage;
-  char moduleDir[260];
+  char moduleDir[3 * 260];  // UTF-8: up to three bytes for each of MAX_PATH UTF-16 units
 
   // Scheduling and dialogs: the minute counters, the account being edited,
   // whether a dialog is open, and the check and clock threads.

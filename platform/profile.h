@@ -1,9 +1,12 @@
 // INI files with the Windows profile semantics: blanks and enclosing quotes
 // stripped from values, section and key names matched without regard to
-// case, integers read as decimal up to the first other character.
+// case, integers read as decimal up to the first other character. Paths are
+// UTF-8; the files' bytes (Shift-JIS) are read and written as they are.
 #pragma once
 
 #include <cstdint>
+
+#include "platform/file.h"  // deleteFile and replaceFile
 
 namespace platform {
 
@@ -14,10 +17,5 @@ int32_t profileGetInt(const char* section, const char* key, int32_t def, const c
 // Creates the file and the section when needed.
 bool profileWriteString(const char* section, const char* key, const char* value,
                         const char* path);
-
-// A missing file is no error.
-bool deleteFile(const char* path);
-// Replaces `to` by `from` in one step.
-bool replaceFile(const char* from, const char* to);
 
 }  // namespace platform

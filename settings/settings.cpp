@@ -12,6 +12,8 @@
 namespace {
 
 constexpr uint32_t kPathSize = 300;
+// The program's folder (UTF-8) and a file name after it, never cut.
+constexpr uint32_t kFilePathSize = sizeof(Kel::moduleDir) + 16;
 
 // What the profile readers strip from a value's ends: blanks, line ends,
 // ^Z, and the quotes around it.
@@ -20,12 +22,12 @@ bool isEdge(char c) {
 }
 
 struct Path {
-  char text[kPathSize];
+  char text[kFilePathSize];
 };
 
 Path pathOf(const Kel& kel, int file) {
   Path p;
-  settingsPath(kel, file, p.text, kPathSize);
+  settingsPath(kel, file, p.text, kFilePathSize);
   return p;
 }
 
@@ -69,7 +71,7 @@ class FileWriter {
 
  private:
   const char* path_;
-  char temp_[kPathSize + 8];
+  char temp_[kFilePathSize + 8];
   bool ok_ = true;
   bool written_ = false;
 };

@@ -1,5 +1,6 @@
 // Start-up and clean-up of the application object (window thread only).
 #include <cstring>
+#include <string>
 
 #include "app/application.h"
 #include "app/module_dir.h"
@@ -8,16 +9,20 @@
 #include "app/win32/popup_shape.h"
 #include "app/win32/window_proc.h"
 #include "platform/win32/gdi_guard.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 
 namespace {
 
 // The directory of kel.exe, ending in its backslash: the settings files sit
-// there.
+// there. In UTF-8, since its name need not fit the ANSI code page; a path
+// cut short by any buffer fails rather than naming another folder.
 bool findModuleDir(Kel& kel) {
-  char exePath[260] = {};
-  GetModuleFileNameA(nullptr, exePath, 256);
-  return moduleDirFromPath(exePath, kel.moduleDir, sizeof kel.moduleDir);
+  wchar_t exePath[1024] = {};
+  DWORD n = GetModuleFileNameW(nullptr, exePath, 1024);
+  if (n == 0 || n >= 1024 - 1) return false;
+  std::string utf8 = platform::narrowPath(exePath);
+  return !utf8.empty() && moduleDirFromPath(utf8.c_str(), kel.moduleDir, sizeof kel.moduleDir);
 }
 
 // No results, drawing surfaces, threads or rules yet, whatever the object

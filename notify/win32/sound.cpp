@@ -11,10 +11,11 @@
 #include "app/application.h"
 #include "notify/melody.h"
 #include "platform/bytes.h"
+#include "platform/win32/wide_text.h"
 
 int playBeepMelody(const char* melodyPath, const std::atomic<bool>* stop) {
-  HANDLE file = CreateFileA(melodyPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  HANDLE file = CreateFileW(platform::widenPath(melodyPath).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 1;
   uint8_t header[kMelodyHeaderSize] = {};
   DWORD got = 0;
@@ -67,7 +68,7 @@ void playNewMailSound(Kel& kel) {
   wave[sizeof wave - 1] = '\0';
   if (nmsnd == 0) return;
   if (nmbeep != 0) {
-    char path[300];
+    char path[sizeof kel.moduleDir + 16];
     snprintf(path, sizeof path, "%sbeep.snd", kel.moduleDir);
     playBeepMelody(path, &kel.stopping);
     return;

@@ -1,8 +1,17 @@
-// The INI functions, held to the same expectations in both builds: the
-// windows build runs these against the system's profile functions.
+// The INI functions, held to the same expectations in both builds (which
+// the system's profile functions meet too), and in the windows build to the
+// very bytes WritePrivateProfileStringA writes.
 #include "platform/profile.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "tests/unit/test_dir.h"
 
@@ -112,3 +121,89 @@ TEST(Profile, ReplaceAndDelete) {
   EXPECT_FALSE(fileExists(b));
   EXPECT_TRUE(platform::deleteFile(b.c_str()));  // already gone is no error
 }
+
+TEST(Profile, ShiftJisNamesMatchByteForByte) {
+  TempDir dir;
+  std::string path = dir.file("n.ini");
+  // ア is 0x83 0x41 and ヂ 0x83 0x61: a second byte is no letter to fold.
+  writeFile(path, "[s]\r\nア=1\r\n");
+  EXPECT_EQ("1", get(path, "s", "ア"));
+  EXPECT_EQ("<none>", get(path, "s", "ヂ"));
+}
+
+TEST(Profile, WritingKeepsOtherLinesAndPlacesNewKeysInTheirSection) {
+  TempDir dir;
+  std::string path = dir.file("k.ini");
+  writeFile(path, "; note\r\nloose=1\r\n\r\n[a]\r\n  x =  1 \r\nbare\r\n[b]\r\ny=2\r\n");
+  ASSERT_TRUE(platform::profileWriteString("a", "z", "3", path.c_str()));
+  ASSERT_TRUE(platform::profileWriteString("c", "w", "4", path.c_str()));
+  EXPECT_EQ("; note\r\nloose=1\r\n[a]\r\nx=1\r\nbare\r\nz=3\r\n[b]\r\ny=2\r\n[c]\r\nw=4\r\n", readFile(path));
+}
+
+#ifdef _WIN32
+namespace {
+
+struct Write {
+  const char* section;
+  const char* key;
+  const char* value;
+};
+
+// What the settings write, and what else can happen to a file: a key
+// replaced, one added to a section after a later one, names in another
+// case, leading blanks, quotes, an empty value, the same value again.
+const Write kWrites[] = {
+    {"mail", "mailcbt", "4"},
+    {"mail", "filename", "C:\\サウンド\\表示.wav"},
+    {"mail", "nmp", "1"},
+    {"sntp", "server", "ntp.example.jp"},
+    {"mail", "mailcbt", "8"},
+    {"mail", "late", "after a later section"},
+    {"MAIL", "NMP", "0"},
+    {"sntp", "tcbt", "  6"},
+    {"desktop", "quoted", "\" padded \""},
+    {"desktop", "empty", ""},
+    {"kill", "key00-1", "未承諾広告"},
+    {"sntp", "server", "ntp.example.jp"},
+    {"account00", "pass", "p@ss ワード="},
+};
+
+}  // namespace
+
+// Windows' own writer, in a run whose ANSI code page is 932 (the only one in
+// which it keeps Shift-JIS), against ours: the same bytes, from no file and
+// from a file with comments, blank lines and keys before any section.
+TEST(Profile, WritesTheSameBytesAsTheSystem) {
+  if (GetACP() != 932) GTEST_SKIP() << "ANSI code page " << GetACP() << ", not 932";
+  const std::string seeds[] = {
+      "",
+      "; note\r\nloose=1\r\n\r\n[mail]\r\n  nmp = 5 \r\nbare\r\n\r\n\r\n[other]\r\nk=v\r\n",
+  };
+  TempDir dir;
+  int n = 0;
+  for (const std::string& seed : seeds) {
+    SCOPED_TRACE(n);
+    std::string theirs = dir.file("system" + std::to_string(n) + ".ini");
+    std::string ours = dir.file("ours" + std::to_string(n) + ".ini");
+    ++n;
+    if (!seed.empty()) {
+      writeFile(theirs, seed);
+      writeFile(ours, seed);
+    }
+    for (const Write& w : kWrites) {
+      ASSERT_TRUE(WritePrivateProfileStringA(w.section, w.key, w.value, theirs.c_str()));
+      ASSERT_TRUE(platform::profileWriteString(w.section, w.key, w.value, ours.c_str()));
+    }
+    std::string want = readFile(theirs);
+    ASSERT_FALSE(want.empty());
+    EXPECT_EQ(want, readFile(ours));
+    // And ours reads the system's file as the system does.
+    for (const Write& w : kWrites) {
+      char sys[256], own[256];
+      GetPrivateProfileStringA(w.section, w.key, "<none>", sys, sizeof sys, theirs.c_str());
+      platform::profileGetString(w.section, w.key, "<none>", own, sizeof own, theirs.c_str());
+      EXPECT_STREQ(sys, own) << w.section << "/" << w.key;
+    }
+  }
+}
+#endif

@@ -356,6 +356,54 @@ TEST(Settings, SavingAgainReplacesWhatTheFileHeld) {
   EXPECT_EQ(2, t.reload()->mailcbt);
 }
 
+namespace {
+
+// Letters that Shift-JIS cannot name: a Latin one, a Chinese-only one and
+// one outside the BMP.
+const char* const kOddFolder = reinterpret_cast<const char*>(u8" José 你\U0001F600");
+
+void fillAll(Kel& k) {
+  loadAllSettings(k);
+  k.mailcbt = 7;
+  strcpy(k.filename, "C:\\サウンド\\表示.wav");
+  strcpy(k.server, "ntp.example.jp");
+  strcpy(k.accounts[0].mailaddr, "taro@example.jp");
+  strcpy(k.accounts[0].pass, "p@ss ワード");
+  addRule(k.deleteList, 0, "未承諾広告", kSubjectContains);
+  addRule(k.ignoreList, 0, "メルマガ", kSenderNameContains);
+}
+
+}  // namespace
+
+// The four files go beside a program whose folder has no Shift-JIS name, are
+// byte for byte what they are in a plain folder, and load back.
+TEST(Settings, FolderOutsideShiftJisHoldsTheSameFiles) {
+  TempDir plain;
+  TempDir odd(kOddFolder);
+  ASSERT_NE(std::string::npos, odd.path().find(kOddFolder));
+  KelPtr a = newKel(plain.path()), b = newKel(odd.path());
+  fillAll(*a);
+  fillAll(*b);
+  for (int f = 1; f <= 4; ++f) {
+    ASSERT_TRUE(saveSettings(*a, f)) << f;
+    ASSERT_TRUE(saveSettings(*b, f)) << f;
+    std::string name = "mail" + std::to_string(f) + ".ini";
+    std::string want = readFile(plain.file(name));
+    ASSERT_FALSE(want.empty()) << f;
+    EXPECT_EQ(want, readFile(odd.file(name))) << f;
+    EXPECT_FALSE(fileExists(odd.file(name + ".new"))) << f;
+  }
+  KelPtr back = loadedKel(odd.path());
+  EXPECT_EQ(7, back->mailcbt);
+  EXPECT_STREQ("C:\\サウンド\\表示.wav", back->filename);
+  EXPECT_STREQ("ntp.example.jp", back->server);
+  EXPECT_STREQ("p@ss ワード", back->accounts[0].pass);
+  ASSERT_NE(nullptr, back->deleteList[0]);
+  EXPECT_STREQ("未承諾広告", back->deleteList[0]->keyword);
+  ASSERT_NE(nullptr, back->ignoreList[0]);
+  EXPECT_STREQ("メルマガ", back->ignoreList[0]->keyword);
+}
+
 TEST(Password, StartsAtHalfTheLengthInTheTable) {
   char out[80];
   scramblePassword("abcd", out);

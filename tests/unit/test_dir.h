@@ -1,5 +1,5 @@
-// A fresh folder per test, in the form the program uses for moduleDir (the
-// path ends in its separator), and small file helpers.
+// A fresh folder per test, in the form the program uses for moduleDir (a
+// UTF-8 path ending in its separator), and small file helpers over such paths.
 #pragma once
 
 #include <string>
@@ -7,7 +7,8 @@
 
 class TempDir {
  public:
-  TempDir();
+  // `name` (UTF-8) goes into the folder's name, e.g. letters Shift-JIS lacks.
+  explicit TempDir(const std::string& name = "");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
