@@ -8,11 +8,11 @@
 
 HMODULE kelModule() {
   static HMODULE module = [] {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string p(path);
-    p = p.substr(0, p.rfind('\\') + 1) + "kel.exe";
-    return LoadLibraryExA(p.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring p(path);
+    p = p.substr(0, p.rfind(L'\\') + 1) + L"kel.exe";
+    return LoadLibraryExW(p.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   }();
   return module;
 }
@@ -21,11 +21,11 @@ PopupFixture::PopupFixture() : kel(newKel()) {
   Kel& k = *kel;
   loadAllSettings(k);  // no files in a fresh moduleDir: the defaults
   k.instance = kelModule();
-  k.popupWindow = CreateWindowExA(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "STATIC",
-                                  "Kel Ver. 1.xx", WS_POPUP, 0, 0, kPopupWidth, kPopupHeight, nullptr, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr);
-  k.backgroundBitmap = static_cast<HBITMAP>(LoadImageA(
-      k.instance, MAKEINTRESOURCEA(IDB_POPUP_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+  k.popupWindow = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, L"STATIC",
+                                  L"Kel Ver. 1.xx", WS_POPUP, 0, 0, kPopupWidth, kPopupHeight, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+  k.backgroundBitmap = static_cast<HBITMAP>(LoadImageW(
+      k.instance, MAKEINTRESOURCEW(IDB_POPUP_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
   region = regionFromBitmap(k.backgroundBitmap);
   HDC dc = GetDC(k.popupWindow);
   k.backgroundDc = CreateCompatibleDC(dc);
