@@ -47,13 +47,13 @@ TEST(ProgramFolder, NewMailBeepFindsTheMelodyBesideTheProgram) {
   kel->nmsnd = 1;
   kel->nmbeep = 1;
   DWORD start = GetTickCount();
-  playNewMailSound(*kel);
+  playNewMailSound(*kel, kSystemSound);
   EXPECT_GE(GetTickCount() - start, 900u);
 
   start = GetTickCount();
   KelPtr elsewhere = newKel(dir.path() + "missing\\");
   elsewhere->nmsnd = 1;
   elsewhere->nmbeep = 1;
-  playNewMailSound(*elsewhere);
+  playNewMailSound(*elsewhere, kSystemSound);
   EXPECT_LT(GetTickCount() - start, 900u);
 }
