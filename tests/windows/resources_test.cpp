@@ -6,14 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "tests/windows/popup_fixture.h"
 
 namespace {
 
+// In Shift-JIS, read through UTF-16 so that the test means the same on any
+// ANSI code page.
 std::string itemText(HMENU menu, int pos) {
-  char text[128] = {};
-  GetMenuStringA(menu, pos, text, sizeof text, MF_BYPOSITION);
+  wchar_t wide[128] = {};
+  GetMenuStringW(menu, pos, wide, 128, MF_BYPOSITION);
+  char text[256];
+  EXPECT_EQ(platform::narrow(wide, text, sizeof text), platform::Narrowed::kOk);
   return text;
 }
 
