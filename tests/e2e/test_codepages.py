@@ -10,6 +10,7 @@ texts the program is known to show.
 The screenshots are kept in build/windows/e2e-shots/CODEPAGE/."""
 import os
 import shutil
+import subprocess
 import time
 
 import kelwine
@@ -78,17 +79,19 @@ def popup_and_status(session, codepage):
         # The popup above the taskbar, sampled while it types: a frame seen
         # twice running is one the typing holds (a finished line or block).
         l, t = 800 - kPopupWidth - 16, 600 - kelwine.TASKBAR_HEIGHT - kPopupHeight - 12
+        geometry = "%dx%d+%d+%d" % (kPopupWidth, kPopupHeight, l, t)
         frames, held, last = [], set(), None
-        end = time.monotonic() + 14
-        while time.monotonic() < end:
-            shot = session.screenshot()
-            frame = bytes(sum(session.pixels(shot, l, t, kPopupWidth, kPopupHeight), ()))
+        end = time.monotonic() + 30
+        while time.monotonic() < end and len(held) < 4:
+            frame = subprocess.run(["import", "-display", session.display, "-window", "root", "-crop", geometry,
+                                    "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
             if frame == last and frame not in held:
                 held.add(frame)
-                frames.append(shot)
+                frames.append(frame)
             last = frame
-        for i, shot in enumerate(frames[:4]):
-            shutil.copy(shot, os.path.join(shots_dir(codepage), "popup-%d.png" % i))
+        for i, frame in enumerate(frames):
+            subprocess.run(["convert", "-size", "%dx%d" % (kPopupWidth, kPopupHeight), "-depth", "8", "rgb:-",
+                            os.path.join(shots_dir(codepage), "popup-%d.png" % i)], input=frame, check=True)
         seen["popup"] = held
         w = kel.window(timeout=60)
         seen["window"] = w["title"]
