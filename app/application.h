@@ -16,6 +16,14 @@
 constexpr int32_t kPopupWidth = 204;
 constexpr int32_t kPopupHeight = 40;
 
+// What the tray icon shows, as the check pass sets it: the picture, and the
+// tooltip in the program's Shift-JIS. The windows build widens the tooltip
+// each time it hands the icon to the shell.
+struct TrayIconData {
+  HICON hIcon;
+  char szTip[128];
+};
+
 class Kel {
  public:
   virtual ~Kel() = default;
@@ -53,7 +61,7 @@ class Kel {
   // The tray icon, its animation and its menu.
   int32_t trayPhase;
   int32_t trayIconRefreshed;
-  NOTIFYICONDATAA trayIconData;
+  TrayIconData trayIconData;
   HICON trayIcons[2];
   POINT cursorPos;
   HMENU menu;

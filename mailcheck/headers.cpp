@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "mailcheck/charsets.h"
 #include "platform/codepage.h"
 #include "platform/hex.h"
 #include "platform/shift_jis.h"
@@ -126,15 +127,6 @@ void parseTo(const char* line, MessageHeaders& out) {
   out.to[0] = '\0';
   if (collectValue(line + strlen("To:"), raw) == 0) return;
   decodeField(raw, out.to, sizeof out.to);
-}
-
-bool sameAsciiName(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
-    char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
-    if (x != y) return false;
-  }
-  return *a == *b;
 }
 
 int base64Value(char c) {
@@ -277,13 +269,11 @@ bool decodeEncodedWord(const char* word, char* out, size_t capacity) {
   if (!decoded) return false;
   work[length] = '\0';
 
-  if (sameAsciiName(charset, "iso-2022-jp")) {
+  if (sameCharsetName(charset, "iso-2022-jp")) {
     jisToShiftJis(work.data(), out, capacity);
     return true;
   }
-  // Any other charset is taken to be the display code page already.
-  platform::CodePage from = sameAsciiName(charset, "utf-8") ? platform::kUtf8 : platform::kDisplayCodePage;
-  return platform::toDisplayCodePage(from, work.data(), out, capacity) != 0;
+  return platform::toDisplayCodePage(codePageOfCharset(charset), work.data(), out, capacity) != 0;
 }
 
 bool decodeHeaderText(const char* raw, char* out, size_t capacity) {

@@ -75,7 +75,7 @@ BOOL CALLBACK countTopLevel(HWND w, LPARAM n) {
 LRESULT countWindows() {
   LRESULT n = 0;
   EnumWindows(countTopLevel, reinterpret_cast<LPARAM>(&n));
-  for (HWND w = nullptr; (w = FindWindowExA(HWND_MESSAGE, w, nullptr, nullptr)) != nullptr;)
+  for (HWND w = nullptr; (w = FindWindowExW(HWND_MESSAGE, w, nullptr, nullptr)) != nullptr;)
     countTopLevel(w, reinterpret_cast<LPARAM>(&n));
   return n;
 }

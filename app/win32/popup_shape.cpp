@@ -6,9 +6,9 @@
 #include "platform/win32/gdi_guard.h"
 
 void applyTranslucency(HWND window, int32_t hantoumei) {
-  LONG_PTR ex = GetWindowLongPtrA(window, GWL_EXSTYLE);
-  if (!(ex & WS_EX_LAYERED)) SetWindowLongPtrA(window, GWL_EXSTYLE, ex | WS_EX_LAYERED);
-  HMODULE user32 = LoadLibraryA("user32");
+  LONG_PTR ex = GetWindowLongPtrW(window, GWL_EXSTYLE);
+  if (!(ex & WS_EX_LAYERED)) SetWindowLongPtrW(window, GWL_EXSTYLE, ex | WS_EX_LAYERED);
+  HMODULE user32 = LoadLibraryW(L"user32");
   if (!user32) return;
   using SetLayered = BOOL(WINAPI*)(HWND, COLORREF, BYTE, DWORD);
   auto setLayered =
@@ -19,7 +19,7 @@ void applyTranslucency(HWND window, int32_t hantoumei) {
 
 void placePopup(HWND window, int width, int height) {
   RECT work;
-  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0)) return;
+  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) return;
   MoveWindow(window, work.right - width - 16, work.bottom - height - 12, width, height, TRUE);
 }
 
@@ -48,7 +48,7 @@ bool mergeBlock(const RegionBlock& block, void* context) {
 
 HRGN regionFromBitmap(HBITMAP picture) {
   BITMAP info;
-  if (!picture || !GetObjectA(picture, sizeof info, &info)) return nullptr;
+  if (!picture || !GetObjectW(picture, sizeof info, &info)) return nullptr;
   const int width = info.bmWidth, height = info.bmHeight;
   if (width <= 0 || height <= 0) return nullptr;
 

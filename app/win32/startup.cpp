@@ -6,6 +6,7 @@
 #include "app/socket_library.h"
 #include "app/ticks.h"
 #include "app/win32/popup_shape.h"
+#include "notify/win32/tray_icon.h"
 #include "app/win32/window_proc.h"
 #include "platform/win32/gdi_guard.h"
 #include "resources/resource_ids.h"
@@ -45,18 +46,18 @@ void clearRunState(Kel& kel) {
 }
 
 bool registerWindowClass(HINSTANCE instance) {
-  WNDCLASSA wc{};
+  WNDCLASSW wc{};
   wc.lpfnWndProc = popupWindowProc;
   wc.hInstance = instance;
-  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  wc.lpszClassName = "kel";
-  return RegisterClassA(&wc) != 0;
+  wc.lpszClassName = L"kel";
+  return RegisterClassW(&wc) != 0;
 }
 
 bool createPopupWindow(Kel& kel) {
-  kel.popupWindow = CreateWindowExA(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "kel",
-                                    "Kel Ver. 1.xx", WS_POPUP | WS_VISIBLE, CW_USEDEFAULT,
+  kel.popupWindow = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, L"kel",
+                                    L"Kel Ver. 1.xx", WS_POPUP | WS_VISIBLE, CW_USEDEFAULT,
                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
                                     kel.instance, nullptr);
   return kel.popupWindow != nullptr;
@@ -64,8 +65,8 @@ bool createPopupWindow(Kel& kel) {
 
 // The popup's background, and the window's shape cut out of it (or none).
 HRGN loadBackground(Kel& kel) {
-  kel.backgroundBitmap = static_cast<HBITMAP>(LoadImageA(
-      kel.instance, MAKEINTRESOURCEA(IDB_POPUP_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+  kel.backgroundBitmap = static_cast<HBITMAP>(LoadImageW(
+      kel.instance, MAKEINTRESOURCEW(IDB_POPUP_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
   return regionFromBitmap(kel.backgroundBitmap);
 }
 
@@ -84,7 +85,7 @@ void makeDrawingSurfaces(Kel& kel) {
 void shapeWindow(HWND window, HRGN region) {
   if (!region) return;
   SetWindowRgn(window, region, TRUE);
-  SetPropA(window, "region", region);
+  SetPropW(window, L"region", region);
 }
 
 // The check pass shows it when there is mail to announce.
@@ -96,26 +97,21 @@ void hidePopup(HWND window) {
 void loadTrayIcons(Kel& kel) {
   kel.trayPhase = 0;
   for (int i = 0; i < 2; ++i)
-    kel.trayIcons[i] = static_cast<HICON>(LoadImageA(kel.instance, MAKEINTRESOURCEA(IDI_TRAY_1 + i),
+    kel.trayIcons[i] = static_cast<HICON>(LoadImageW(kel.instance, MAKEINTRESOURCEW(IDI_TRAY_1 + i),
                                                      IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
 }
 
 void loadTrayMenu(Kel& kel) {
-  kel.menu = LoadMenuA(kel.instance, MAKEINTRESOURCEA(IDR_TRAY_MENU));
+  kel.menu = LoadMenuW(kel.instance, MAKEINTRESOURCEW(IDR_TRAY_MENU));
   kel.trayMenu = kel.menu ? GetSubMenu(kel.menu, 0) : nullptr;
 }
 
 void addTrayIcon(Kel& kel) {
-  NOTIFYICONDATAA& tray = kel.trayIconData;
+  TrayIconData& tray = kel.trayIconData;
   memset(&tray, 0, sizeof tray);
-  tray.cbSize = sizeof tray;
-  tray.hWnd = kel.popupWindow;
-  tray.uID = 1;
-  tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  tray.uCallbackMessage = kTrayCallbackMessage;
   tray.hIcon = kel.trayIcons[0];
   strncpy(tray.szTip, "未読メールなし", sizeof tray.szTip - 1);
-  Shell_NotifyIconA(NIM_ADD, &tray);
+  notifyTray(kel, NIM_ADD, kShellTray);
 }
 
 void startTimers(HWND window) {
@@ -127,7 +123,7 @@ void startTimers(HWND window) {
 // A restarted taskbar announces itself with this message; the tray icon is
 // added again then.
 void watchForTaskbarRestart(Kel& kel) {
-  kel.taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+  kel.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
 }
 
 // So that the first mail check starts at once, and the first clock sync at
@@ -137,7 +133,7 @@ void countPastEveryInterval(Kel& kel) {
   kel.clockMinutes = kCountPastEveryInterval;
 }
 
-void startFirstCheck(HWND window) { SendMessageA(window, WM_TIMER, kMailCheckTimer, 0); }
+void startFirstCheck(HWND window) { SendMessageW(window, WM_TIMER, kMailCheckTimer, 0); }
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "app/application.h"
+#include "app/win32/mailer.h"
 #include "app/win32/object_count.h"
 #include "app/win32/popup_shape.h"
 #include "app/shutdown.h"
@@ -28,7 +29,7 @@ namespace {
 // messages (menu commands among them) wait.
 void answerWorkers() {
   MSG msg;
-  PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
 }
 
 void teardown(HWND window) {
@@ -41,7 +42,7 @@ void teardown(HWND window) {
   KillTimer(window, kTrayTimer);
   {
     std::lock_guard<std::mutex> g(kel.checkLock);
-    Shell_NotifyIconA(NIM_DELETE, &kel.trayIconData);
+    notifyTray(kel, NIM_DELETE, kShellTray);
   }
   if (!stopWorkers(kel, answerWorkers, 2000)) {
     // A worker still runs: what it uses stays as it is, and the process ends
@@ -54,9 +55,9 @@ void teardown(HWND window) {
   if (kel.backgroundDc) DeleteDC(kel.backgroundDc);
   kel.backgroundBitmap = nullptr;
   kel.backgroundDc = nullptr;
-  if (HANDLE region = GetPropA(window, "region")) {
+  if (HANDLE region = GetPropW(window, L"region")) {
     DeleteObject(static_cast<HGDIOBJ>(region));
-    RemovePropA(window, "region");
+    RemovePropW(window, L"region");
   }
   PostQuitMessage(0);
 }
@@ -68,10 +69,7 @@ void paint(HWND window) {
          SRCCOPY);
 }
 
-void openMailer(HWND window, bool evenIfEmpty) {
-  if (!evenIfEmpty && kel.mailer[0] == '\0') return;
-  ShellExecuteA(window, "open", kel.mailer, nullptr, nullptr, SW_SHOWNORMAL);
-}
+void openMailer(HWND window, bool evenIfEmpty) { startMailer(kel, window, evenIfEmpty, kShellMailer); }
 
 void timer(WPARAM id) {
   switch (id) {
@@ -91,12 +89,12 @@ void command(HWND window, WPARAM id) {
     case IDM_START_MAILER: openMailer(window, false); break;
     case IDM_CHECK_NOW:
       kel.checkMinutes = kCountPastEveryInterval;
-      SendMessageA(window, WM_TIMER, kMailCheckTimer, 0);
+      SendMessageW(window, WM_TIMER, kMailCheckTimer, 0);
       break;
-    case IDM_EXIT: SendMessageA(window, WM_DESTROY, 0, 0); break;
+    case IDM_EXIT: SendMessageW(window, WM_DESTROY, 0, 0); break;
     case IDM_SYNC_CLOCK:
       kel.clockMinutes = kCountPastEveryInterval;
-      SendMessageA(window, WM_TIMER, kClockSyncTimer, 0);
+      SendMessageW(window, WM_TIMER, kClockSyncTimer, 0);
       break;
     case IDM_PROPERTIES: runSettingsSheet(kel, window); break;
     case IDM_SERVER_STATUS: {
@@ -121,8 +119,8 @@ LRESULT trayEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (lParam) {
     case WM_LBUTTONDBLCLK: openMailer(window, true); return 0;
     case WM_RBUTTONUP: trayMenu(window); return 0;
-    case WM_MBUTTONUP: SendMessageA(window, WM_COMMAND, IDM_SERVER_STATUS, 0); return 0;
-    default: return DefWindowProcA(window, message, wParam, lParam);
+    case WM_MBUTTONUP: SendMessageW(window, WM_COMMAND, IDM_SERVER_STATUS, 0); return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
   }
 }
 
@@ -150,8 +148,8 @@ LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   }
   if (kel.taskbarCreatedMessage != 0 && message == kel.taskbarCreatedMessage) {
     std::lock_guard<std::mutex> g(kel.checkLock);
-    Shell_NotifyIconA(NIM_ADD, &kel.trayIconData);
+    notifyTray(kel, NIM_ADD, kShellTray);
     return 0;
   }
-  return DefWindowProcA(window, message, wParam, lParam);
+  return DefWindowProcW(window, message, wParam, lParam);
 }

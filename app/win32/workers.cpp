@@ -15,7 +15,7 @@
 
 namespace {
 
-void playSound(Kel& kel) { playNewMailSound(kel); }
+void playSound(Kel& kel) { playNewMailSound(kel, kSystemSound); }
 
 void showPopup(Kel& kel, bool show) { ShowWindow(kel.popupWindow, show ? SW_SHOW : SW_HIDE); }
 
@@ -25,7 +25,7 @@ void drawText(Kel& kel, const char* block, int holdMs, int lineCount) {
 
 HICON loadIcon(Kel& kel, int id) {
   return static_cast<HICON>(
-      LoadImageA(kel.instance, MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+      LoadImageW(kel.instance, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
 }
 
 void loadTrayPair(Kel& kel, TrayOutcome outcome, int totalNew) {
@@ -51,7 +51,7 @@ void destroyTrayPair(HICON pair[2]) {
 void offerPin(Kel& kel, const PinOffer& offer) {
   PinOffer* copy = new (std::nothrow) PinOffer(offer);
   if (!copy) return;
-  if (!PostMessageA(kel.popupWindow, kPinOfferMessage, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
+  if (!PostMessageW(kel.popupWindow, kPinOfferMessage, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
 }
 
 const CheckEffects kEffects = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin};

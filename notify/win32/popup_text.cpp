@@ -2,13 +2,20 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include <string>
 
 #include "app/application.h"
 #include "notify/typing_plan.h"
 #include "platform/win32/gdi_guard.h"
+#include "platform/win32/wide_text.h"
 
 namespace {
+// The UTF-16 of bytes [offset, offset + length) of Shift-JIS text. A step of
+// the plan never splits a two-byte character, so each converts on its own.
+std::wstring wideRange(const char* text, int offset, int length) {
+  return platform::widen(std::string(text + offset, static_cast<size_t>(length)).c_str());
+}
+
 // In short steps, so that a program that ends is not held up.
 void sleepFor(unsigned ms, const std::atomic<bool>& stop) {
   for (; ms > 0 && !stop; ms -= ms < 100 ? ms : 100) Sleep(ms < 100 ? ms : 100);
@@ -25,9 +32,9 @@ bool pause(Kel& kel, const TypingWaits& waits, int ms) {
 void typeText(Kel& kel, const char* textBlock, int lineCount, const TypingWaits& waits) {
   WindowDc windowDc(kel.popupWindow);
   BitBlt(kel.offscreenDc, 0, 0, kPopupWidth, kPopupHeight, kel.backgroundDc, 0, 0, SRCCOPY);
-  GdiObject<HFONT> font(CreateFontA(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+  GdiObject<HFONT> font(CreateFontW(12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
                                     OUT_TT_ONLY_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                    DEFAULT_PITCH | FF_DONTCARE, "ＭＳ ゴシック"));
+                                    DEFAULT_PITCH | FF_DONTCARE, platform::widen("ＭＳ ゴシック").c_str()));
   Selection withFont(kel.offscreenDc, font);
   SetBkMode(kel.offscreenDc, TRANSPARENT);
   SetTextColor(kel.offscreenDc, static_cast<COLORREF>(kel.textColour));
@@ -36,13 +43,15 @@ void typeText(Kel& kel, const char* textBlock, int lineCount, const TypingWaits&
   for (int start : blockLines(textBlock, lineCount)) {
     SIZE size{};
     const char* line = textBlock + start;
-    GetTextExtentPoint32A(kel.offscreenDc, line, static_cast<int>(strlen(line)), &size);
+    std::wstring wide = platform::widen(line);
+    GetTextExtentPoint32W(kel.offscreenDc, wide.c_str(), static_cast<int>(wide.size()), &size);
     widths.push_back(size.cx);
   }
   TypingLayout layout{kel.textCentreX, kel.textTopSingle, kel.textTopDouble};
   for (const TypingStep& step : planTyping(textBlock, lineCount, widths, layout, 0)) {
     if (step.kind == TypingStep::kChar) {
-      TextOutA(kel.offscreenDc, step.x, step.y, textBlock + step.offset, step.length);
+      std::wstring glyph = wideRange(textBlock, step.offset, step.length);
+      TextOutW(kel.offscreenDc, step.x, step.y, glyph.c_str(), static_cast<int>(glyph.size()));
       BitBlt(windowDc, 0, 0, kel.popupWidth, kel.popupHeight, kel.offscreenDc, 0, 0, SRCCOPY);
     }
     if (step.delayMs > 0 && !pause(kel, waits, step.delayMs)) break;

@@ -11,6 +11,9 @@
 #include "app/application.h"
 #include "notify/melody.h"
 #include "platform/bytes.h"
+#include "platform/win32/wide_text.h"
+
+const SoundEffects kSystemSound = {sndPlaySoundW};
 
 int playBeepMelody(const char* melodyPath, const std::atomic<bool>* stop) {
   HANDLE file = CreateFileA(melodyPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -53,9 +56,14 @@ int playBeepMelody(const char* melodyPath, const std::atomic<bool>* stop) {
   return 0;
 }
 
-void playWaveInBackground(const char* path) { sndPlaySoundA(path, SND_ASYNC); }
+// The path is the options' Shift-JIS, not the ANSI code page's.
+void playWave(const char* path, const SoundEffects& sound) {
+  sound.playWave(platform::widen(path).c_str(), SND_ASYNC);
+}
 
-void playNewMailSound(Kel& kel) {
+void playWaveInBackground(const char* path) { playWave(path, kSystemSound); }
+
+void playNewMailSound(Kel& kel, const SoundEffects& sound) {
   int32_t nmsnd, nmbeep;
   char wave[sizeof kel.filename];
   {
@@ -72,5 +80,5 @@ void playNewMailSound(Kel& kel) {
     playBeepMelody(path, &kel.stopping);
     return;
   }
-  playWaveInBackground(wave);
+  playWave(wave, sound);
 }

@@ -1,17 +1,35 @@
 #include "notify/win32/tray_icon.h"
 
+#include <cwchar>
 #include <optional>
+#include <string>
 
 #include "app/application.h"
+#include "app/win32/window_proc.h"
 #include "platform/win32/gdi_guard.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 
-const TrayEffects kShellTray = {Shell_NotifyIconA};
+const TrayEffects kShellTray = {Shell_NotifyIconW};
+
+BOOL notifyTray(const Kel& kel, DWORD message, const TrayEffects& tray) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = kel.popupWindow;
+  data.uID = 1;
+  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  data.uCallbackMessage = kTrayCallbackMessage;
+  data.hIcon = kel.trayIconData.hIcon;
+  // Code page 932 itself: the ANSI code page may be any.
+  std::wstring tip = platform::widen(kel.trayIconData.szTip);
+  wcsncpy(data.szTip, tip.c_str(), sizeof data.szTip / sizeof data.szTip[0] - 1);
+  return tray.notifyIcon(message, &data);
+}
 
 namespace {
 
 bool send(Kel& kel, const TrayEffects& tray) {
-  return tray.notifyIcon(NIM_MODIFY, &kel.trayIconData) || tray.notifyIcon(NIM_ADD, &kel.trayIconData);
+  return notifyTray(kel, NIM_MODIFY, tray) || notifyTray(kel, NIM_ADD, tray);
 }
 
 // A bitmap resource of the count badge, selected into a context of its own
@@ -20,7 +38,7 @@ class Picture {
  public:
   Picture(HINSTANCE instance, int id, HDC like)
       : bitmap_(static_cast<HBITMAP>(
-            LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))),
+            LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))),
         dc_(like),
         selection_(dc_, bitmap_) {}
   HDC dc() const { return dc_; }

@@ -9,10 +9,14 @@ class Kel;
 
 // The shell call; tests pass a recorder in its place.
 struct TrayEffects {
-  BOOL(WINAPI* notifyIcon)(DWORD message, PNOTIFYICONDATAA data);
+  BOOL(WINAPI* notifyIcon)(DWORD message, PNOTIFYICONDATAW data);
 };
-// The program's: Shell_NotifyIconA.
+// The program's: Shell_NotifyIconW.
 extern const TrayEffects kShellTray;
+
+// Hands kel's icon and tooltip (widened from Shift-JIS) to the shell with
+// message NIM_ADD, NIM_MODIFY or NIM_DELETE.
+BOOL notifyTray(const Kel& kel, DWORD message, const TrayEffects& tray);
 
 // Replaces kel.trayIcons with the count pair for newCount (clamped to
 // 0..99); the caller destroys the pair it replaced.

@@ -2,12 +2,14 @@
 // gets from MultiByteToWideChar and WideCharToMultiByte: iconv's CP932
 // (Microsoft's table) for the double-byte codes, and the system's rules for
 // what it cannot map. Invalid UTF-8 is replaced as Wine does it, one U+FFFD
-// per broken sequence.
+// per broken sequence. The other code pages are read through iconv's table
+// of the same name.
 #include "platform/codepage.h"
 
 #include <iconv.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/bytes.h"
@@ -122,6 +124,64 @@ uint32_t decodeUtf8Char(uint8_t ch, const uint8_t** s, const uint8_t* end) {
   return ~0u;
 }
 
+// iconv's name for a code page of the charset table, or null.
+const char* iconvName(CodePage cp) {
+  switch (cp) {
+    case 20932: return "EUC-JP";
+    case 28591: return "ISO-8859-1";
+    case 28592: return "ISO-8859-2";
+    case 28593: return "ISO-8859-3";
+    case 28594: return "ISO-8859-4";
+    case 28595: return "ISO-8859-5";
+    case 28596: return "ISO-8859-6";
+    case 28597: return "ISO-8859-7";
+    case 28598: return "ISO-8859-8";
+    case 28599: return "ISO-8859-9";
+    case 28603: return "ISO-8859-13";
+    case 28605: return "ISO-8859-15";
+    case 1250: return "CP1250";
+    case 1251: return "CP1251";
+    case 1252: return "CP1252";
+    case 1253: return "CP1253";
+    case 1254: return "CP1254";
+    case 1255: return "CP1255";
+    case 1256: return "CP1256";
+    case 1257: return "CP1257";
+    case 1258: return "CP1258";
+    case 20127: return "ASCII";
+    case 936: return "CP936";
+    case 950: return "CP950";
+    case 949: return "CP949";
+    case 20866: return "KOI8-R";
+    case 21866: return "KOI8-U";
+    default: return nullptr;
+  }
+}
+
+// bytes[0..n) through `toWide`. A byte iconv cannot read becomes U+FFFD,
+// which code page 932 lacks, so it shows as the default char.
+void decodeWith(const Converter& toWide, const uint8_t* s, size_t n, std::vector<uint16_t>& wide) {
+  size_t i = 0;
+  while (i < n) {
+    // One character at a time, so that a bad byte costs only itself.
+    unsigned char w[8];
+    size_t made = 0;
+    size_t len = 1;
+    while (len <= 4 && i + len <= n &&
+           !toWide.convert(reinterpret_cast<const char*>(s + i), len, reinterpret_cast<char*>(w), sizeof w,
+                           &made)) {
+      ++len;
+    }
+    if (len > 4 || i + len > n) {
+      wide.push_back(kReplacement);
+      ++i;
+      continue;
+    }
+    for (size_t k = 0; k + 1 < made; k += 2) wide.push_back(readLe16(w + k));
+    i += len;
+  }
+}
+
 void decodeUtf8(const uint8_t* s, size_t n, std::vector<uint16_t>& wide) {
   const uint8_t* end = s + n;
   while (s < end) {
@@ -189,11 +249,16 @@ size_t toDisplayCodePage(CodePage from, const char* in, char* out, size_t capaci
 
   std::vector<uint16_t> wide;
   const uint8_t* s = reinterpret_cast<const uint8_t*>(in);
+  size_t n = 0;
+  while (s[n]) ++n;
+  const char* name = iconvName(from);
+  std::unique_ptr<Converter> other;
+  if (name) other = std::make_unique<Converter>("UTF-16LE", name);
   if (from == kUtf8) {
-    size_t n = 0;
-    while (s[n]) ++n;
     decodeUtf8(s, n + 1, wide);
-  } else {
+  } else if (other && other->ok()) {
+    decodeWith(*other, s, n, wide);
+  } else {  // Shift-JIS, or a code page iconv cannot open
     decodeCp932(toWide, s, wide);
   }
   if (wide.empty() || wide.back() != 0) wide.push_back(0);

@@ -1,5 +1,6 @@
 // Code-page conversion for the windows build: the system's own tables,
-// through UTF-16.
+// through UTF-16, into code page 932 itself. The ANSI code page plays no part:
+// on an English or a UTF-8 Windows it is not Shift-JIS.
 #include "platform/codepage.h"
 
 #include <windows.h>
@@ -8,6 +9,16 @@
 #include <vector>
 
 namespace platform {
+namespace {
+
+// The pseudo code pages (CP_ACP, CP_OEMCP, CP_THREAD_ACP, CP_SYMBOL...) lie
+// below 100 and depend on the system; a page it lacks is read as Shift-JIS.
+UINT readableCodePage(CodePage from) {
+  if (from >= 100 && IsValidCodePage(from)) return from;
+  return kShiftJis;
+}
+
+}  // namespace
 
 size_t toDisplayCodePage(CodePage from, const char* in, char* out, size_t capacity) {
   if (capacity == 0) return 0;
@@ -17,8 +28,7 @@ size_t toDisplayCodePage(CodePage from, const char* in, char* out, size_t capaci
   if (capacity < 2) return 0;
   int limit = capacity - 1 > INT_MAX ? INT_MAX : static_cast<int>(capacity - 1);
   std::vector<wchar_t> wide(limit);
-  UINT source = from == kUtf8 ? CP_UTF8 : CP_ACP;
-  int units = MultiByteToWideChar(source, 0, in, -1, wide.data(), limit);
+  int units = MultiByteToWideChar(readableCodePage(from), 0, in, -1, wide.data(), limit);
   if (units <= 0) return 0;
   // A UTF-8 sequence cut short by the end can swallow the NUL; put it back
   // so that the result is always a terminated string.
@@ -26,7 +36,7 @@ size_t toDisplayCodePage(CodePage from, const char* in, char* out, size_t capaci
     if (units == limit) return 0;
     wide[units++] = L'\0';
   }
-  int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, out, limit,
+  int bytes = WideCharToMultiByte(kShiftJis, WC_NO_BEST_FIT_CHARS, wide.data(), units, out, limit,
                                   nullptr, nullptr);
   if (bytes <= 0) {
     out[0] = '\0';

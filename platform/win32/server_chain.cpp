@@ -3,6 +3,10 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <string>
+
+#include "platform/win32/wide_text.h"
+
 namespace platform {
 
 namespace {
@@ -36,8 +40,9 @@ bool chainPassesPolicy(PCCERT_CONTEXT leaf, HCERTSTORE sent, wchar_t* name) {
 
 bool serverChainTrusted(const DerCertificate* chain, int count, const char* host) {
   if (count < 1) return false;
-  wchar_t name[256];
-  if (MultiByteToWideChar(CP_ACP, 0, host, -1, name, 256) == 0) return false;
+  // The host is the program's own Shift-JIS text, never the ANSI code page's.
+  std::wstring name = widen(host);
+  if (name.empty()) return false;  // no name to hold the certificate to
   PCCERT_CONTEXT leaf = CertCreateCertificateContext(kEncoding, chain[0].data, static_cast<DWORD>(chain[0].length));
   if (!leaf) return false;
   HCERTSTORE sent = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
@@ -46,7 +51,7 @@ bool serverChainTrusted(const DerCertificate* chain, int count, const char* host
     for (int i = 1; i < count; ++i)
       CertAddEncodedCertificateToStore(sent, kEncoding, chain[i].data, static_cast<DWORD>(chain[i].length),
                                        CERT_STORE_ADD_ALWAYS, nullptr);
-    ok = chainPassesPolicy(leaf, sent, name);
+    ok = chainPassesPolicy(leaf, sent, name.data());
     CertCloseStore(sent, 0);
   }
   CertFreeCertificateContext(leaf);

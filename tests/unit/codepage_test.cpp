@@ -87,6 +87,29 @@ TEST(CodePage, ShiftJisThroughTheSystemTable) {
   EXPECT_EQ("a\x81\x45", sjis("a\x82"));
 }
 
+TEST(CodePage, OtherCodePagesIntoShiftJis) {
+  EXPECT_EQ("日本語", convert(20932, "\xC6\xFC\xCB\xDC\xB8\xEC"));  // EUC-JP
+  EXPECT_EQ("caf?", convert(28591, "caf\xE9"));  // ISO-8859-1: no é in 932
+  EXPECT_EQ("中文", convert(936, "\xD6\xD0\xCE\xC4"));
+  EXPECT_EQ("中文", convert(950, "\xA4\xA4\xA4\xE5"));
+  EXPECT_EQ("日本語", convert(949, "\xEC\xED\xDC\xE2\xE5\xDE"));
+  EXPECT_EQ("Привет", convert(20866, "\xF0\xD2\xC9\xD7\xC5\xD4"));  // KOI8-R
+  // Greek is in 932, its accented letters are not.
+  EXPECT_EQ("Ελλ?δα", convert(28597, "\xC5\xEB\xEB\xDC\xE4\xE1"));
+  EXPECT_EQ("a?b", convert(1252, "a\x80" "b"));  // EURO SIGN
+  EXPECT_EQ("plain", convert(20127, "plain"));
+  EXPECT_EQ("\x82\xA0", convert(kUtf8, "\xE3\x81\x82"));
+}
+
+TEST(CodePage, ShiftJisWhateverTheSystemCodePage) {
+  // Neither CP_ACP (0) nor a code page the system lacks reads as anything
+  // but Shift-JIS.
+  EXPECT_EQ("\x82\xA0", convert(0, "\x82\xA0"));
+  EXPECT_EQ("\x82\xA0", convert(12345, "\x82\xA0"));
+  EXPECT_EQ("\x81\x5F", convert(932, "\x81\x5F"));
+  EXPECT_EQ("\x81\x45", convert(3, "\xFC\x4C"));
+}
+
 TEST(CodePage, OutputBounded) {
   // Both steps get capacity - 1: "abc" and its NUL need a capacity of 5.
   EXPECT_EQ("abc", utf8("abc", 5));
@@ -100,6 +123,12 @@ TEST(CodePage, OutputBounded) {
   EXPECT_EQ("FAIL", utf8("\xF0\x9F\x98\x80", 3));
   EXPECT_EQ("FAIL", utf8("", 1));
   EXPECT_EQ("FAIL", utf8(std::string(100, 'x'), 64));
+  // The same for the other code pages: five units for "caf\xE9" and its NUL,
+  // five bytes for 日本 and its NUL.
+  EXPECT_EQ("caf?", convert(28591, "caf\xE9", 6));
+  EXPECT_EQ("FAIL", convert(28591, "caf\xE9", 5));
+  EXPECT_EQ("日本", convert(20932, "\xC6\xFC\xCB\xDC", 6));
+  EXPECT_EQ("FAIL", convert(20932, "\xC6\xFC\xCB\xDC", 5));
 
   char out[4] = {'#', '#', '#', '#'};
   EXPECT_EQ(0u, platform::toDisplayCodePage(kUtf8, "a", out, 0));

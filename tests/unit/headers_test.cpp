@@ -2,6 +2,8 @@
 // must give the same Shift-JIS bytes.
 #include "mailcheck/headers.h"
 
+#include "mailcheck/charsets.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -58,10 +60,53 @@ TEST(Headers, EncodedWordsInEveryCharsetForm) {
   EXPECT_EQ(kDecodeFailed, subjectOf("=?utf-8?B?QUI?="));
   EXPECT_EQ("a_b", subjectOf("=?utf-8?Q?a_b?="));
   EXPECT_EQ("", decode("=?utf-8?B?" "?="));
-  // Other charsets are taken as Shift-JIS bytes.
   EXPECT_EQ("\x82\xA0", subjectOf("=?shift_jis?B?gqA=?="));
-  EXPECT_EQ("\x82\xA0" "z", subjectOf("=?euc-jp?Q?=82=A0z?="));
+  // A charset the table lacks is taken as Shift-JIS bytes.
+  EXPECT_EQ("\x82\xA0" "z", subjectOf("=?x-unknown?Q?=82=A0z?="));
   EXPECT_STREQ("デコード失敗", kDecodeFailed);
+}
+
+TEST(Headers, WordsInOtherCharsets) {
+  const std::string nihongo = "日本語";
+  EXPECT_EQ(nihongo, subjectOf("=?EUC-JP?B?xvzL3Ljs?="));
+  EXPECT_EQ(nihongo, subjectOf("=?euc-jp?Q?=C6=FC=CB=DC=B8=EC?="));
+  // é is not in code page 932: the default char, not a best-fit 'e'.
+  EXPECT_EQ("caf?", subjectOf("=?ISO-8859-1?Q?caf=E9?="));
+  EXPECT_EQ("Gr??e", subjectOf("=?iso-8859-1?B?R3L832U=?="));
+  // Chinese characters that JIS X 0208 has as well.
+  EXPECT_EQ("中文", subjectOf("=?GB2312?B?1tDOxA==?="));
+  EXPECT_EQ("日本", subjectOf("=?gbk?B?yNWxvg==?="));
+  EXPECT_EQ("中文", subjectOf("=?big5?B?pKSk5Q==?="));
+  EXPECT_EQ(nihongo, subjectOf("=?euc-kr?B?7O3c4uXe?="));
+  EXPECT_EQ("Привет", subjectOf("=?KOI8-R?B?8NLJ18XU?="));
+  EXPECT_EQ("Re: 日本語 / 中文", subjectOf("Re: =?euc-jp?B?xvzL3Ljs?= / =?gb2312?B?1tDOxA==?="));
+}
+
+TEST(Headers, CharsetTable) {
+  EXPECT_EQ(932u, codePageOfCharset("shift_jis"));
+  EXPECT_EQ(932u, codePageOfCharset("Windows-31J"));
+  EXPECT_EQ(932u, codePageOfCharset("MS932"));
+  EXPECT_EQ(20932u, codePageOfCharset("EUC-JP"));
+  EXPECT_EQ(20932u, codePageOfCharset("Euc-Jp"));
+  EXPECT_EQ(28591u, codePageOfCharset("ISO-8859-1"));
+  EXPECT_EQ(28603u, codePageOfCharset("iso-8859-13"));
+  EXPECT_EQ(28605u, codePageOfCharset("ISO-8859-15"));
+  EXPECT_EQ(1252u, codePageOfCharset("WINDOWS-1252"));
+  EXPECT_EQ(20127u, codePageOfCharset("US-ASCII"));
+  EXPECT_EQ(936u, codePageOfCharset("GB2312"));
+  EXPECT_EQ(950u, codePageOfCharset("Big5"));
+  EXPECT_EQ(949u, codePageOfCharset("KS_C_5601-1987"));
+  EXPECT_EQ(20866u, codePageOfCharset("koi8-r"));
+  EXPECT_EQ(21866u, codePageOfCharset("KOI8-U"));
+  EXPECT_EQ(65001u, codePageOfCharset("UTF-8"));
+  // Anything else is Shift-JIS, a name that only begins like one too.
+  EXPECT_EQ(932u, codePageOfCharset("x-unknown"));
+  EXPECT_EQ(932u, codePageOfCharset(""));
+  EXPECT_EQ(932u, codePageOfCharset("utf-8x"));
+  EXPECT_EQ(932u, codePageOfCharset("iso-8859-"));
+  EXPECT_EQ(932u, codePageOfCharset("iso-2022-jp"));
+  EXPECT_TRUE(sameCharsetName("ISO-2022-jp", "iso-2022-JP"));
+  EXPECT_FALSE(sameCharsetName("iso-2022-jp", "iso-2022-jp-2"));
 }
 
 TEST(Headers, TextAroundAndBetweenWords) {
