@@ -58,6 +58,27 @@ if(WIN32)
   add_test(NAME e2e COMMAND python3 tests/e2e/run.py --xml ${KEL_RESULTS}/e2e.xml
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
   set_tests_properties(e2e PROPERTIES LABELS e2e ENVIRONMENT KEL_WIN_BUILD=${CMAKE_BINARY_DIR})
+
+  # The same two programs as on an English Windows: Wine's C locale gives
+  # them code page 1252.
+  kel_gtest_xml(xml wine-unit-1252)
+  add_test(NAME wine-unit-1252 COMMAND kel_unit_tests ${xml} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set_tests_properties(wine-unit-1252 PROPERTIES LABELS unit
+    ENVIRONMENT "KEL_TEST_PREFIX=${WINE_PREFIX};KEL_LANG=C.UTF-8" RESOURCE_LOCK wine-prefix)
+  kel_gtest_xml(xml wine-windows-1252)
+  add_test(NAME wine-windows-1252 COMMAND kel_windows_tests ${xml} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set_tests_properties(wine-windows-1252 PROPERTIES LABELS windows
+    ENVIRONMENT "KEL_TEST_PREFIX=${WINE_PREFIX};KEL_TEST_DISPLAY=xvfb;KEL_LANG=C.UTF-8"
+    RESOURCE_LOCK wine-prefix)
+
+  # The popup, status dialog, settings sheet, editors and exit once more on
+  # an English Windows (1252) and a Japanese one with UTF-8 as its code page
+  # (65001, kel_utf8.exe), each against a run as on a Japanese one.
+  foreach(codepage 1252 65001)
+    add_test(NAME e2e-${codepage} COMMAND python3 tests/e2e/run.py --codepage ${codepage} test_codepages
+      --xml ${KEL_RESULTS}/e2e-${codepage}.xml WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+    set_tests_properties(e2e-${codepage} PROPERTIES LABELS e2e ENVIRONMENT KEL_WIN_BUILD=${CMAKE_BINARY_DIR})
+  endforeach()
 else()
   gtest_discover_tests(kel_unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} PROPERTIES LABELS unit)

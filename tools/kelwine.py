@@ -38,12 +38,21 @@ TASKBAR_HEIGHT = 20
 SEAL = (255, 140, 0)
 
 
-def wine_env(prefix, display):
+# The ANSI code pages the tests run kel.exe under: 932 is a Japanese Windows
+# (Wine under a Japanese locale); 1252 an English one (Wine's C locale);
+# 65001 a Japanese Windows with UTF-8 as its code page, which Wine gives a
+# program whose manifest asks for it: kel_utf8.exe, built for the tests.
+CODEPAGES = (932, 1252, 65001)
+_LANG = {932: WINE_SETTINGS["LANG"], 1252: "C.UTF-8", 65001: WINE_SETTINGS["LANG"]}
+_EXE = {932: "kel.exe", 1252: "kel.exe", 65001: "kel_utf8.exe"}
+
+
+def wine_env(prefix, display, codepage=932):
     env = dict(os.environ)
     env.pop("LC_ALL", None)
     # WINEDEBUG as the file says, whatever was set: the trace is read from it.
     env.update({k: v for k, v in WINE_SETTINGS.items() if not k.startswith("KEL_")})
-    env.update({"WINEPREFIX": prefix, "DISPLAY": display})
+    env.update({"WINEPREFIX": prefix, "DISPLAY": display, "LANG": _LANG[codepage]})
     return env
 
 
@@ -67,12 +76,13 @@ def start_xvfb():
     return proc, ":" + number.decode().strip()
 
 
-def ensure_prefix(prefix):
-    """Made once by tools/wine-env.sh's kel_prefix; reused afterwards."""
+def ensure_prefix(prefix, lang=None):
+    """Made once by tools/wine-env.sh's kel_prefix (under `lang`, so that its
+    registry holds that locale); reused afterwards."""
     if os.path.exists(os.path.join(prefix, ".kel-ready")):
         return
-    subprocess.run(["bash", "-c", 'source "$1/tools/wine-env.sh" && kel_prefix "$2"', "_", ROOT, prefix],
-                   check=True)
+    subprocess.run(["bash", "-c", 'source "$1/tools/wine-env.sh" && LANG=$3 kel_prefix "$2"', "_", ROOT, prefix,
+                    lang or WINE_SETTINGS["LANG"]], check=True)
 
 
 _DEBUGSTR = re.compile(rb'OutputDebugStringA "((?:[^"\\]|\\.)*)"')
@@ -143,18 +153,23 @@ def write_account(app, index, address, host, port, user, password, apop=0, ssl=0
 
 class Session:
     """One display and one prefix: for a whole run of the end-to-end tests, or
-    for one `make run`. With `display` given, that display is used as it is."""
+    for one `make run`. With `display` given, that display is used as it is.
+    `codepage` (CODEPAGES) is the ANSI code page of the Windows it stands
+    for; each has a prefix of its own, named with it but for 932."""
 
-    def __init__(self, prefix_name=None, display=None):
+    def __init__(self, prefix_name=None, display=None, codepage=932):
         prefix_name = prefix_name or os.environ.get("KEL_WINE_PREFIX", "e2e")
+        if codepage != 932:
+            prefix_name += "-%d" % codepage
+        self.codepage = codepage
         self.prefix = os.path.join(ROOT, "build", "wine", prefix_name)
-        ensure_prefix(self.prefix)
+        ensure_prefix(self.prefix, _LANG[codepage])
         self.xvfb = None
         if display:
             self.display = display
         else:
             self.xvfb, self.display = start_xvfb()
-        self.env = wine_env(self.prefix, self.display)
+        self.env = wine_env(self.prefix, self.display, codepage)
         self.tmp = tempfile.mkdtemp(prefix="kel-%s-" % prefix_name)
         os.chmod(self.tmp, 0o755)  # the test servers' own users read their files below it
         # Bring up the wineserver and the desktop with its taskbar first.
@@ -198,14 +213,14 @@ class Session:
         os.makedirs(d, exist_ok=True)
         return d
 
-    def probe(self, *args, check=True):
+    def probe(self, *args, check=True, program="kelprobe.exe"):
         # Under Wine a console program started while another program of the
         # prefix starts up can stall at its own start; such a probe is ended
         # and started again (its verbs are all safe to repeat).
         wait = int(args[args.index("--timeout") + 1]) / 1000 if "--timeout" in args else 0
         for attempt in range(4):
             try:
-                out = subprocess.run([WINE, os.path.join(WIN_BUILD, "kelprobe.exe")] + [str(a) for a in args],
+                out = subprocess.run([WINE, os.path.join(WIN_BUILD, program)] + [str(a) for a in args],
                                      env=self.env, capture_output=True, timeout=wait + 5)
                 break
             except subprocess.TimeoutExpired:
@@ -213,7 +228,7 @@ class Session:
                     raise
         facts = {}
         lines = []
-        for line in out.stdout.decode("cp932", "replace").splitlines():
+        for line in out.stdout.decode("utf-8", "replace").splitlines():
             key, _, value = line.strip("\r").partition("=")
             if key == "line":
                 lines.append(value)
@@ -243,17 +258,23 @@ class Session:
         strip = self.pixels(shot, 0, h - TASKBAR_HEIGHT, w, TASKBAR_HEIGHT)
         return sum(1 for p in strip if p == SEAL)
 
-    def start_kel(self, app_dir, exe_name="kel.exe", wine_path=None, log_path=None, winedebug=None):
+    def start_kel(self, app_dir, exe_name="kel.exe", wine_path=None, log_path=None, winedebug=None, codepage=None):
+        """`codepage` runs this one start as on a Windows of that code page
+        (Wine takes it from each process's own locale)."""
+        codepage = codepage or self.codepage
         # Kel.window() looks the window up by its class: the one of a
         # program stopped just before may outlive its process for a moment.
         end = time.monotonic() + 10
         while "hwnd" in self.probe("find", "--class", "kel", check=False) and time.monotonic() < end:
             time.sleep(0.2)
         exe = os.path.join(app_dir, exe_name)
-        shutil.copy(os.path.join(WIN_BUILD, "kel.exe"), exe)
+        # Under 65001 the program is kel_utf8.exe, copied under the name asked for.
+        shutil.copy(os.path.join(WIN_BUILD, _EXE[codepage]), exe)
         log_path = log_path or os.path.join(self.tmp, "wine-%d.log" % time.monotonic_ns())
         log = open(log_path, "wb")
-        env = dict(self.env, WINEDEBUG=winedebug) if winedebug else self.env
+        env = dict(self.env, LANG=_LANG[codepage])
+        if winedebug:
+            env["WINEDEBUG"] = winedebug
         proc = subprocess.Popen([WINE, wine_path or exe], env=env, cwd=app_dir,
                                 stdout=subprocess.DEVNULL, stderr=log)
         log.close()

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Screenshots for docs/: kel.exe under Wine announcing the demo mailbox of
 a private Dovecot, the shaped popup with its typed text, and the tray icon
-with its count badge. Usage: screenshots.py [OUTDIR]"""
+with its count badge. Usage: screenshots.py [--codepage N] [OUTDIR]
+With --codepage 1252 (an English Windows) or 65001, each file's name ends in
+-N (popup-1252.png)."""
 import os
 import subprocess
 import sys
@@ -15,7 +17,11 @@ DOVECOT = os.path.join(kelwine.ROOT, "tools", "dovecot.py")
 BADGE = (200, 30, 40)
 
 
+SUFFIX = [""]
+
+
 def crop(src, dst, geometry, scale=100):
+    dst = dst[:-4] + SUFFIX[0] + ".png"
     subprocess.run(["convert", src, "-crop", geometry, "+repage", "-scale", "%d%%" % scale, dst], check=True)
 
 
@@ -57,9 +63,16 @@ def sheet_pages(session, kel, out):
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(kelwine.ROOT, "docs")
+    args = sys.argv[1:]
+    codepage = 932
+    if "--codepage" in args:
+        i = args.index("--codepage")
+        codepage = int(args[i + 1])
+        del args[i:i + 2]
+        SUFFIX[0] = "-%d" % codepage if codepage != 932 else ""
+    out = args[0] if args else os.path.join(kelwine.ROOT, "docs")
     os.makedirs(out, exist_ok=True)
-    session = kelwine.Session("shots")
+    session = kelwine.Session("shots", codepage=codepage)
     dovecot_dir = os.path.join(session.tmp, "dovecot")
     ports = dict(line.split("=", 1) for line in subprocess.run(
         [sys.executable, DOVECOT, "start", dovecot_dir], check=True, capture_output=True, text=True).stdout.split())

@@ -1,5 +1,7 @@
 # Sourced by the run and test scripts: how Wine is run for Kel, from
-# tools/wine.env (KEL_WINE and KEL_WINESERVER are the programs).
+# tools/wine.env (KEL_WINE and KEL_WINESERVER are the programs). KEL_LANG,
+# when set, is the locale instead of the file's: C.UTF-8 makes Wine an
+# English Windows (code page 1252).
 while read -r _kel_line; do
   _kel_key=${_kel_line%%=*}
   _kel_value=${_kel_line#*=}
@@ -7,6 +9,7 @@ while read -r _kel_line; do
     '' | '#'*) ;;
     KEL_*) printf -v "$_kel_key" '%s' "$_kel_value" ;;
     WINEDEBUG=*) export WINEDEBUG=${WINEDEBUG:-$_kel_value} ;;
+    LANG=*) export LANG=${KEL_LANG:-$_kel_value} ;;
     *) export "$_kel_key=$_kel_value" ;;
   esac
 done < "$(dirname "${BASH_SOURCE[0]}")/wine.env"

@@ -1,8 +1,10 @@
 // The "アカウント" page and the account editor "メールアカウント".
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/application.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "settings/win32/dialog_controls.h"
 #include "settings/edits.h"
@@ -22,18 +24,24 @@ bool trustNewKey(HWND editor, const char* stored, const char* seen) {
            "新しい鍵を信頼して登録しますか？\n"
            "（いいえ: 登録済みの鍵のままにします）",
            stored, seen);
-  return MessageBoxA(editor, text, "エラ～！", MB_ICONWARNING | MB_YESNO | MB_DEFBUTTON2) == IDYES;
+  return showMessage(editor, text, MB_ICONWARNING | MB_YESNO | MB_DEFBUTTON2) == IDYES;
 }
 
 void accountOk(HWND editor) {
   Kel& kel = dialogKel(editor);
   Account typed{};
-  readText(editor, IDC_ACCOUNT_ADDRESS, typed.mailaddr, sizeof typed.mailaddr - 1);
-  readText(editor, IDC_ACCOUNT_SERVER, typed.pop3server, sizeof typed.pop3server - 1);
-  readText(editor, IDC_ACCOUNT_USER, typed.user, sizeof typed.user - 1);
-  readText(editor, IDC_ACCOUNT_PASSWORD, typed.pass, sizeof typed.pass - 1);
+  // A refused field leaves the editor open and the account as it was.
+  bool read = readField(editor, IDC_ACCOUNT_ADDRESS, typed.mailaddr, sizeof typed.mailaddr, "メールアドレス") &&
+              readField(editor, IDC_ACCOUNT_SERVER, typed.pop3server, sizeof typed.pop3server, "受信サーバーPOP3") &&
+              readField(editor, IDC_ACCOUNT_USER, typed.user, sizeof typed.user, "ユーザー名") &&
+              readField(editor, IDC_ACCOUNT_PASSWORD, typed.pass, sizeof typed.pass, "パスワード");
+  if (!read) {
+    SecureZeroMemory(typed.pass, sizeof typed.pass);
+    return;
+  }
   // The password is stored scrambled: its blanks and quotes survive.
   if (saysNothing(typed.mailaddr) || saysNothing(typed.pop3server) || saysNothing(typed.user) || !typed.pass[0]) {
+    SecureZeroMemory(typed.pass, sizeof typed.pass);
     showError(editor, "未記入の項目があります！");
     return;
   }
@@ -67,10 +75,10 @@ INT_PTR CALLBACK accountEditorProc(HWND editor, UINT message, WPARAM wParam, LPA
       int s = kel.accountEditIndex;
       if (s >= 0 && s < kAccountSlots) {
         const Account& a = kel.accounts[s];
-        SetDlgItemTextA(editor, IDC_ACCOUNT_ADDRESS, a.mailaddr);
-        SetDlgItemTextA(editor, IDC_ACCOUNT_SERVER, a.pop3server);
-        SetDlgItemTextA(editor, IDC_ACCOUNT_USER, a.user);
-        SetDlgItemTextA(editor, IDC_ACCOUNT_PASSWORD, a.pass);
+        showText(editor, IDC_ACCOUNT_ADDRESS, a.mailaddr);
+        showText(editor, IDC_ACCOUNT_SERVER, a.pop3server);
+        showText(editor, IDC_ACCOUNT_USER, a.user);
+        showText(editor, IDC_ACCOUNT_PASSWORD, a.pass);
         setChecked(editor, IDC_ACCOUNT_APOP, a.apop);
         setChecked(editor, IDC_ACCOUNT_SSL, a.ssl);
       }
@@ -91,26 +99,28 @@ INT_PTR CALLBACK accountEditorProc(HWND editor, UINT message, WPARAM wParam, LPA
 int runAccountEditor(HWND page, int editIndex) {
   Kel& kel = dialogKel(page);
   kel.accountEditIndex = editIndex;
-  INT_PTR r = DialogBoxParamA(kel.instance, MAKEINTRESOURCEA(IDD_ACCOUNT_EDITOR), page, accountEditorProc,
+  INT_PTR r = DialogBoxParamW(kel.instance, MAKEINTRESOURCEW(IDD_ACCOUNT_EDITOR), page, accountEditorProc,
                               reinterpret_cast<LPARAM>(&kel));
   return r > 0 ? static_cast<int>(r) : 0;
 }
 
 int selectedLine(HWND page) {
-  LRESULT s = SendDlgItemMessageA(page, IDC_ACCOUNTS_LIST, LB_GETCURSEL, 0, 0);
+  LRESULT s = SendDlgItemMessageW(page, IDC_ACCOUNTS_LIST, LB_GETCURSEL, 0, 0);
   return s == LB_ERR ? -1 : static_cast<int>(s);
 }
 
 void appendLine(HWND page, const char* text) {
-  SendDlgItemMessageA(page, IDC_ACCOUNTS_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+  std::wstring line = platform::widen(text);
+  SendDlgItemMessageW(page, IDC_ACCOUNTS_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
 }
 
 // Line s stays where it is and stays selected.
 void replaceLine(HWND page, int s, const char* text) {
   HWND list = GetDlgItem(page, IDC_ACCOUNTS_LIST);
-  SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(s), 0);
-  SendMessageA(list, LB_INSERTSTRING, static_cast<WPARAM>(s), reinterpret_cast<LPARAM>(text));
-  SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(s), 0);
+  std::wstring line = platform::widen(text);
+  SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(s), 0);
+  SendMessageW(list, LB_INSERTSTRING, static_cast<WPARAM>(s), reinterpret_cast<LPARAM>(line.c_str()));
+  SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(s), 0);
 }
 
 void accountsCommand(HWND page, int id) {
@@ -130,7 +140,7 @@ void accountsCommand(HWND page, int id) {
     }
     case IDC_ACCOUNTS_DELETE:
       if (s < 0) break;
-      SendDlgItemMessageA(page, IDC_ACCOUNTS_LIST, LB_DELETESTRING, static_cast<WPARAM>(s), 0);
+      SendDlgItemMessageW(page, IDC_ACCOUNTS_LIST, LB_DELETESTRING, static_cast<WPARAM>(s), 0);
       if (deleteAccount(kel, s) == SaveOutcome::kNotWritten) reportUnsaved(page);
       break;
     default: break;

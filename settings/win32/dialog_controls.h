@@ -1,4 +1,7 @@
 // Small helpers shared by the settings pages and editors (window thread).
+// The dialogs are Unicode windows; the program's texts are Shift-JIS, so
+// every text goes in through platform::widen and comes back through
+// platform::narrow, never through the ANSI code page.
 #pragma once
 
 #include <windows.h>
@@ -15,21 +18,28 @@ void keepKel(HWND dialog, Kel& kel);
 bool isChecked(HWND dialog, int id);
 void setChecked(HWND dialog, int id, int32_t state);
 void enable(HWND dialog, int id, bool on);
-// The control's whole text cut to `limit` bytes (out holds limit + 1);
-// the controls themselves take longer input.
-void readText(HWND dialog, int id, char* out, size_t limit);
+// Shows a Shift-JIS text in a control.
+void showText(HWND dialog, int id, const char* text);
+// The control's whole text as Shift-JIS into out[0..size). A text that
+// Shift-JIS cannot hold, or whose bytes do not fit, is refused with a
+// warning naming `field` (the controls themselves take longer input and
+// any character): false, and out holds an empty text.
+bool readField(HWND dialog, int id, char* out, size_t size, const char* field);
 // Fills a drop-down list in the order given and selects `selected`, kept
 // within the list.
 void fillDropDown(HWND dialog, int id, const char* const* labels, int count, int32_t selected);
 // The selected index, or `fallback` when nothing is selected.
 int32_t dropDownSelection(HWND dialog, int id, int32_t fallback);
 
-// A warning with the program's error caption; the caller stays open.
+// A message box with the program's error caption; the caller stays open.
+int showMessage(HWND owner, const char* text, UINT type);
 void showError(HWND owner, const char* text);
 // Told when a settings file could not be written (the change stays live).
 void reportUnsaved(HWND owner);
 
 enum class FileKind { kWave, kProgram };
 // The system's Open dialog, with no owner: true and the chosen existing
-// file's full path (out holds 260 bytes), or false when cancelled.
-bool chooseFile(FileKind kind, char* out);
+// file's full path as Shift-JIS (out holds 260 bytes), or false when
+// cancelled or when the path cannot be kept (told to `owner`, a warning
+// naming `field`).
+bool chooseFile(HWND owner, FileKind kind, char* out, const char* field);

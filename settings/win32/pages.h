@@ -1,5 +1,5 @@
 // The page procedures of the property sheet. Each page's WM_INITDIALOG
-// carries its PROPSHEETPAGEA, whose lParam is the Kel.
+// carries its PROPSHEETPAGEW, whose lParam is the Kel.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,6 @@ INT_PTR CALLBACK accountsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
 INT_PTR CALLBACK deleteListPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ignoreListPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Keeps the page's Kel from its PROPSHEETPAGEA (WM_INITDIALOG's lParam).
+// Keeps the page's Kel from its PROPSHEETPAGEW (WM_INITDIALOG's lParam).
 class Kel;
 Kel& keepPageKel(HWND page, LPARAM initParam);

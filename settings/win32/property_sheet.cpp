@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "app/application.h"
 #include "app/win32/popup_shape.h"
 #include "notify/win32/sound.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "settings/win32/dialog_controls.h"
 #include "settings/win32/pages.h"
@@ -24,9 +26,31 @@ bool isApply(UINT message, LPARAM lParam) {
 }
 
 BOOL accepted(HWND page) {
-  SetWindowLongPtrA(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+  SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
   return TRUE;
 }
+
+// OK with a field the page cannot keep: the sheet stays open on this page.
+BOOL refused(HWND page) {
+  SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_INVALID_NOCHANGEPAGE);
+  return TRUE;
+}
+
+// OK and a change of tab first ask the page being left; a field it cannot
+// keep holds the user there, before any page has applied anything.
+bool isLeaving(UINT message, LPARAM lParam) {
+  return message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == PSN_KILLACTIVE;
+}
+
+BOOL leave(HWND page, bool ok) {
+  SetWindowLongPtrW(page, DWLP_MSGRESULT, ok ? FALSE : TRUE);
+  return TRUE;
+}
+
+// The field names the warnings give, as the pages label them.
+const char kSoundFileField[] = "サウンドファイル";
+const char kMailerField[] = "メーラの場所";
+const char kTimeServerField[] = "SNTP サーバ";
 
 bool clicked(WPARAM wParam, int id) { return LOWORD(wParam) == id && HIWORD(wParam) == BN_CLICKED; }
 
@@ -47,7 +71,7 @@ INT_PTR CALLBACK mailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
     setChecked(page, IDC_MAILCHECK_SHOW_ACCOUNT, kel.shac);
     setChecked(page, IDC_MAILCHECK_SOUND, kel.nmsnd);
     setChecked(page, IDC_MAILCHECK_BEEP, kel.nmbeep);
-    SetDlgItemTextA(page, IDC_MAILCHECK_SOUND_FILE, kel.filename);
+    showText(page, IDC_MAILCHECK_SOUND_FILE, kel.filename);
     mailPageEnables(page);
     return TRUE;
   }
@@ -57,22 +81,27 @@ INT_PTR CALLBACK mailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
       mailPageEnables(page);
     } else if (clicked(wParam, IDC_MAILCHECK_BROWSE)) {
       char path[260];
-      if (chooseFile(FileKind::kWave, path)) SetDlgItemTextA(page, IDC_MAILCHECK_SOUND_FILE, path);
+      if (chooseFile(page, FileKind::kWave, path, kSoundFileField)) showText(page, IDC_MAILCHECK_SOUND_FILE, path);
     } else if (clicked(wParam, IDC_MAILCHECK_PLAY)) {
       char path[260];
-      readText(page, IDC_MAILCHECK_SOUND_FILE, path, sizeof path - 1);
-      playWaveFile(path);
+      if (readField(page, IDC_MAILCHECK_SOUND_FILE, path, sizeof path, kSoundFileField)) playWaveFile(path);
     }
     return FALSE;
   }
+  if (isLeaving(message, lParam)) {
+    char path[260];
+    return leave(page, readField(page, IDC_MAILCHECK_SOUND_FILE, path, sizeof path, kSoundFileField));
+  }
   if (isApply(message, lParam)) {
     Kel& kel = dialogKel(page);
+    char filename[sizeof kel.filename];
+    if (!readField(page, IDC_MAILCHECK_SOUND_FILE, filename, sizeof filename, kSoundFileField)) return refused(page);
     std::lock_guard<std::mutex> g(kel.checkLock);  // a check may be reading them
     kel.mailcbt = dropDownSelection(page, IDC_MAILCHECK_INTERVAL, kel.mailcbt);
     kel.nmp = isChecked(page, IDC_MAILCHECK_SHOW_POPUP);
     kel.shac = isChecked(page, IDC_MAILCHECK_SHOW_ACCOUNT);
     kel.nmsnd = isChecked(page, IDC_MAILCHECK_SOUND);
-    readText(page, IDC_MAILCHECK_SOUND_FILE, kel.filename, sizeof kel.filename - 1);
+    memcpy(kel.filename, filename, sizeof filename);
     kel.nmbeep = isChecked(page, IDC_MAILCHECK_BEEP);
     return accepted(page);
   }
@@ -82,7 +111,7 @@ INT_PTR CALLBACK mailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
 INT_PTR CALLBACK otherPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     Kel& kel = keepPageKel(page, lParam);
-    SetDlgItemTextA(page, IDC_OTHER_MAILER, kel.mailer);
+    showText(page, IDC_OTHER_MAILER, kel.mailer);
     setChecked(page, IDC_OTHER_TRANSLUCENT, kel.hantoumei);
     setChecked(page, IDC_OTHER_DESKTOP_ICONS, kel.dicon);
     setChecked(page, IDC_OTHER_NO_ANIMATION, kel.iconani);
@@ -90,18 +119,24 @@ INT_PTR CALLBACK otherPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
   }
   if (message == WM_COMMAND) {
     char path[260];
-    if (clicked(wParam, IDC_OTHER_BROWSE) && chooseFile(FileKind::kProgram, path))
-      SetDlgItemTextA(page, IDC_OTHER_MAILER, path);
+    if (clicked(wParam, IDC_OTHER_BROWSE) && chooseFile(page, FileKind::kProgram, path, kMailerField))
+      showText(page, IDC_OTHER_MAILER, path);
     return FALSE;
+  }
+  if (isLeaving(message, lParam)) {
+    char path[260];
+    return leave(page, readField(page, IDC_OTHER_MAILER, path, sizeof path, kMailerField));
   }
   if (isApply(message, lParam)) {
     Kel& kel = dialogKel(page);
+    char mailer[sizeof kel.mailer];
+    if (!readField(page, IDC_OTHER_MAILER, mailer, sizeof mailer, kMailerField)) return refused(page);
     {
       std::lock_guard<std::mutex> g(kel.checkLock);
       kel.hantoumei = isChecked(page, IDC_OTHER_TRANSLUCENT);
       kel.dicon = isChecked(page, IDC_OTHER_DESKTOP_ICONS);
       kel.iconani = isChecked(page, IDC_OTHER_NO_ANIMATION);
-      readText(page, IDC_OTHER_MAILER, kel.mailer, sizeof kel.mailer - 1);
+      memcpy(kel.mailer, mailer, sizeof mailer);
     }
     applyTranslucency(kel.popupWindow, kel.hantoumei);
     return accepted(page);
@@ -113,14 +148,20 @@ INT_PTR CALLBACK sntpPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     Kel& kel = keepPageKel(page, lParam);
     fillDropDown(page, IDC_SNTP_INTERVAL, clockIntervalLabels, kClockIntervals, kel.tcbt);
-    SetDlgItemTextA(page, IDC_SNTP_SERVER, kel.server);
+    showText(page, IDC_SNTP_SERVER, kel.server);
     return TRUE;
+  }
+  if (isLeaving(message, lParam)) {
+    char server[sizeof dialogKel(page).server];
+    return leave(page, readField(page, IDC_SNTP_SERVER, server, sizeof server, kTimeServerField));
   }
   if (isApply(message, lParam)) {
     Kel& kel = dialogKel(page);
+    char server[sizeof kel.server];
+    if (!readField(page, IDC_SNTP_SERVER, server, sizeof server, kTimeServerField)) return refused(page);
     std::lock_guard<std::mutex> g(kel.checkLock);  // the clock thread reads the server
     kel.tcbt = dropDownSelection(page, IDC_SNTP_INTERVAL, kel.tcbt);
-    readText(page, IDC_SNTP_SERVER, kel.server, sizeof kel.server - 1);
+    memcpy(kel.server, server, sizeof server);
     return accepted(page);
   }
   return FALSE;
@@ -155,7 +196,7 @@ INT_PTR CALLBACK measureProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 void fitPages(HWND sheet) {
   SIZE need{0, 0};
   for (const PageSpec& spec : kPages) {
-    HWND probe = CreateDialogParamA(pageInstance, MAKEINTRESOURCEA(spec.templateId), sheet, measureProc, 0);
+    HWND probe = CreateDialogParamW(pageInstance, MAKEINTRESOURCEW(spec.templateId), sheet, measureProc, 0);
     if (!probe) continue;
     RECT r;
     GetWindowRect(probe, &r);
@@ -179,9 +220,9 @@ void fitPages(HWND sheet) {
     grown.cy += dy;
   }
   for (HWND child = GetWindow(tab, GW_HWNDFIRST); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    char cls[16] = "";
-    GetClassNameA(child, cls, sizeof cls);
-    if (child == tab || strcmp(cls, "Button") != 0) continue;
+    wchar_t cls[16] = L"";
+    GetClassNameW(child, cls, 16);
+    if (child == tab || lstrcmpiW(cls, L"Button") != 0) continue;
     RECT b;
     GetWindowRect(child, &b);
     MapWindowPoints(nullptr, sheet, reinterpret_cast<POINT*>(&b), 2);
@@ -197,7 +238,7 @@ void fitPages(HWND sheet) {
 // the sheet off the screen: it opens in the middle of the work area instead.
 void centre(HWND sheet) {
   RECT area, own;
-  SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
   GetWindowRect(sheet, &own);
   int w = own.right - own.left, h = own.bottom - own.top;
   SetWindowPos(sheet, nullptr, area.left + (area.right - area.left - w) / 2,
@@ -217,7 +258,7 @@ int CALLBACK sheetCallback(HWND sheet, UINT message, LPARAM) {
 void (*playWaveFile)(const char* path) = playWaveInBackground;
 
 Kel& keepPageKel(HWND page, LPARAM initParam) {
-  Kel& kel = *reinterpret_cast<Kel*>(reinterpret_cast<const PROPSHEETPAGEA*>(initParam)->lParam);
+  Kel& kel = *reinterpret_cast<Kel*>(reinterpret_cast<const PROPSHEETPAGEW*>(initParam)->lParam);
   keepKel(page, kel);
   return kel;
 }
@@ -228,17 +269,19 @@ void showPropertySheet(Kel& kel, HWND owner) {
   InitCommonControlsEx(&controls);
 
   HPROPSHEETPAGE pages[kPageCount];
+  std::wstring titles[kPageCount];  // kept until the sheet has closed
   int made = 0;
   for (const PageSpec& spec : kPages) {
-    PROPSHEETPAGEA page{};
+    titles[made] = platform::widen(spec.title);
+    PROPSHEETPAGEW page{};
     page.dwSize = sizeof page;
     page.dwFlags = PSP_USETITLE;
     page.hInstance = kel.instance;
-    page.pszTemplate = MAKEINTRESOURCEA(spec.templateId);
-    page.pszTitle = spec.title;
+    page.pszTemplate = MAKEINTRESOURCEW(spec.templateId);
+    page.pszTitle = titles[made].c_str();
     page.pfnDlgProc = spec.proc;
     page.lParam = reinterpret_cast<LPARAM>(&kel);
-    HPROPSHEETPAGE made_page = CreatePropertySheetPageA(&page);
+    HPROPSHEETPAGE made_page = CreatePropertySheetPageW(&page);
     if (!made_page) break;
     pages[made++] = made_page;
   }
@@ -247,17 +290,18 @@ void showPropertySheet(Kel& kel, HWND owner) {
     return;
   }
 
-  PROPSHEETHEADERA sheet{};
+  std::wstring caption = platform::widen("プロパティ");
+  PROPSHEETHEADERW sheet{};
   sheet.dwSize = sizeof sheet;
   sheet.dwFlags = PSH_NOAPPLYNOW | PSH_USECALLBACK;
   sheet.pfnCallback = sheetCallback;
   sheet.hwndParent = owner;
   sheet.hInstance = kel.instance;
-  sheet.pszCaption = "プロパティ";
+  sheet.pszCaption = caption.c_str();
   sheet.nPages = kPageCount;
   sheet.nStartPage = 0;
   sheet.phpage = pages;
-  PropertySheetA(&sheet);
+  PropertySheetW(&sheet);
 }
 
 void runSettingsSheet(Kel& kel, HWND owner) {

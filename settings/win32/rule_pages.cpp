@@ -3,7 +3,10 @@
 
 #include <commctrl.h>
 
+#include <string>
+
 #include "app/application.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "settings/win32/dialog_controls.h"
 #include "settings/edits.h"
@@ -14,7 +17,7 @@ namespace {
 void conditionOk(HWND editor) {
   Kel& kel = dialogKel(editor);
   char keyword[sizeof FilterRule{}.keyword];
-  readText(editor, IDC_CONDITION_KEYWORD, keyword, sizeof keyword - 1);
+  if (!readField(editor, IDC_CONDITION_KEYWORD, keyword, sizeof keyword, "キーワード")) return;
   if (saysNothing(keyword)) {
     showError(editor, "キーワードが未記入です！");
     return;
@@ -40,7 +43,7 @@ INT_PTR CALLBACK conditionEditorProc(HWND editor, UINT message, WPARAM wParam, L
       // so that OK always stores one of the six.
       int32_t kind = kSenderAddressEquals;
       if (const FilterRule* rule = ruleForCode(kel, kel.ruleEditCode)) {
-        SetDlgItemTextA(editor, IDC_CONDITION_KEYWORD, rule->keyword);
+        showText(editor, IDC_CONDITION_KEYWORD, rule->keyword);
         kind = rule->kind;
       }
       fillDropDown(editor, IDC_CONDITION_KIND, matchKindLabels, kMatchKinds, kind);
@@ -57,28 +60,30 @@ INT_PTR CALLBACK conditionEditorProc(HWND editor, UINT message, WPARAM wParam, L
 }
 
 void setItem(HWND list, int i, const FilterRule& rule, bool insert) {
-  LVITEMA item{};
+  std::wstring keyword = platform::widen(rule.keyword), kind = platform::widen(matchKindLabel(rule.kind));
+  LVITEMW item{};
   item.mask = LVIF_TEXT;
   item.iItem = i;
-  item.pszText = const_cast<char*>(rule.keyword);
-  SendMessageA(list, insert ? LVM_INSERTITEMA : LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+  item.pszText = &keyword[0];
+  SendMessageW(list, insert ? LVM_INSERTITEMW : LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
   item.iSubItem = 1;
-  item.pszText = const_cast<char*>(matchKindLabel(rule.kind));
-  SendMessageA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+  item.pszText = &kind[0];
+  SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
 }
 
 void initRuleList(HWND page, FilterRule* const (&rules)[kRuleSlots], const char* kindTitle) {
   HWND list = GetDlgItem(page, IDC_RULES_LIST);
-  SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+  SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
   const char* titles[2] = {"キーワード", kindTitle};
   for (int c = 0; c < 2; ++c) {
-    LVCOLUMNA column{};
+    std::wstring title = platform::widen(titles[c]);
+    LVCOLUMNW column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     column.fmt = LVCFMT_LEFT;
     column.cx = 170;
-    column.pszText = const_cast<char*>(titles[c]);
+    column.pszText = &title[0];
     column.iSubItem = c;
-    SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
+    SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
   }
   for (int i = 0; i < kRuleSlots; ++i) {
     if (rules[i]) setItem(list, i, *rules[i], true);
@@ -88,7 +93,7 @@ void initRuleList(HWND page, FilterRule* const (&rules)[kRuleSlots], const char*
 int runConditionEditor(HWND page, int32_t code) {
   Kel& kel = dialogKel(page);
   kel.ruleEditCode = code;
-  INT_PTR r = DialogBoxParamA(kel.instance, MAKEINTRESOURCEA(IDD_CONDITION_EDITOR), page, conditionEditorProc,
+  INT_PTR r = DialogBoxParamW(kel.instance, MAKEINTRESOURCEW(IDD_CONDITION_EDITOR), page, conditionEditorProc,
                               reinterpret_cast<LPARAM>(&kel));
   return r > 0 ? 1 : 0;
 }
@@ -103,7 +108,7 @@ INT_PTR rulePage(HWND page, UINT message, WPARAM wParam, LPARAM lParam, bool del
   Kel& kel = dialogKel(page);
   FilterRule* const (&rules)[kRuleSlots] = deleteList ? kel.deleteList : kel.ignoreList;
   HWND list = GetDlgItem(page, IDC_RULES_LIST);
-  int s = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  int s = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
   int sign = deleteList ? 1 : -1;
   switch (LOWORD(wParam)) {
     case IDC_RULES_ADD:
@@ -116,7 +121,7 @@ INT_PTR rulePage(HWND page, UINT message, WPARAM wParam, LPARAM lParam, bool del
       return TRUE;
     case IDC_RULES_DELETE:
       if (s < 0) return TRUE;
-      SendMessageA(list, LVM_DELETEITEM, static_cast<WPARAM>(s), 0);
+      SendMessageW(list, LVM_DELETEITEM, static_cast<WPARAM>(s), 0);
       if (deleteRule(kel, deleteList, s) == SaveOutcome::kNotWritten) reportUnsaved(page);
       return TRUE;
     default: return FALSE;

@@ -1,6 +1,9 @@
 #include "settings/win32/status_dialog.h"
 
+#include <string>
+
 #include "app/application.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "settings/status_lines.h"
 
@@ -15,8 +18,10 @@ INT_PTR CALLBACK statusProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       GetClientRect(dialog, &client);
       GetWindowRect(list, &own);
       MoveWindow(list, 0, 0, client.right, own.bottom - own.top, TRUE);
-      for (const std::string& line : serverStatusLines(kel))
-        SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+      for (const std::string& line : serverStatusLines(kel)) {
+        std::wstring wide = platform::widen(line.c_str());
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+      }
       return TRUE;
     }
     case WM_COMMAND:
@@ -33,6 +38,6 @@ INT_PTR CALLBACK statusProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 void showServerStatus(Kel& kel, HWND owner) {
-  DialogBoxParamA(kel.instance, MAKEINTRESOURCEA(IDD_SERVER_STATUS), owner, statusProc,
+  DialogBoxParamW(kel.instance, MAKEINTRESOURCEW(IDD_SERVER_STATUS), owner, statusProc,
                   reinterpret_cast<LPARAM>(&kel));
 }

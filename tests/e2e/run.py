@@ -2,7 +2,8 @@
 """Runs every test_* function of the test_*.py files beside this one, each
 given the shared Session, and ends with the line 'e2e: N passed, N failed'.
 Arguments: parts of the names of the tests to run; --xml PATH also writes a
-JUnit XML report there."""
+JUnit XML report there; --codepage N runs them on a Windows of that ANSI
+code page (932, the default; 1252; 65001)."""
 import importlib.util
 import os
 import sys
@@ -22,6 +23,11 @@ def main():
         i = only.index("--xml")
         xml_path = only[i + 1]
         del only[i:i + 2]
+    codepage = 932
+    if "--codepage" in only:
+        i = only.index("--codepage")
+        codepage = int(only[i + 1])
+        del only[i:i + 2]
     tests = []
     for name in sorted(os.listdir(here)):
         if not (name.startswith("test_") and name.endswith(".py")):
@@ -34,7 +40,7 @@ def main():
                 full = "%s.%s" % (name[:-3], attr)
                 if not only or any(o in full for o in only):
                     tests.append((full, getattr(module, attr)))
-    session = kelwine.Session()
+    session = kelwine.Session(codepage=codepage)
     passed = failed = 0
     cases = []
     try:
@@ -54,15 +60,15 @@ def main():
         session.close()
     print("e2e: %d passed, %d failed" % (passed, failed))
     if xml_path:
-        write_xml(xml_path, cases)
+        write_xml(xml_path, cases, "e2e" if codepage == 932 else "e2e-%d" % codepage)
     return 1 if failed or not tests else 0
 
 
-def write_xml(path, cases):
+def write_xml(path, cases, suite="e2e"):
     """cases: (module.function, seconds, traceback or None)."""
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     with open(path, "w", encoding="utf-8") as f:
-        f.write('<?xml version="1.0" encoding="UTF-8"?>\n<testsuites><testsuite name="e2e">\n')
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n<testsuites><testsuite name=%s>\n' % quoteattr(suite))
         for full, seconds, failure in cases:
             module, name = full.split(".", 1)
             f.write('<testcase classname=%s name=%s time="%.1f"' % (quoteattr(module), quoteattr(name), seconds))

@@ -149,7 +149,7 @@ class ExitRun:
         """Posts the exit command now (or collects what the early probe saw);
         returns what the report needs."""
         if self.early:
-            out = self.early.communicate(timeout=45)[0].decode("cp932", "replace")
+            out = self.early.communicate(timeout=45)[0].decode("utf-8", "replace")
             facts = dict(line.strip().partition("=")[::2] for line in out.splitlines() if "=" in line)
         else:
             if os.path.exists(self.options):

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/win32/wide_text.h"
 #include "settings/settings.h"
 
 namespace {
@@ -17,15 +18,13 @@ namespace {
 constexpr int kWaitMs = 10000;
 
 struct Search {
-  const char* title;
+  std::wstring title;
   HWND found;
 };
 
 BOOL CALLBACK matchTitle(HWND w, LPARAM p) {
   Search& s = *reinterpret_cast<Search*>(p);
-  char title[256] = "";
-  GetWindowTextA(w, title, sizeof title);
-  if (IsWindowVisible(w) && strcmp(title, s.title) == 0) {
+  if (IsWindowVisible(w) && windowTitle(w) == s.title) {
     s.found = w;
     return FALSE;
   }
@@ -45,19 +44,29 @@ std::vector<HWND> openWindows(DWORD thread) {
 
 }  // namespace
 
+const char kNotShiftJis[] = "\x01(not Shift-JIS)";
+
+std::string toShiftJis(const std::wstring& text) {
+  std::vector<char> out(text.size() * 2 + 1);
+  if (platform::narrow(text.c_str(), out.data(), out.size()) != platform::Narrowed::kOk) return kNotShiftJis;
+  return out.data();
+}
+
+std::wstring windowTitle(HWND w) {
+  wchar_t title[256] = L"";
+  GetWindowTextW(w, title, 256);
+  return title;
+}
+
 HWND Driver::window(const char* title) {
   for (int waited = 0; waited < kWaitMs; waited += 20) {
-    Search s{title, nullptr};
+    Search s{platform::widen(title), nullptr};
     EnumThreadWindows(uiThread_, matchTitle, reinterpret_cast<LPARAM>(&s));
     if (s.found) return s.found;
     Sleep(20);
   }
   std::string seen;
-  for (HWND w : openWindows(uiThread_)) {
-    char other[256] = "";
-    GetWindowTextA(w, other, sizeof other);
-    seen += std::string(" \"") + other + "\"";
-  }
+  for (HWND w : openWindows(uiThread_)) seen += " \"" + toShiftJis(windowTitle(w)) + "\"";
   fail(std::string("no window \"") + title + "\"; open:" + seen);
   return nullptr;
 }
@@ -74,7 +83,7 @@ bool Driver::gone(HWND w) {
 void Driver::click(HWND dialog, int id) {
   HWND button = GetDlgItem(dialog, id);
   if (!button) return fail("no control " + std::to_string(id));
-  SendMessageA(button, BM_CLICK, 0, 0);
+  SendMessageW(button, BM_CLICK, 0, 0);
 }
 
 void Driver::mouseClick(HWND dialog, int id) {
@@ -113,21 +122,27 @@ bool Driver::becomesChecked(HWND dialog, int id) {
 void Driver::post(HWND dialog, int id) {
   HWND button = GetDlgItem(dialog, id);
   if (!button) return fail("no control " + std::to_string(id));
-  PostMessageA(button, BM_CLICK, 0, 0);
+  PostMessageW(button, BM_CLICK, 0, 0);
 }
 
 void Driver::setText(HWND dialog, int id, const std::string& text) {
-  SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  setWideText(dialog, id, platform::widen(text.c_str()));
 }
 
-std::string Driver::text(HWND dialog, int id) {
-  char buf[1024] = "";
-  SendMessageA(GetDlgItem(dialog, id), WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf));
+void Driver::setWideText(HWND dialog, int id, const std::wstring& text) {
+  SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::string Driver::text(HWND dialog, int id) { return toShiftJis(wideText(dialog, id)); }
+
+std::wstring Driver::wideText(HWND dialog, int id) {
+  wchar_t buf[1024] = L"";
+  SendMessageW(GetDlgItem(dialog, id), WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf));
   return buf;
 }
 
 bool Driver::checked(HWND dialog, int id) {
-  return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  return SendMessageW(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 bool Driver::enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
@@ -136,7 +151,7 @@ std::string Driver::dismissMessage() {
   HWND box = window("エラ～！");
   if (!box) return "";
   std::string said = text(box, 0xFFFF);
-  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
   gone(box);
   return said;
 }
@@ -147,7 +162,7 @@ std::string Driver::answerMessage(int id) {
   std::string said = text(box, 0xFFFF);
   if (!GetDlgItem(box, id)) {
     fail("the message box has no button " + std::to_string(id));
-    PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+    PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
   } else {
     post(box, id);
   }
@@ -156,8 +171,8 @@ std::string Driver::answerMessage(int id) {
 }
 
 HWND Driver::page(HWND sheet, int index) {
-  SendMessageA(sheet, PSM_SETCURSEL, static_cast<WPARAM>(index), 0);
-  HWND p = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+  SendMessageW(sheet, PSM_SETCURSEL, static_cast<WPARAM>(index), 0);
+  HWND p = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
   if (!p) fail("no page " + std::to_string(index));
   return p;
 }
@@ -173,7 +188,7 @@ std::vector<std::string> drive(const std::function<void()>& modal, const std::fu
       std::vector<HWND> open = openWindows(driver.uiThread());
       if (open.empty()) break;
       if (round == 0) driver.fail("windows left open");
-      for (HWND w : open) PostMessageA(w, WM_COMMAND, IDCANCEL, 0);
+      for (HWND w : open) PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
       Sleep(100);
     }
   });
@@ -227,41 +242,49 @@ void DialogFixture::reload() {
 namespace {
 
 // The lines of a list box or drop-down list, by its count and text messages.
-std::vector<std::string> controlLines(HWND control, UINT countMessage, UINT textMessage) {
-  std::vector<std::string> out;
-  int n = static_cast<int>(SendMessageA(control, countMessage, 0, 0));
+std::vector<std::wstring> controlLines(HWND control, UINT countMessage, UINT textMessage) {
+  std::vector<std::wstring> out;
+  int n = static_cast<int>(SendMessageW(control, countMessage, 0, 0));
   for (int i = 0; i < n; ++i) {
-    char line[512] = "";
-    SendMessageA(control, textMessage, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line));
+    wchar_t line[512] = L"";
+    SendMessageW(control, textMessage, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line));
     out.push_back(line);
   }
   return out;
 }
 
+std::vector<std::string> allToShiftJis(const std::vector<std::wstring>& lines) {
+  std::vector<std::string> out;
+  for (const std::wstring& line : lines) out.push_back(toShiftJis(line));
+  return out;
+}
+
 }  // namespace
 
-std::vector<std::string> listBoxLines(HWND list) { return controlLines(list, LB_GETCOUNT, LB_GETTEXT); }
+std::vector<std::string> listBoxLines(HWND list) { return allToShiftJis(listBoxWideLines(list)); }
+
+std::vector<std::wstring> listBoxWideLines(HWND list) { return controlLines(list, LB_GETCOUNT, LB_GETTEXT); }
 
 std::vector<std::string> listViewColumn(HWND list, int column) {
   std::vector<std::string> out;
-  int n = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  int n = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
   for (int i = 0; i < n; ++i) {
-    char text[256] = "";
-    LVITEMA item{};
+    wchar_t text[256] = L"";
+    LVITEMW item{};
     item.iSubItem = column;
     item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
-    out.push_back(text);
+    item.cchTextMax = 256;
+    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    out.push_back(toShiftJis(text));
   }
   return out;
 }
 
 std::string comboSelection(HWND combo) {
-  char text[256] = "";
-  LRESULT i = SendMessageA(combo, CB_GETCURSEL, 0, 0);
-  if (i != CB_ERR) SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-  return text;
+  wchar_t text[256] = L"";
+  LRESULT i = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+  if (i != CB_ERR) SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+  return toShiftJis(text);
 }
 
-std::vector<std::string> comboLines(HWND combo) { return controlLines(combo, CB_GETCOUNT, CB_GETLBTEXT); }
+std::vector<std::string> comboLines(HWND combo) { return allToShiftJis(controlLines(combo, CB_GETCOUNT, CB_GETLBTEXT)); }

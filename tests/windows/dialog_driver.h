@@ -1,7 +1,9 @@
 // Drives the program's modal dialogs from a second thread while the test's
 // own thread runs them, as a user would: it finds their windows, clicks,
 // types and reads them back. Steps that would open another modal window are
-// posted; the rest are sent and done when they return.
+// posted; the rest are sent and done when they return. The dialogs are
+// Unicode windows: texts go in and come back in UTF-16, given and returned
+// here as the program's Shift-JIS unless a wide form is asked for.
 #pragma once
 
 #include <windows.h>
@@ -33,7 +35,9 @@ class Driver {
   // Clicks a button whose handler opens a modal window, and returns at once.
   void post(HWND dialog, int id);
   void setText(HWND dialog, int id, const std::string& text);
+  void setWideText(HWND dialog, int id, const std::wstring& text);
   std::string text(HWND dialog, int id);
+  std::wstring wideText(HWND dialog, int id);
   bool checked(HWND dialog, int id);
   bool enabled(HWND dialog, int id);
   // The message box that should be up: its text, after closing it.
@@ -70,9 +74,16 @@ struct DialogFixture {
   std::string dir;
 };
 
+// UTF-16 read back as Shift-JIS; a text Shift-JIS cannot hold comes back
+// as kNotShiftJis, which no control holds.
+extern const char kNotShiftJis[];
+std::string toShiftJis(const std::wstring& text);
+std::wstring windowTitle(HWND w);
+
 // The selected line of a drop-down list ("" for none), and all its lines.
 std::string comboSelection(HWND combo);
 std::vector<std::string> comboLines(HWND combo);
 // The lines of a list box, and of one column of a list view.
 std::vector<std::string> listBoxLines(HWND list);
+std::vector<std::wstring> listBoxWideLines(HWND list);
 std::vector<std::string> listViewColumn(HWND list, int column);

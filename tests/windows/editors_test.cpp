@@ -53,13 +53,13 @@ bool addAccount(Driver& d, HWND page, const Typed& t) {
   return d.gone(editor);
 }
 
-void selectLine(HWND page, int line) { SendDlgItemMessageA(page, IDC_ACCOUNTS_LIST, LB_SETCURSEL, static_cast<WPARAM>(line), 0); }
+void selectLine(HWND page, int line) { SendDlgItemMessageW(page, IDC_ACCOUNTS_LIST, LB_SETCURSEL, static_cast<WPARAM>(line), 0); }
 
 void selectItem(HWND page, int item) {
-  LVITEMA state{};
+  LVITEMW state{};
   state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
   state.state = LVIS_SELECTED | LVIS_FOCUSED;
-  SendDlgItemMessageA(page, IDC_RULES_LIST, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&state));
+  SendDlgItemMessageW(page, IDC_RULES_LIST, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&state));
 }
 
 void putRule(FilterRule* (&list)[kRuleSlots], int slot, const std::string& keyword, int kind) {
@@ -113,26 +113,35 @@ TEST(AccountEditor, NineAccountsFitAndTheTenthIsRefusedWithTheEditorLeftOpen) {
   EXPECT_EQ(0, f.kel->accounts[8].protocol);
 }
 
-TEST(AccountEditor, SslChoosesThePortCutsApplyAndThePasswordIsMasked) {
+TEST(AccountEditor, SslChoosesThePortTooLongIsRefusedAndThePasswordIsMasked) {
   DialogFixture f;
   f.write(kAccountsFile,
           "[account00]\r\nmailaddr=old@example.jp\r\npop3server=pop.example.jp\r\nuser=old\r\npass=\r\n"
           "apop=0\r\nport=2110\r\nssl=0\r\nipver=6\r\nprotocol=1\r\n");
   f.reload();
   strcpy(f.kel->accounts[0].pass, "old-pass");
-  Typed longOne{std::string(140, 'a'), "pop.example.jp", "u", std::string(40, 'p'), true, true};
+  // The longest each field holds; one byte more is refused, not cut.
+  Typed longOne{std::string(127, 'a'), "pop.example.jp", "u", std::string(31, 'p'), true, true};
   bool masked = false, topmost = false;
-  std::string shownPassword, emptyRefusal;
+  std::string shownPassword, emptyRefusal, addressRefusal, passwordRefusal;
   std::vector<std::string> lines;
   auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
     d.post(page, IDC_ACCOUNTS_ADD);
     if (HWND editor = d.window("メールアカウント")) {
-      masked = (GetWindowLongA(GetDlgItem(editor, IDC_ACCOUNT_PASSWORD), GWL_STYLE) & ES_PASSWORD) != 0;
-      topmost = (GetWindowLongA(editor, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+      masked = (GetWindowLongW(GetDlgItem(editor, IDC_ACCOUNT_PASSWORD), GWL_STYLE) & ES_PASSWORD) != 0;
+      topmost = (GetWindowLongW(editor, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
       Typed missing = longOne;
       missing.user = "  ";  // would read back empty
       fillAccount(d, editor, missing);
       emptyRefusal = d.dismissMessage();
+      Typed tooLong = longOne;
+      tooLong.mailaddr += "a";
+      fillAccount(d, editor, tooLong);
+      addressRefusal = d.dismissMessage();
+      tooLong = longOne;
+      tooLong.pass += "p";
+      fillAccount(d, editor, tooLong);
+      passwordRefusal = d.dismissMessage();
       fillAccount(d, editor, longOne);
       d.gone(editor);
     }
@@ -149,6 +158,8 @@ TEST(AccountEditor, SslChoosesThePortCutsApplyAndThePasswordIsMasked) {
   EXPECT_TRUE(masked);
   EXPECT_TRUE(topmost);
   EXPECT_EQ("未記入の項目があります！", emptyRefusal);
+  EXPECT_EQ("「メールアドレス」が長すぎます。\n半角127文字（全角63文字）までです。", addressRefusal);
+  EXPECT_EQ("「パスワード」が長すぎます。\n半角31文字（全角15文字）までです。", passwordRefusal);
   EXPECT_EQ("old-pass", shownPassword);  // in plain behind the mask
   f.reload();
   const Account& edited = f.kel->accounts[0];
@@ -276,7 +287,7 @@ TEST(AccountEditor, AfterARefusedKeyOkAsksAndOnlyYesTrustsTheNewKey) {
     stayedDuringQuestion = box && IsWindow(editor) && IsWindowVisible(editor);
     for (int id : {IDYES, IDNO}) {
       HWND button = box ? GetDlgItem(box, id) : nullptr;
-      if (button && (GetWindowLongA(button, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON) defaultAnswer = id;
+      if (button && (GetWindowLongW(button, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON) defaultAnswer = id;
     }
     yesQuestion = d.answerMessage(IDYES);
     d.gone(editor);
@@ -340,7 +351,7 @@ TEST(ConditionEditor, TheSixtyFourthRuleFitsTheNextIsRefusedAndTheLastCanBeDelet
       d.post(editor, IDOK);
       quotesRefusal = d.dismissMessage();
       d.setText(editor, IDC_CONDITION_KEYWORD, "last");
-      SendDlgItemMessageA(editor, IDC_CONDITION_KIND, CB_SETCURSEL, kSubjectContains, 0);
+      SendDlgItemMessageW(editor, IDC_CONDITION_KIND, CB_SETCURSEL, kSubjectContains, 0);
       d.post(editor, IDOK);
       d.gone(editor);
     }
@@ -386,16 +397,16 @@ TEST(ConditionEditor, EditingKeepsThePlaceAndAnUnknownKindCanBeMadeValid) {
   auto failures = run(f, kIgnoreTab, [&](Driver& d, HWND page) {
     HWND list = GetDlgItem(page, IDC_RULES_LIST);
     kindsBefore = listViewColumn(list, 1);
-    columnWidth = static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0));
-    wholeRow = (SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT) != 0;
+    columnWidth = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, 1, 0));
+    wholeRow = (SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT) != 0;
     for (int c = 0; c < 2; ++c) {
-      char text[64] = "";
-      LVCOLUMNA column{};
+      wchar_t text[64] = L"";
+      LVCOLUMNW column{};
       column.mask = LVCF_TEXT;
       column.pszText = text;
-      column.cchTextMax = sizeof text;
-      SendMessageA(list, LVM_GETCOLUMNA, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
-      titles.push_back(text);
+      column.cchTextMax = 64;
+      SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
+      titles.push_back(toShiftJis(text));
     }
     selectItem(page, 1);
     d.post(page, IDC_RULES_EDIT);
@@ -403,7 +414,7 @@ TEST(ConditionEditor, EditingKeepsThePlaceAndAnUnknownKindCanBeMadeValid) {
       oddShows = comboSelection(GetDlgItem(editor, IDC_CONDITION_KIND));
       oddKeyword = d.text(editor, IDC_CONDITION_KEYWORD);
       d.setText(editor, IDC_CONDITION_KEYWORD, "changed");
-      SendDlgItemMessageA(editor, IDC_CONDITION_KIND, CB_SETCURSEL, kSubjectContains, 0);
+      SendDlgItemMessageW(editor, IDC_CONDITION_KIND, CB_SETCURSEL, kSubjectContains, 0);
       d.post(editor, IDOK);
       d.gone(editor);
     }
@@ -423,4 +434,126 @@ TEST(ConditionEditor, EditingKeepsThePlaceAndAnUnknownKindCanBeMadeValid) {
   EXPECT_STREQ("changed", f.kel->ignoreList[1]->keyword);
   EXPECT_EQ(kSubjectContains, f.kel->ignoreList[1]->kind);
   EXPECT_STREQ("third", f.kel->ignoreList[2]->keyword);
+}
+
+// On a Windows that is not Japanese a user can type what Shift-JIS lacks;
+// OK refuses it, names the field and keeps the editor and the account.
+TEST(AccountEditor, ACharacterShiftJisLacksIsRefusedAndTheAccountKept) {
+  DialogFixture f;
+  Typed t = account(0);
+  Account& a = f.kel->accounts[0];
+  strcpy(a.mailaddr, t.mailaddr.c_str());
+  strcpy(a.pop3server, t.server.c_str());
+  strcpy(a.user, t.user.c_str());
+  strcpy(a.pass, t.pass.c_str());
+  ASSERT_TRUE(saveSettings(*f.kel, kAccountsFile));
+  const std::string before = f.read(kAccountsFile);
+  std::string userRefusal, passwordRefusal, fileAfterRefusal, userAfterRefusal;
+  std::wstring stillTyped;
+  bool stayed = false, addStayed = false;
+  std::vector<std::string> lines;
+  auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
+    HWND editor = editLine(d, page, 0, [&](HWND e) { d.setWideText(e, IDC_ACCOUNT_USER, L"Jos\u00E9"); });
+    if (editor) {
+      userRefusal = d.dismissMessage();
+      stayed = IsWindow(editor) && IsWindowVisible(editor);
+      stillTyped = d.wideText(editor, IDC_ACCOUNT_USER);
+      fileAfterRefusal = f.read(kAccountsFile);
+      userAfterRefusal = f.kel->accounts[0].user;
+      // What Shift-JIS holds is taken, kana included.
+      d.setWideText(editor, IDC_ACCOUNT_USER, L"\u3084\u307E\u3060");
+      d.post(editor, IDC_ACCOUNT_OK);
+      d.gone(editor);
+    }
+    d.post(page, IDC_ACCOUNTS_ADD);
+    if (HWND added = d.window("メールアカウント")) {
+      Typed next = account(1);
+      d.setText(added, IDC_ACCOUNT_ADDRESS, next.mailaddr);
+      d.setText(added, IDC_ACCOUNT_SERVER, next.server);
+      d.setText(added, IDC_ACCOUNT_USER, next.user);
+      d.setWideText(added, IDC_ACCOUNT_PASSWORD, L"caf\u00E9");
+      d.post(added, IDC_ACCOUNT_OK);
+      passwordRefusal = d.dismissMessage();
+      addStayed = IsWindow(added) && IsWindowVisible(added);
+      d.post(added, IDC_ACCOUNT_CANCEL);
+      d.gone(added);
+    }
+    lines = listBoxLines(GetDlgItem(page, IDC_ACCOUNTS_LIST));
+  });
+  EXPECT_EQ(kNone, failures);
+  EXPECT_EQ("「ユーザー名」にShift-JISで表せない文字が含まれています。", userRefusal);
+  EXPECT_TRUE(stayed);
+  EXPECT_EQ(L"Jos\u00E9", stillTyped);
+  EXPECT_EQ(before, fileAfterRefusal);
+  EXPECT_EQ("user0", userAfterRefusal);
+  EXPECT_EQ("「パスワード」にShift-JISで表せない文字が含まれています。", passwordRefusal);
+  EXPECT_TRUE(addStayed);
+  EXPECT_EQ(std::vector<std::string>({"user0@example.jp"}), lines);
+  EXPECT_STREQ("", f.kel->accounts[1].mailaddr);
+  f.reload();
+  EXPECT_STREQ("やまだ", f.kel->accounts[0].user);  // Shift-JIS in the file
+  EXPECT_STREQ("pass0", f.kel->accounts[0].pass);
+}
+
+// A wide edit control counts characters: 128 kanji pass its limit but are
+// 256 bytes, more than the field keeps; they are refused, not cut.
+TEST(AccountEditor, AHundredAndTwentyEightKanjiAreRefusedWhereTheyDoNotFit) {
+  DialogFixture f;
+  std::string refusal;
+  bool stayed = false;
+  std::vector<std::string> lines;
+  auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
+    d.post(page, IDC_ACCOUNTS_ADD);
+    if (HWND editor = d.window("メールアカウント")) {
+      d.setWideText(editor, IDC_ACCOUNT_ADDRESS, std::wstring(128, L'\u6F22'));
+      d.setText(editor, IDC_ACCOUNT_SERVER, "pop.example.jp");
+      d.setText(editor, IDC_ACCOUNT_USER, "u");
+      d.setText(editor, IDC_ACCOUNT_PASSWORD, "p");
+      d.post(editor, IDC_ACCOUNT_OK);
+      refusal = d.dismissMessage();
+      stayed = IsWindow(editor) && IsWindowVisible(editor);
+      // 63 kanji are 126 bytes: they fit.
+      d.setWideText(editor, IDC_ACCOUNT_ADDRESS, std::wstring(63, L'\u6F22'));
+      d.post(editor, IDC_ACCOUNT_OK);
+      d.gone(editor);
+    }
+    lines = listBoxLines(GetDlgItem(page, IDC_ACCOUNTS_LIST));
+  });
+  EXPECT_EQ(kNone, failures);
+  EXPECT_EQ("「メールアドレス」が長すぎます。\n半角127文字（全角63文字）までです。", refusal);
+  EXPECT_TRUE(stayed);
+  std::string kanji;
+  for (int i = 0; i < 63; ++i) kanji += "漢";
+  EXPECT_EQ(std::vector<std::string>({kanji}), lines);
+  EXPECT_EQ(kanji, f.kel->accounts[0].mailaddr);
+}
+
+TEST(ConditionEditor, AKeywordIsRefusedWhenItsBytesDoNotFitOrShiftJisLacksThem) {
+  DialogFixture f;
+  std::string tooLong, notShiftJis;
+  std::vector<std::string> keywords;
+  auto failures = run(f, kDeleteTab, [&](Driver& d, HWND page) {
+    d.post(page, IDC_RULES_ADD);
+    if (HWND editor = d.window("条件追加")) {
+      d.setWideText(editor, IDC_CONDITION_KEYWORD, std::wstring(31, L'\u5B57'));  // 62 bytes, 61 fit
+      d.post(editor, IDOK);
+      tooLong = d.dismissMessage();
+      d.setWideText(editor, IDC_CONDITION_KEYWORD, L"\u4F60\u597D");  // Chinese only
+      d.post(editor, IDOK);
+      notShiftJis = d.dismissMessage();
+      d.setWideText(editor, IDC_CONDITION_KEYWORD, std::wstring(30, L'\u5B57'));
+      d.post(editor, IDOK);
+      d.gone(editor);
+    }
+    keywords = listViewColumn(GetDlgItem(page, IDC_RULES_LIST), 0);
+  });
+  EXPECT_EQ(kNone, failures);
+  EXPECT_EQ("「キーワード」が長すぎます。\n半角61文字（全角30文字）までです。", tooLong);
+  EXPECT_EQ("「キーワード」にShift-JISで表せない文字が含まれています。", notShiftJis);
+  std::string thirty;
+  for (int i = 0; i < 30; ++i) thirty += "字";
+  EXPECT_EQ(std::vector<std::string>({thirty}), keywords);
+  ASSERT_NE(nullptr, f.kel->deleteList[0]);
+  EXPECT_EQ(thirty, f.kel->deleteList[0]->keyword);
+  EXPECT_EQ(nullptr, f.kel->deleteList[1]);
 }

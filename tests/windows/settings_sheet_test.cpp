@@ -14,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "settings/win32/property_sheet.h"
+#include "settings/win32/status_dialog.h"
 #include "settings/settings.h"
 #include "tests/windows/dialog_driver.h"
 
@@ -29,17 +31,17 @@ void pressSheet(Driver& d, HWND sheet, int button) {
 }
 
 std::vector<std::string> tabTitles(HWND sheet) {
-  HWND tab = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETTABCONTROL, 0, 0));
+  HWND tab = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETTABCONTROL, 0, 0));
   std::vector<std::string> titles;
-  int n = static_cast<int>(SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0));
+  int n = static_cast<int>(SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0));
   for (int i = 0; i < n; ++i) {
-    char text[64] = "";
-    TCITEMA item{};
+    wchar_t text[64] = L"";
+    TCITEMW item{};
     item.mask = TCIF_TEXT;
     item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(tab, TCM_GETITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
-    titles.push_back(text);
+    item.cchTextMax = 64;
+    SendMessageW(tab, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    titles.push_back(toShiftJis(text));
   }
   return titles;
 }
@@ -134,7 +136,7 @@ TEST(SettingsSheet, MailPageEnablesFollowTheirBoxesAndDisabledFieldsStillCount) 
     seen.accountAfterUntick = d.enabled(mail, IDC_MAILCHECK_SHOW_ACCOUNT);
     seen.accountStillTicked = d.checked(mail, IDC_MAILCHECK_SHOW_ACCOUNT);
     d.setText(mail, IDC_MAILCHECK_SOUND_FILE, "C:\\sounds\\new.wav");  // typed while disabled
-    SendDlgItemMessageA(mail, IDC_MAILCHECK_INTERVAL, CB_SETCURSEL, 8, 0);
+    SendDlgItemMessageW(mail, IDC_MAILCHECK_INTERVAL, CB_SETCURSEL, 8, 0);
     pressSheet(d, sheet, IDOK);
   });
   EXPECT_EQ(std::vector<std::string>{}, failures);
@@ -185,13 +187,13 @@ TEST(SettingsSheet, PlayTakesWhatTheFieldHoldsBeforeAnyOk) {
   playWaveFile = [](const char* path) { played.push_back(path); };
   auto failures = run(f, [&](Driver& d, HWND sheet) {
     HWND mail = d.page(sheet, kMailTab);
-    d.setText(mail, IDC_MAILCHECK_SOUND_FILE, "C:\\sounds\\try.wav");
+    d.setWideText(mail, IDC_MAILCHECK_SOUND_FILE, L"C:\\\u97F3\\\u8A66\u3057.wav");
     d.click(mail, IDC_MAILCHECK_PLAY);
     pressSheet(d, sheet, IDCANCEL);
   });
   playWaveFile = saved;
   EXPECT_EQ(std::vector<std::string>{}, failures);
-  EXPECT_EQ(std::vector<std::string>{"C:\\sounds\\try.wav"}, played);
+  EXPECT_EQ(std::vector<std::string>{"C:\\音\\試し.wav"}, played);  // Shift-JIS, as the setting is
   EXPECT_STREQ("", f.kel->filename);
 }
 
@@ -209,8 +211,8 @@ TEST(SettingsSheet, BrowseFillsTheFieldAndCancelLeavesTheFileNameAsItWas) {
       filters = comboLines(GetDlgItem(open, 0x470));  // the file type list
       HWND name = GetDlgItem(open, 0x47C);          // the file name box
       if (!name) name = GetDlgItem(open, 0x480);
-      SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));
-      PostMessageA(open, WM_COMMAND, IDOK, 0);
+      SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(platform::widen(chosen.c_str()).c_str()));
+      PostMessageW(open, WM_COMMAND, IDOK, 0);
       d.gone(open);
     }
     shown = d.text(mail, IDC_MAILCHECK_SOUND_FILE);
@@ -281,4 +283,91 @@ TEST(SettingsSheet, OnlyPagesShownApplyAndIndexesStayInTheirLists) {
   EXPECT_EQ(0, f.kel->tcbt);
   EXPECT_STREQ("", f.kel->server);  // an empty server is accepted
   EXPECT_EQ(1, f.kel->hantoumei);   // "その他" was never shown
+}
+
+// A path Shift-JIS cannot hold would name another file once saved: OK is
+// refused with the sheet left open, and what Shift-JIS holds is taken.
+TEST(SettingsSheet, OkRefusesAMailerShiftJisLacksAndTakesAJapaneseOne) {
+  DialogFixture f;
+  strcpy(f.kel->mailer, "C:\\mail\\old.exe");
+  std::string refusal;
+  bool stayed = false;
+  auto failures = run(f, [&](Driver& d, HWND sheet) {
+    HWND other = d.page(sheet, kOtherTab);
+    d.setWideText(other, IDC_OTHER_MAILER, L"C:\\Users\\Jos\u00E9\\mail.exe");
+    d.post(sheet, IDOK);
+    refusal = d.dismissMessage();
+    stayed = IsWindow(sheet) && IsWindowVisible(sheet);
+    d.setWideText(other, IDC_OTHER_MAILER, L"C:\\メール\\送受信.exe");
+    pressSheet(d, sheet, IDOK);
+  });
+  EXPECT_EQ(std::vector<std::string>{}, failures);
+  EXPECT_EQ("「メーラの場所」にShift-JISで表せない文字が含まれています。", refusal);
+  EXPECT_TRUE(stayed);
+  EXPECT_STREQ("C:\\メール\\送受信.exe", f.kel->mailer);
+  f.reload();
+  EXPECT_STREQ("C:\\メール\\送受信.exe", f.kel->mailer);
+}
+
+TEST(SettingsSheet, BrowseRefusesAFileWhosePathShiftJisLacks) {
+  DialogFixture f;
+  strcpy(f.kel->filename, "C:\\sounds\\old.wav");
+  std::wstring folder = platform::widen(f.dir.c_str()) + L"Jos\u00E9\\";
+  std::wstring chosen = folder + L"chime.wav";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  HANDLE made = CreateFileW(chosen.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, made);
+  CloseHandle(made);
+  std::string refusal, shown;
+  auto failures = run(f, [&](Driver& d, HWND sheet) {
+    HWND mail = d.page(sheet, kMailTab);
+    d.post(mail, IDC_MAILCHECK_BROWSE);
+    if (HWND open = d.window("開く")) {
+      HWND name = GetDlgItem(open, 0x47C);
+      if (!name) name = GetDlgItem(open, 0x480);
+      SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));
+      PostMessageW(open, WM_COMMAND, IDOK, 0);
+      d.gone(open);
+    }
+    refusal = d.dismissMessage();
+    shown = d.text(mail, IDC_MAILCHECK_SOUND_FILE);
+    pressSheet(d, sheet, IDOK);
+  });
+  DeleteFileW(chosen.c_str());
+  RemoveDirectoryW(folder.c_str());
+  EXPECT_EQ(std::vector<std::string>{}, failures);
+  EXPECT_EQ("「サウンドファイル」にShift-JISで表せない文字が含まれています。", refusal);
+  EXPECT_EQ("C:\\sounds\\old.wav", shown);
+  EXPECT_STREQ("C:\\sounds\\old.wav", f.kel->filename);
+}
+
+// The status dialog's caption comes from its template and its lines from
+// Shift-JIS: both read back in UTF-16 whatever the ANSI code page.
+TEST(ServerStatus, TitleAndLinesReadBackAsJapanese) {
+  DialogFixture f;
+  strcpy(f.kel->accounts[0].mailaddr, "taro@example.jp");
+  f.kel->results[0].count = 2;
+  const char mail[] = "山田太郎\0会議の件";
+  memcpy(f.kel->results[0].lines[0].bytes, mail, sizeof mail);
+  strcpy(f.kel->accounts[1].mailaddr, "hanako@example.jp");
+  f.kel->results[1].failed = 1;
+  f.kel->results[1].errorCode = 8;
+  std::wstring title;
+  std::vector<std::wstring> lines;
+  auto failures = drive([&] { showServerStatus(*f.kel, f.kel->popupWindow); },
+                        [&](Driver& d) {
+                          HWND status = d.window("メールサーバーの状態");
+                          if (!status) return;
+                          title = windowTitle(status);
+                          lines = listBoxWideLines(GetDlgItem(status, IDC_STATUS_LIST));
+                          d.post(status, IDOK);
+                          d.gone(status);
+                        });
+  EXPECT_EQ(std::vector<std::string>{}, failures);
+  EXPECT_EQ(L"メールサーバーの状態", title);
+  // The sender is padded to 32 bytes: eight of them for four kanji.
+  EXPECT_EQ((std::vector<std::wstring>{L"taro@example.jp", L"  2通の新着メールがあります",
+                                       L"    山田太郎" + std::wstring(24, L' ') + L" 会議の件",
+                                       L"hanako@example.jp", L"  認証失敗(E8)"}),
+            lines);
 }
