@@ -71,6 +71,7 @@ INT_PTR CALLBACK accountEditorProc(HWND editor, UINT message, WPARAM wParam, LPA
     case WM_INITDIALOG: {
       Kel& kel = *reinterpret_cast<Kel*>(lParam);
       keepKel(editor, kel);
+      useJapaneseFont(editor);
       SetWindowPos(editor, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
       int s = kel.accountEditIndex;
       if (s >= 0 && s < kAccountSlots) {

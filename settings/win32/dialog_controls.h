@@ -15,6 +15,11 @@ class Kel;
 Kel& dialogKel(HWND dialog);
 void keepKel(HWND dialog, Kel& kel);
 
+// Gives the window and its controls the Shift-JIS charset of their font.
+// Windows takes it from the template; Wine does not, and without it a
+// system whose code page is not 932 draws Japanese as boxes.
+void useJapaneseFont(HWND window);
+
 bool isChecked(HWND dialog, int id);
 void setChecked(HWND dialog, int id, int32_t state);
 void enable(HWND dialog, int id, bool on);

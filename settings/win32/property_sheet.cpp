@@ -167,7 +167,11 @@ INT_PTR CALLBACK sntpPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
   return FALSE;
 }
 
-INT_PTR CALLBACK versionPageProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+INT_PTR CALLBACK versionPageProc(HWND page, UINT message, WPARAM, LPARAM) {
+  if (message != WM_INITDIALOG) return FALSE;
+  useJapaneseFont(page);
+  return TRUE;
+}
 
 struct PageSpec {
   int templateId;
@@ -247,6 +251,7 @@ void centre(HWND sheet) {
 
 int CALLBACK sheetCallback(HWND sheet, UINT message, LPARAM) {
   if (message == PSCB_INITIALIZED) {
+    useJapaneseFont(sheet);  // the tabs
     fitPages(sheet);
     centre(sheet);
   }
@@ -260,6 +265,7 @@ void (*playWaveFile)(const char* path) = playWaveInBackground;
 Kel& keepPageKel(HWND page, LPARAM initParam) {
   Kel& kel = *reinterpret_cast<Kel*>(reinterpret_cast<const PROPSHEETPAGEW*>(initParam)->lParam);
   keepKel(page, kel);
+  useJapaneseFont(page);
   return kel;
 }
 

@@ -39,6 +39,7 @@ INT_PTR CALLBACK conditionEditorProc(HWND editor, UINT message, WPARAM wParam, L
     case WM_INITDIALOG: {
       Kel& kel = *reinterpret_cast<Kel*>(lParam);
       keepKel(editor, kel);
+      useJapaneseFont(editor);
       // A rule of an unknown kind (a hand-edited file) shows the first kind,
       // so that OK always stores one of the six.
       int32_t kind = kSenderAddressEquals;

@@ -6,6 +6,7 @@
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "settings/status_lines.h"
+#include "settings/win32/dialog_controls.h"
 
 namespace {
 
@@ -13,6 +14,7 @@ INT_PTR CALLBACK statusProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
   switch (message) {
     case WM_INITDIALOG: {
       Kel& kel = *reinterpret_cast<Kel*>(lParam);
+      useJapaneseFont(dialog);
       HWND list = GetDlgItem(dialog, IDC_STATUS_LIST);
       RECT client, own;
       GetClientRect(dialog, &client);

@@ -46,6 +46,15 @@ std::vector<std::string> tabTitles(HWND sheet) {
   return titles;
 }
 
+// The charset of a control's font: Shift-JIS, or Wine draws Japanese as
+// boxes where the code page is not 932.
+int fontCharset(HWND control) {
+  LOGFONTW font{};
+  HFONT h = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+  if (!h || !GetObjectW(h, sizeof font, &font)) return -1;
+  return font.lfCharSet;
+}
+
 std::vector<std::string> run(DialogFixture& f, const std::function<void(Driver&, HWND sheet)>& script) {
   return drive([&] { runSettingsSheet(*f.kel, f.kel->popupWindow); },
                [&](Driver& d) {
@@ -66,9 +75,11 @@ TEST(SettingsSheet, SevenPagesInOrderNoApplyAndOkOnTheFirstRewritesFileOneUnchan
 
   std::vector<std::string> titles;
   bool applyShown = true;
-  int modalWhileOpen = 0;
+  int modalWhileOpen = 0, tabCharset = -1, listCharset = -1;
   auto failures = run(f, [&](Driver& d, HWND sheet) {
     titles = tabTitles(sheet);
+    tabCharset = fontCharset(reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETTABCONTROL, 0, 0)));
+    listCharset = fontCharset(GetDlgItem(d.page(sheet, kAccountsTab), IDC_ACCOUNTS_LIST));
     HWND apply = GetDlgItem(sheet, 0x3021);
     applyShown = apply && IsWindowVisible(apply);
     modalWhileOpen = f.kel->modalOpen;
@@ -79,6 +90,8 @@ TEST(SettingsSheet, SevenPagesInOrderNoApplyAndOkOnTheFirstRewritesFileOneUnchan
                                       "バージョン情報"}),
             titles);
   EXPECT_FALSE(applyShown);
+  EXPECT_EQ(SHIFTJIS_CHARSET, tabCharset);
+  EXPECT_EQ(SHIFTJIS_CHARSET, listCharset);
   EXPECT_EQ(1, modalWhileOpen);
   EXPECT_EQ(0, f.kel->modalOpen);
   EXPECT_EQ(before, f.read(kOptionsFile));  // written again, byte for byte
@@ -354,17 +367,20 @@ TEST(ServerStatus, TitleAndLinesReadBackAsJapanese) {
   f.kel->results[1].errorCode = 8;
   std::wstring title;
   std::vector<std::wstring> lines;
+  int charset = -1;
   auto failures = drive([&] { showServerStatus(*f.kel, f.kel->popupWindow); },
                         [&](Driver& d) {
                           HWND status = d.window("メールサーバーの状態");
                           if (!status) return;
                           title = windowTitle(status);
                           lines = listBoxWideLines(GetDlgItem(status, IDC_STATUS_LIST));
+                          charset = fontCharset(GetDlgItem(status, IDC_STATUS_LIST));
                           d.post(status, IDOK);
                           d.gone(status);
                         });
   EXPECT_EQ(std::vector<std::string>{}, failures);
   EXPECT_EQ(L"メールサーバーの状態", title);
+  EXPECT_EQ(SHIFTJIS_CHARSET, charset);
   // The sender is padded to 32 bytes: eight of them for four kanji.
   EXPECT_EQ((std::vector<std::wstring>{L"taro@example.jp", L"  2通の新着メールがあります",
                                        L"    山田太郎" + std::wstring(24, L' ') + L" 会議の件",
