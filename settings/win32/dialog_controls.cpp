@@ -29,8 +29,10 @@ HFONT japaneseFont(HFONT current) {
   static int count = 0;
   for (int i = 0; i < count; ++i)
     if (memcmp(&made[i].key, &want, sizeof want) == 0) return made[i].font;
+  // A ninth kind keeps its font rather than make one that nothing frees.
+  if (count == 8) return nullptr;
   HFONT font = CreateFontIndirectW(&want);
-  if (font && count < 8) made[count++] = {want, font};
+  if (font) made[count++] = {want, font};
   return font;
 }
 
