@@ -23,12 +23,6 @@ struct POINT {
   int32_t x;
   int32_t y;
 };
-// Only the windows build talks to the notification area; the portable code
-// sets the icon and the tooltip.
-struct NOTIFYICONDATAA {
-  HICON hIcon;
-  char szTip[128];
-};
 #endif
 
 constexpr SOCKET kNoSocket = static_cast<SOCKET>(~static_cast<uintptr_t>(0));
