@@ -22,6 +22,11 @@ HFONT japaneseFont(HFONT current) {
   LOGFONTW want{};
   if (!current || !GetObjectW(current, sizeof want, &want) || want.lfCharSet == SHIFTJIS_CHARSET) return nullptr;
   want.lfCharSet = SHIFTJIS_CHARSET;
+  // The face name's tail past its NUL is whatever the font's maker left
+  // there (a new dialog's font differs in it each time): cleared, so that
+  // the same font is found again rather than made anew.
+  size_t face = wcsnlen(want.lfFaceName, LF_FACESIZE);
+  memset(want.lfFaceName + face, 0, (LF_FACESIZE - face) * sizeof(wchar_t));
   static struct {
     LOGFONTW key;
     HFONT font;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/win32/object_count.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "settings/win32/property_sheet.h"
@@ -386,4 +387,47 @@ TEST(ServerStatus, TitleAndLinesReadBackAsJapanese) {
                                        L"    山田太郎" + std::wstring(24, L' ') + L" 会議の件",
                                        L"hanako@example.jp", L"  認証失敗(E8)"}),
             lines);
+}
+
+TEST(SettingsSheet, OpenedAgainAndAgainMakesNoMoreFonts) {
+  DialogFixture f;
+  auto openOnce = [&] {
+    int charset = -1;
+    auto failures = run(f, [&](Driver& d, HWND sheet) {
+      charset = fontCharset(GetDlgItem(d.page(sheet, kAccountsTab), IDC_ACCOUNTS_LIST));
+      pressSheet(d, sheet, IDCANCEL);
+    });
+    EXPECT_EQ(std::vector<std::string>{}, failures);
+    return charset;
+  };
+  EXPECT_EQ(SHIFTJIS_CHARSET, openOnce());
+  LRESULT fonts = countObjects(kCountGdiType + 0x0A);
+  ASSERT_GT(fonts, 0);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(SHIFTJIS_CHARSET, openOnce()) << "opening " << i + 2;
+  EXPECT_EQ(fonts, countObjects(kCountGdiType + 0x0A));
+}
+
+// The Shift-JIS fonts the dialogs are given are made once and shared: a
+// dialog opened again and again makes no more of them, and the last one
+// opened still has its Japanese font.
+TEST(StatusDialog, OpenedAgainAndAgainSharesItsFontAndKeepsTheShiftJisCharset) {
+  DialogFixture f;
+  auto openOnce = [&] {
+    int charset = -1;
+    auto failures = drive([&] { showServerStatus(*f.kel, f.kel->popupWindow); },
+                          [&](Driver& d) {
+                            HWND status = d.window("メールサーバーの状態");
+                            if (!status) return;
+                            charset = fontCharset(GetDlgItem(status, IDC_STATUS_LIST));
+                            d.post(status, IDOK);
+                            d.gone(status);
+                          });
+    EXPECT_EQ(std::vector<std::string>{}, failures);
+    return charset;
+  };
+  EXPECT_EQ(SHIFTJIS_CHARSET, openOnce());
+  LRESULT fonts = countObjects(kCountGdiType + 0x0A);
+  ASSERT_GT(fonts, 0);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(SHIFTJIS_CHARSET, openOnce()) << "opening " << i + 2;
+  EXPECT_EQ(fonts, countObjects(kCountGdiType + 0x0A));
 }
