@@ -26,6 +26,13 @@ kel_prefix() {
     WINEDEBUG=-all "$KEL_WINE" wineboot -i >/dev/null 2>&1
     WINEDEBUG=-all "$KEL_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
     WINEDEBUG=-all "$KEL_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 800x600 /f >/dev/null 2>&1
+    # Windows links its interface fonts to a Japanese one on any language;
+    # Wine does so only under code page 932, so a title bar drew boxes on 1252.
+    local face
+    for face in Tahoma "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2" "Segoe UI"; do
+      WINEDEBUG=-all "$KEL_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+        /v "$face" /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1
+    done
     "$KEL_WINESERVER" -w
     touch "$dir/.kel-ready"
   fi
