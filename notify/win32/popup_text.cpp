@@ -10,12 +10,6 @@
 #include "platform/win32/wide_text.h"
 
 namespace {
-// The UTF-16 of bytes [offset, offset + length) of Shift-JIS text. A step of
-// the plan never splits a two-byte character, so each converts on its own.
-std::wstring wideRange(const char* text, int offset, int length) {
-  return platform::widen(std::string(text + offset, static_cast<size_t>(length)).c_str());
-}
-
 // In short steps, so that a program that ends is not held up.
 void sleepFor(unsigned ms, const std::atomic<bool>& stop) {
   for (; ms > 0 && !stop; ms -= ms < 100 ? ms : 100) Sleep(ms < 100 ? ms : 100);
@@ -50,7 +44,8 @@ void typeText(Kel& kel, const char* textBlock, int lineCount, const TypingWaits&
   TypingLayout layout{kel.textCentreX, kel.textTopSingle, kel.textTopDouble};
   for (const TypingStep& step : planTyping(textBlock, lineCount, widths, layout, 0)) {
     if (step.kind == TypingStep::kChar) {
-      std::wstring glyph = wideRange(textBlock, step.offset, step.length);
+      // A step never splits a two-byte character, so each converts on its own.
+      std::wstring glyph = platform::widen(textBlock + step.offset, static_cast<size_t>(step.length));
       TextOutW(kel.offscreenDc, step.x, step.y, glyph.c_str(), static_cast<int>(glyph.size()));
       BitBlt(windowDc, 0, 0, kel.popupWidth, kel.popupHeight, kel.offscreenDc, 0, 0, SRCCOPY);
     }

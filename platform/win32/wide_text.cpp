@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <climits>
+#include <cstring>
 #include <vector>
 
 namespace platform {
@@ -9,18 +11,23 @@ namespace {
 
 constexpr UINT kShiftJis = 932;
 
-std::wstring toWide(UINT codePage, const char* text) {
-  if (!text || !*text) return std::wstring();
-  int units = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+std::wstring toWide(UINT codePage, const char* text, size_t bytes) {
+  if (!text || bytes == 0 || bytes > INT_MAX) return std::wstring();
+  int n = static_cast<int>(bytes);
+  int units = MultiByteToWideChar(codePage, 0, text, n, nullptr, 0);
   if (units <= 0) return std::wstring();
-  std::vector<wchar_t> wide(units);
-  MultiByteToWideChar(codePage, 0, text, -1, wide.data(), units);
-  return std::wstring(wide.data());
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(codePage, 0, text, n, &wide[0], units);
+  return wide;
 }
+
+std::wstring toWide(UINT codePage, const char* text) { return text ? toWide(codePage, text, strlen(text)) : std::wstring(); }
 
 }  // namespace
 
 std::wstring widen(const char* sjis) { return toWide(kShiftJis, sjis); }
+
+std::wstring widen(const char* sjis, size_t bytes) { return toWide(kShiftJis, sjis, bytes); }
 
 Narrowed narrow(const wchar_t* text, char* out, size_t capacity) {
   if (capacity == 0) return Narrowed::kTooLong;

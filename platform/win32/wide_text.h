@@ -11,6 +11,8 @@ namespace platform {
 
 // Shift-JIS to UTF-16. A null pointer gives an empty text.
 std::wstring widen(const char* sjis);
+// The first `bytes` bytes only, which must not end inside a character.
+std::wstring widen(const char* sjis, size_t bytes);
 
 enum class Narrowed { kOk, kTooLong, kNotShiftJis };
 

@@ -389,6 +389,20 @@ TEST(ServerStatus, TitleAndLinesReadBackAsJapanese) {
             lines);
 }
 
+namespace {
+
+// Opened once, then twelve times more: each opening finds the Shift-JIS
+// charset, and none after the first makes another font.
+void expectFontsMadeOnce(const std::function<int()>& openOnce) {
+  EXPECT_EQ(SHIFTJIS_CHARSET, openOnce());
+  LRESULT fonts = countObjects(kCountGdiType + 0x0A);
+  ASSERT_GT(fonts, 0);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(SHIFTJIS_CHARSET, openOnce()) << "opening " << i + 2;
+  EXPECT_EQ(fonts, countObjects(kCountGdiType + 0x0A));
+}
+
+}  // namespace
+
 TEST(SettingsSheet, OpenedAgainAndAgainMakesNoMoreFonts) {
   DialogFixture f;
   auto openOnce = [&] {
@@ -400,11 +414,7 @@ TEST(SettingsSheet, OpenedAgainAndAgainMakesNoMoreFonts) {
     EXPECT_EQ(std::vector<std::string>{}, failures);
     return charset;
   };
-  EXPECT_EQ(SHIFTJIS_CHARSET, openOnce());
-  LRESULT fonts = countObjects(kCountGdiType + 0x0A);
-  ASSERT_GT(fonts, 0);
-  for (int i = 0; i < 12; ++i) EXPECT_EQ(SHIFTJIS_CHARSET, openOnce()) << "opening " << i + 2;
-  EXPECT_EQ(fonts, countObjects(kCountGdiType + 0x0A));
+  expectFontsMadeOnce(openOnce);
 }
 
 // The Shift-JIS fonts the dialogs are given are made once and shared: a
@@ -425,9 +435,5 @@ TEST(StatusDialog, OpenedAgainAndAgainSharesItsFontAndKeepsTheShiftJisCharset) {
     EXPECT_EQ(std::vector<std::string>{}, failures);
     return charset;
   };
-  EXPECT_EQ(SHIFTJIS_CHARSET, openOnce());
-  LRESULT fonts = countObjects(kCountGdiType + 0x0A);
-  ASSERT_GT(fonts, 0);
-  for (int i = 0; i < 12; ++i) EXPECT_EQ(SHIFTJIS_CHARSET, openOnce()) << "opening " << i + 2;
-  EXPECT_EQ(fonts, countObjects(kCountGdiType + 0x0A));
+  expectFontsMadeOnce(openOnce);
 }

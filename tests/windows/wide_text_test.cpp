@@ -12,6 +12,9 @@ TEST(WideText, ShiftJisRoundTrip) {
   ASSERT_EQ(platform::narrow(wide.c_str(), back, sizeof back), Narrowed::kOk);
   EXPECT_STREQ(back, "エラ～！ ｱ abc");
   EXPECT_EQ(platform::widen(nullptr), L"");
+  // A byte range, as the popup draws one character at a time.
+  EXPECT_EQ(platform::widen("表示abc", 4), L"\u8868\u793A");
+  EXPECT_EQ(platform::widen("表示abc", 5), L"\u8868\u793Aa");
 }
 
 TEST(WideText, RefusesWhatShiftJisLacksAndWhatDoesNotFit) {
