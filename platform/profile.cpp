@@ -65,7 +65,10 @@ std::vector<Section> parse(const std::string& text) {
   while (next < text.size()) {
     size_t nl = text.find('\n', next);
     size_t end = nl == std::string::npos ? text.size() : nl;
-    std::string line = trim(text.substr(next, end - next));
+    // A line's text ends at a NUL byte, as any string read from it would;
+    // trimmed after that cut, a value reads back the same once written.
+    std::string line = text.substr(next, end - next);
+    line = trim(line.substr(0, line.find('\0')));
     next = nl == std::string::npos ? text.size() : nl + 1;
     if (line.empty()) continue;
     if (line[0] == '[') {

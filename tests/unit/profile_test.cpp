@@ -44,6 +44,18 @@ TEST(Profile, ValuesLoseBlanksAndEnclosingQuotes) {
   EXPECT_EQ("", get(path, "s", "empty"));
 }
 
+// A hand-edited file with a NUL byte: the line's text ends there, and the
+// value read is what a write of it reads back.
+TEST(Profile, ALineEndsAtANulByte) {
+  TempDir dir;
+  std::string path = dir.file("a.ini");
+  writeFile(path, std::string("[s]\r\nk=ab\x0b\0cd\r\nnext=1\r\n", 23));
+  EXPECT_EQ("ab", get(path, "s", "k"));
+  EXPECT_EQ("1", get(path, "s", "next"));
+  ASSERT_TRUE(platform::profileWriteString("s", "k", get(path, "s", "k").c_str(), path.c_str()));
+  EXPECT_EQ("ab", get(path, "s", "k"));
+}
+
 TEST(Profile, NamesMatchWithoutRegardToCase) {
   TempDir dir;
   std::string path = dir.file("a.ini");
