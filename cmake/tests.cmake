@@ -12,7 +12,8 @@ enable_testing()
 set(KEL_LAUNCH ${CMAKE_SOURCE_DIR}/tools/test-launch.sh)
 set(KEL_SERVERS ${CMAKE_BINARY_DIR}/test-servers)
 set(KEL_RESULTS ${CMAKE_BINARY_DIR}/test-results)
-set(KEL_SNTP_ADDRESS 127.0.0.2)
+# A tree of its own may serve SNTP elsewhere, so that two trees can test at once.
+set(KEL_SNTP_ADDRESS 127.0.0.2 CACHE STRING "loopback address of the tests' chronyd")
 set(KEL_SERVER_ENV KEL_TEST_SERVERS=${KEL_SERVERS} KEL_SNTP_SERVER=${KEL_SNTP_ADDRESS})
 get_filename_component(KEL_BUILD_ROOT ${CMAKE_BINARY_DIR} DIRECTORY)
 

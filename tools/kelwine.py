@@ -185,7 +185,8 @@ class Session:
             self._dovecot["dir"] = d
         return self._dovecot
 
-    def chrony(self, address="127.0.0.5"):
+    def chrony(self, address=None):
+        address = address or os.environ.get("KEL_E2E_SNTP_ADDRESS", "127.0.0.5")
         if not getattr(self, "_chrony", None):
             d = os.path.join(self.tmp, "chrony")
             subprocess.run([sys.executable, os.path.join(ROOT, "tools", "chrony.py"), "start", d, address],
