@@ -95,6 +95,7 @@ class Kel {
   int32_t totalNew;
   int32_t totalIgnored;
   CheckResult results[kAccountSlots];
+  uint32_t lastAccountId;  // the last identity stamped into results
   MailLine recentDeleted[kRecentDeleted];
 
   // Filter rules (mail3.ini, mail4.ini) and the one the condition editor

@@ -1,5 +1,6 @@
 #include "mailcheck/check_cycle.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "app/application.h"
 #include "mailcheck/pop3_session.h"
@@ -29,23 +31,28 @@ bool pause(const Kel& kel, int ms) {
 
 using Guard = std::lock_guard<std::mutex>;
 
-void markFailed(Kel& kel, int i) {
+// The results of the account with this identity, or null once it was
+// deleted or changed. Under the lock.
+CheckResult* resultsOf(Kel& kel, uint32_t accountId) {
+  int slot = accountSlot(kel, accountId);
+  return slot < 0 ? nullptr : &kel.results[slot];
+}
+
+void markFailed(Kel& kel, uint32_t accountId) {
   Guard g(kel.checkLock);
-  kel.results[i].failed = 1;
-  kel.results[i].count = kel.results[i].prevCount;
+  if (CheckResult* r = resultsOf(kel, accountId)) {
+    r->failed = 1;
+    r->count = r->prevCount;
+  }
 }
 
 // Runs one account's session on a worker and watches it. Every wait of the
-// worker ends within a slice of its give-up, so it is always joined.
-void checkAccount(Kel& kel, int i, const CheckEffects& fx, const CheckTiming& timing) {
+// worker ends within a slice of its give-up, so it is always joined. True
+// when the session completed within its budget.
+bool checkAccount(Kel& kel, const std::shared_ptr<SessionTask>& task, const CheckEffects& fx,
+                  const CheckTiming& timing) {
   platform::trace("スレッド作成！\n");
-  kel.sessionState = kSessionStarting;
-  std::shared_ptr<SessionTask> task;
-  {
-    Guard g(kel.checkLock);
-    task = std::make_shared<SessionTask>(kel, i);
-    kel.session = task;
-  }
+  const uint32_t id = task->accountId;
   auto ended = std::make_shared<std::atomic<bool>>(false);
   std::thread worker;
   ++liveWorkers;
@@ -59,25 +66,30 @@ void checkAccount(Kel& kel, int i, const CheckEffects& fx, const CheckTiming& ti
   } catch (const std::system_error&) {
     --liveWorkers;
     platform::trace("スレッド作成失敗\n");
-    markFailed(kel, i);
-    return;
+    markFailed(kel, id);
+    return false;
   }
   pause(kel, timing.startWaitMs);
 
-  bool givenUp = false;
+  bool givenUp = false, completed = false;
   int elapsed = timing.startWaitMs;
   int silentPolls = 0;
   uint32_t seen = task->watch.received.load();
   for (;;) {
     int32_t state = kel.sessionState.load();
     if (state > kSessionClosing) {
-      if (state == kSessionFailed) {
-        markFailed(kel, i);
-      } else {
-        Guard g(kel.checkLock);
-        kel.totalNew += kel.results[i].count;
-        kel.totalIgnored += kel.results[i].ignoredCount;
-      }
+      if (state == kSessionFailed) markFailed(kel, id);
+      completed = state == kSessionDone;
+      break;
+    }
+    bool gone;
+    {
+      Guard g(kel.checkLock);
+      gone = accountSlot(kel, id) < 0;
+    }
+    if (gone) {  // deleted or changed: its session has nothing to say
+      task->giveUp();
+      givenUp = true;
       break;
     }
     if (!pause(kel, timing.pollMs)) {
@@ -94,7 +106,7 @@ void checkAccount(Kel& kel, int i, const CheckEffects& fx, const CheckTiming& ti
       task->giveUp();  // no thread is killed: its waits end instead
       givenUp = true;
       pause(kel, timing.pollMs);
-      if (kel.sessionState.load() != kSessionDone) markFailed(kel, i);
+      if (kel.sessionState.load() != kSessionDone) markFailed(kel, id);
       break;
     }
   }
@@ -103,14 +115,38 @@ void checkAccount(Kel& kel, int i, const CheckEffects& fx, const CheckTiming& ti
   for (int waited = 0; !*ended && waited < 5000; waited += 10) sleepMs(10);
   if (!*ended) {
     worker.detach();
-    return;
+    return completed;
   }
   worker.join();
   // Only a session that ran its course speaks for the server's key.
-  if (!givenUp && task->pinOffer.pin[0] != '\0') fx.offerPin(kel, task->pinOffer);
+  if (!givenUp && task->pinOffer.pin[0] != '\0') {
+    PinOffer offer = task->pinOffer;
+    {
+      Guard g(kel.checkLock);
+      offer.slot = accountSlot(kel, id);
+    }
+    if (offer.slot >= 0) fx.offerPin(kel, offer);
+  }
+  return completed;
 }
 
 bool slotEmpty(const Kel& kel, int i) { return kel.accounts[i].mailaddr[0] == '\0'; }
+
+// The first slot whose account this pass has not checked yet, or -1; the
+// counts of the empty slots on the way are 0. Under the lock.
+int nextAccount(Kel& kel, const std::vector<uint32_t>& checked) {
+  for (int i = 0; i < kAccountSlots; ++i) {
+    CheckResult& r = kel.results[i];
+    if (slotEmpty(kel, i)) {
+      r.count = 0;
+      r.ignoredCount = 0;
+      r.prevCount = 0;
+    } else if (r.accountId == 0 || std::find(checked.begin(), checked.end(), r.accountId) == checked.end()) {
+      return i;
+    }
+  }
+  return -1;
+}
 
 bool lineIsNew(const CheckResult& r, int s) {
   return r.lineState[s] == kLineNew && r.lines[s].bytes[0] != '\0';
@@ -171,19 +207,21 @@ void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) 
     kel.totalNew = 0;
     kel.totalIgnored = 0;
   }
-  for (int i = 0; i < kAccountSlots; ++i) {
-    bool empty;
+  // Accounts in slot order, each once: one that a deletion moves down is
+  // still checked, one that is changed is checked as it is now.
+  std::vector<uint32_t> checked, completed;
+  while (!kel.stopping) {
+    std::shared_ptr<SessionTask> task;
     {
       Guard g(kel.checkLock);
-      empty = slotEmpty(kel, i);
-      if (empty) {
-        kel.results[i].count = 0;
-        kel.results[i].ignoredCount = 0;
-        kel.results[i].prevCount = 0;
-      }
+      int i = nextAccount(kel, checked);
+      if (i < 0) break;
+      task = std::make_shared<SessionTask>(kel, i);
+      kel.session = task;
+      kel.sessionState = kSessionStarting;
     }
-    if (!empty) checkAccount(kel, i, fx, timing);
-    if (kel.stopping) break;
+    checked.push_back(task->accountId);
+    if (checkAccount(kel, task, fx, timing)) completed.push_back(task->accountId);
   }
   if (kel.stopping) {  // nothing more to show: the program is ending
     kel.checkState = kFinished;
@@ -197,8 +235,14 @@ void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) 
   {
     Guard g(kel.checkLock);
     for (int i = 0; i < kAccountSlots; ++i) {
-      if (slotEmpty(kel, i) || kel.results[i].failed == 1) ++unavailable;
-      if (kel.results[i].prevCount < kel.results[i].count) ++arrived;
+      const CheckResult& r = kel.results[i];
+      if (slotEmpty(kel, i) || r.failed == 1) ++unavailable;
+      if (r.prevCount < r.count) ++arrived;
+      // The accounts that are still there and whose sessions completed.
+      if (r.accountId != 0 && std::find(completed.begin(), completed.end(), r.accountId) != completed.end()) {
+        kel.totalNew += r.count;
+        kel.totalIgnored += r.ignoredCount;
+      }
     }
     totalNew = kel.totalNew;
     totalIgnored = kel.totalIgnored;

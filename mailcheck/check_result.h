@@ -30,6 +30,10 @@ struct CheckResult {
   // The key the server showed when the check failed with
   // kErrorServerKeyChanged (64 hexadecimal digits), else empty.
   char seenPin[65];
+  // Whose results these are: stamped by the first session of the account,
+  // moved with it when an account before it is deleted, and 0 again when
+  // its server, port or user changes. 0 is no account.
+  uint32_t accountId;
 };
 
 enum SessionState : int32_t {

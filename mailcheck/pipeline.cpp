@@ -100,17 +100,17 @@ bool Pop3Conversation::fetchAll(int total) {
       if (next.refused) return refusedReply();
       if (!next.judged) {
         MessageVerdict verdict = kVerdictKept;
-        if (!publish([&] { verdict = applyJudgement(next.judgement, t_.kel, t_.index, listed); })) return false;
+        if (!publish([&] { verdict = applyJudgement(next.judgement, t_.kel, slot_, listed); })) return false;
         if (verdict == kVerdictKept) ++listed;
         if (verdict == kVerdictIgnore) publish([&] {
-            --result_.count;
-            ++result_.ignoredCount;
+            --result().count;
+            ++result().ignoredCount;
           });
         next.judged = true;
       }
       if (next.dele == Fetched::kWaiting) break;
       if (next.dele == Fetched::kRefused) return refusedReply();
-      if (next.dele == Fetched::kDone) publish([&] { --result_.count; });
+      if (next.dele == Fetched::kDone) publish([&] { --result().count; });
       pending.pop_front();
       ++applied;
     }

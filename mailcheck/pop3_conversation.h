@@ -13,7 +13,7 @@
 
 class Pop3Conversation {
  public:
-  explicit Pop3Conversation(SessionTask& t) : t_(t), result_(t.kel.results[t.index]) {}
+  explicit Pop3Conversation(SessionTask& t) : t_(t), slot_(t.index) {}
 
   int run();
   int converse();
@@ -23,20 +23,24 @@ class Pop3Conversation {
   struct Fetched;   // a message between its TOP and its effects
   struct InFlight;  // a command whose reply is still to be read
 
-  // Shared state is written only under the lock, and not at all once the
-  // session has been given up.
+  // Shared state is written only under the lock, into the slot that holds
+  // the account's results now, and not at all once the session has been
+  // given up or its account deleted or changed.
   template <class F>
   bool publish(F write) {
     std::lock_guard<std::mutex> guard(t_.kel.checkLock);
     if (t_.abandoned) return false;
+    slot_ = accountSlot(t_.kel, t_.accountId);
+    if (slot_ < 0) return false;
     write();
     return true;
   }
+  CheckResult& result() { return t_.kel.results[slot_]; }
   void setState(int32_t s) {
     publish([&] { t_.kel.sessionState = s; });
   }
   void setCode(ErrorCode code) {
-    publish([&] { result_.errorCode = code; });
+    publish([&] { result().errorCode = code; });
   }
 
   bool send(const char* command, int length, const char* traced);
@@ -61,7 +65,7 @@ class Pop3Conversation {
   void clearLines(int from);
 
   SessionTask& t_;
-  CheckResult& result_;
+  int slot_;  // where publish found the account's results
   bool pipelining_ = false;
   bool stls_ = false;  // CAPA lists STLS
   char buf_[kSessionBufferSize];  // the reply line at hand

@@ -11,7 +11,25 @@
 #include "mailcheck/transport.h"
 #include "platform/trace.h"
 
-SessionTask::SessionTask(Kel& k, int i) : kel(k), index(i), account(k.accounts[i]), connection() {
+namespace {
+uint32_t stampAccount(Kel& kel, int slot) {
+  uint32_t& id = kel.results[slot].accountId;
+  if (id == 0) {
+    if (++kel.lastAccountId == 0) ++kel.lastAccountId;
+    id = kel.lastAccountId;
+  }
+  return id;
+}
+}  // namespace
+
+int accountSlot(const Kel& kel, uint32_t accountId) {
+  for (int i = 0; i < kAccountSlots && accountId != 0; ++i)
+    if (kel.results[i].accountId == accountId) return i;
+  return -1;
+}
+
+SessionTask::SessionTask(Kel& k, int i)
+    : kel(k), index(i), accountId(stampAccount(k, i)), account(k.accounts[i]), connection() {
   connection.sock = kNoSocket;
   connection.watch = &watch;
 }
@@ -145,8 +163,8 @@ bool Pop3Conversation::trustServer(ServerKey& key) {
   }
   platform::tracef("サーバの鍵が登録と違います。登録 %s 今回 %s\n", a.pin, key.pin[0] ? key.pin : "-");
   publish([&] {
-    result_.errorCode = kErrorServerKeyChanged;
-    memcpy(result_.seenPin, key.pin, sizeof result_.seenPin);
+    result().errorCode = kErrorServerKeyChanged;
+    memcpy(result().seenPin, key.pin, sizeof result().seenPin);
   });
   return false;
 }
@@ -240,8 +258,8 @@ bool Pop3Conversation::login() {
 void Pop3Conversation::clearLines(int from) {
   publish([&] {
     for (int i = from; i < kMailLines; ++i) {
-      result_.lines[i].bytes[0] = '\0';
-      result_.lineState[i] = kLineEmpty;
+      result().lines[i].bytes[0] = '\0';
+      result().lineState[i] = kLineEmpty;
     }
   });
 }
@@ -255,12 +273,12 @@ int Pop3Conversation::fail() {
 
 int Pop3Conversation::run() {
   publish([&] {
-    result_.failed = 0;
-    result_.prevCount = result_.count;
-    result_.count = 0;
-    result_.ignoredCount = 0;
-    result_.errorCode = kErrorNone;
-    result_.seenPin[0] = '\0';
+    result().failed = 0;
+    result().prevCount = result().count;
+    result().count = 0;
+    result().ignoredCount = 0;
+    result().errorCode = kErrorNone;
+    result().seenPin[0] = '\0';
   });
   ServerKey key{};
   ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl, &key);
@@ -289,7 +307,7 @@ int Pop3Conversation::converse() {
 
   if (!sendCommand("STAT\r\n") || !readReply() || !expectPositive()) return fail();
   int total = statCount(buf_);
-  publish([&] { result_.count = total; });
+  publish([&] { result().count = total; });
   if (total <= 0) {
     clearLines(0);
   } else if (!fetchAll(total)) {

@@ -18,10 +18,13 @@ constexpr int kPipelineWindow = 64;  // commands in flight when the server allow
 // nothing the rest of the program can see, its waits end within a slice,
 // and it closes its connection itself.
 struct SessionTask {
+  // Stamps the slot's results with an identity when they have none; the
+  // caller holds the check lock when other threads run.
   SessionTask(Kel& k, int index);
 
   Kel& kel;
-  const int index;
+  const int index;  // the account's slot when the session was made
+  const uint32_t accountId;  // whose results the session writes
   Account account;  // taken when the session is made; dialogs may change the original
   LinkWatch watch;
   Connection connection;
@@ -40,6 +43,10 @@ struct SessionTask {
   // of its connection ends.
   void giveUp();
 };
+
+// The slot whose results carry this identity, or -1 once the account was
+// deleted or changed. Under the check lock.
+int accountSlot(const Kel& kel, uint32_t accountId);
 
 // Returns 0 when the session completed, 1 when it failed (or was given up).
 int runSession(SessionTask& task);

@@ -52,6 +52,8 @@ int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* s
     char oldServer[sizeof a.pop3server];
     memcpy(oldServer, a.pop3server, sizeof oldServer);
     const uint16_t oldPort = a.port;
+    char oldUser[sizeof a.user];
+    memcpy(oldUser, a.user, sizeof oldUser);
     if (editIndex < 0) {
       a = Account{};
       a.ipver = 4;
@@ -66,8 +68,12 @@ int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* s
     a.port = f.ssl ? 995 : 110;
     // The trusted key belongs to the server at that port; another one
     // starts afresh. Nothing else clears it.
-    if (strncmp(oldServer, a.pop3server, sizeof oldServer) != 0 || oldPort != a.port)
-      memset(a.pin, 0, sizeof a.pin);
+    const bool otherServer = strncmp(oldServer, a.pop3server, sizeof oldServer) != 0 || oldPort != a.port;
+    if (otherServer) memset(a.pin, 0, sizeof a.pin);
+    // Another mailbox: a session still at work on the old one writes
+    // nothing, and the pass checks this one afresh.
+    if (editIndex < 0 || otherServer || strncmp(oldUser, a.user, sizeof oldUser) != 0)
+      kel.results[slot].accountId = 0;
   }
   if (saved) *saved = save(kel, kAccountsFile);
   return slot + 1;
@@ -77,8 +83,9 @@ SaveOutcome deleteAccount(Kel& kel, int s) {
   if (s < 0 || s >= kAccountSlots) return SaveOutcome::kSaved;
   {
     Guard g(kel.checkLock);
-    // The results move with their accounts: the next check compares each
-    // account's count with its own previous one, not its neighbour's.
+    // The results move with their accounts, and with them the identity a
+    // running session writes by: the next check compares each account's
+    // count with its own previous one, not its neighbour's.
     for (int i = s; i + 1 < kAccountSlots; ++i) {
       kel.accounts[i] = kel.accounts[i + 1];
       kel.results[i] = kel.results[i + 1];

@@ -286,16 +286,16 @@ TEST(CheckCycle, EditsDuringAPassAreGuarded) {
   std::filesystem::create_directories(dir);
   std::string folder = dir.string() + static_cast<char>(std::filesystem::path::preferred_separator);
   snprintf(kel->moduleDir, sizeof kel->moduleDir, "%s", folder.c_str());
-  const Account a = kel->accounts[0];
-  AccountFields same{a.mailaddr, a.pop3server, a.user, a.pass, false, false};
+  // A second account the editor writes as it stands (port 110, refused):
+  // an edit that changed the first one's port would make it another one.
+  AccountFields second{"second@example.jp", "127.0.0.1", "user", "pw", false, false};
+  ASSERT_EQ(2, storeAccount(*kel, -1, second, nullptr));
 
   std::atomic<bool> done{false};
   std::thread pass([&] {
     runPass(*kel);
     done = true;
   });
-  // The account is edited only once its session has copied it: an edit
-  // writes port 110, which would send this pass elsewhere.
   for (bool started = false; !started && !done; std::this_thread::yield()) {
     std::lock_guard<std::mutex> g(kel->checkLock);
     started = kel->session != nullptr;
@@ -304,7 +304,7 @@ TEST(CheckCycle, EditsDuringAPassAreGuarded) {
   while (!done) {
     EXPECT_EQ(0, storeRule(*kel, kAddToIgnoreList, "never matches", kSubjectContains, nullptr));
     deleteRule(*kel, false, 0);
-    EXPECT_EQ(1, storeAccount(*kel, 0, same, nullptr));
+    EXPECT_EQ(2, storeAccount(*kel, 1, second, nullptr));
     ++edits;
   }
   pass.join();
@@ -560,4 +560,89 @@ TEST(CheckCycle, AKeyOtherThanTheTrustedOneGetsNoLoginUntilTheUserTrustsIt) {
   EXPECT_EQ(0, kel->results[0].failed);
   EXPECT_EQ(real, kel->accounts[0].pin);
   EXPECT_EQ(logins + 1, dovecotLogins("shiro"));
+}
+
+namespace {
+// A server of 7 messages that holds its session after STAT until released.
+struct HeldServer {
+  HeldServer()
+      : server([this](ScriptConnection& c) {
+          c.greet("+OK ready\r\n");
+          c.expect("USER");
+          c.send("+OK\r\n");
+          c.expect("PASS");
+          c.send("+OK\r\n");
+          c.expect("STAT");
+          reached = true;
+          while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          c.send("+OK 7 700\r\n");
+          for (int n = 1; n <= 7; ++n) {
+            if (!c.expect("TOP")) return;
+            c.send("+OK\r\nFrom: held@example.jp\r\nSubject: held\r\n\r\n.\r\n");
+          }
+          c.expect("QUIT");
+          c.send("+OK\r\n");
+        }) {}
+  ~HeldServer() { release = true; }
+  std::atomic<bool> reached{false}, release{false};
+  ScriptServer server;
+};
+}  // namespace
+
+// The user deletes or changes an account while a session holds: results land
+// with the account they belong to, a session whose account went writes
+// nothing, and an account that moved down is still checked.
+TEST(CheckCycle, AccountsDeletedOrChangedDuringTheirPassKeepTheirOwnResults) {
+  struct Case {
+    const char* layout;  // a slot each: H held (7 messages), A (2), B (3)
+    bool deleteSlot0;    // else slot 0 is changed to another server
+    std::vector<int> counts;  // per slot afterwards; -1 failed
+    int totalNew;
+  };
+  const Case cases[] = {
+      {"HAB", true, {2, 3}, 5},   // the held account goes; A and B move down
+      {"AHB", true, {7, 3}, 10},  // A goes while H runs; H lands in slot 0
+      {"HA", false, {-1, 2}, 2},  // H's server changes: checked anew, refused
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.layout);
+    HeldServer held;
+    Maildrop a, b;
+    a.set({{"a1@example.jp", "a"}, {"a2@example.jp", "a"}});
+    b.set({{"b1@example.jp", "b"}, {"b2@example.jp", "b"}, {"b3@example.jp", "b"}});
+    auto kel = kelWithAccount("127.0.0.1", 0, "user", "pw");
+    SettingsFolder folder(*kel);
+    for (int i = 0; c.layout[i]; ++i) {
+      kel->accounts[i] = kel->accounts[0];
+      char k = c.layout[i];
+      kel->accounts[i].port = static_cast<uint16_t>(k == 'H' ? held.server.port() : k == 'A' ? a.port() : b.port());
+      snprintf(kel->accounts[i].mailaddr, sizeof kel->accounts[i].mailaddr, "%c@example.jp", k);
+    }
+    TraceCapture trace;
+    std::thread pass([&] { runPass(*kel); });
+    for (int i = 0; i < 500 && !held.reached; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(held.reached);
+    if (c.deleteSlot0) {
+      deleteAccount(*kel, 0);
+    } else {
+      AccountFields other{"H@example.jp", "127.0.0.1", "user", "pw", false, false};  // port 110: refused
+      storeAccount(*kel, 0, other, nullptr);
+    }
+    held.release = true;
+    pass.join();
+    std::lock_guard<std::mutex> g(kel->checkLock);
+    for (size_t i = 0; i < c.counts.size(); ++i) {
+      SCOPED_TRACE(i);
+      if (c.counts[i] < 0) {
+        EXPECT_EQ(1, kel->results[i].failed);
+        EXPECT_EQ(kErrorConnectFailed, kel->results[i].errorCode);
+        EXPECT_EQ(0, kel->results[i].count);
+      } else {
+        EXPECT_EQ(0, kel->results[i].failed);
+        EXPECT_EQ(c.counts[i], kel->results[i].count);
+      }
+    }
+    EXPECT_EQ(c.totalNew, kel->totalNew);
+    EXPECT_EQ('\0', kel->accounts[c.counts.size()].mailaddr[0]);
+  }
 }
