@@ -57,7 +57,18 @@ size_t TopReplyReader::feed(const char* data, size_t length) {
   return i;
 }
 
+// True when b begins a line that ends the open region.
+bool TopReplyReader::closesRegion(char b) const { return !afterCr_ && lineStart_ && mayClose_ && !isBlank(b); }
+
 void TopReplyReader::scan(char b) {
+  if (skipping_) {
+    skip(b);
+    return;
+  }
+  if (open_ && !ending_ && regions_.back().bytes.size() >= cap_ && !closesRegion(b)) {
+    cut(b);
+    return;
+  }
   if (b == '\0') {
     frozen_ = true;  // the analysis reads the reply as a C string
     return;
@@ -129,18 +140,42 @@ void TopReplyReader::classify(char b) {
   classifying_ = false;
   if (!keeping_) {
     openRegion(candidate_);
-  } else if (regions_.back().bytes.size() < cap_) {
-    regions_.back().names |= candidate_;
+  } else {
+    regions_.back().names |= candidate_;  // the whole name was kept
   }
 }
 
-void TopReplyReader::keep(char b) {
-  std::string& bytes = regions_.back().bytes;
-  if (bytes.size() < cap_) {
-    bytes += b;
-  } else {
-    truncated_ = true;
+void TopReplyReader::keep(char b) { regions_.back().bytes += b; }
+
+// The open region is full and b would go on with it. It ends here as if
+// the reply said so: its line end follows at once (after a blank
+// continuation when the cut falls within a line end, so that neither an
+// empty line nor a CR after an LF comes of it), and the rest of the
+// region, up to the line that would have ended it, is passed over unread.
+void TopReplyReader::cut(char b) {
+  truncated_ = true;
+  const std::string& bytes = regions_.back().bytes;
+  for (size_t i = 0; i < 3; ++i) skipped_[i] = bytes.size() + i >= 3 ? bytes[bytes.size() + i - 3] : '\0';
+  const char* lineEnd = bytes.back() == '\r' ? "\n \r\n" : bytes.back() == '\n' ? " \r\n" : "\r\n";
+  ending_ = true;
+  for (const char* p = lineEnd; *p; ++p) scan(*p);
+  ending_ = false;
+  skipping_ = true;
+  skip(b);
+}
+
+// The rest of a cut region: only its end is looked for, where a CR LF
+// (its CR not right after an LF) is followed by a byte other than a blank.
+void TopReplyReader::skip(char b) {
+  bool ends = skipped_[1] == '\r' && skipped_[2] == '\n' && skipped_[0] != '\n' && !isBlank(b);
+  if (ends) {
+    skipping_ = false;
+    scan(b);
+    return;
   }
+  skipped_[0] = skipped_[1];
+  skipped_[1] = skipped_[2];
+  skipped_[2] = b;
 }
 
 void TopReplyReader::openRegion(Name name) {

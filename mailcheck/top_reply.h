@@ -1,8 +1,8 @@
 // A TOP reply read as it streams in, of any size, keeping only what the
 // header scan reads: the status line, the From, Subject and To headers with
-// everything their parsers can reach, and the end of the header block. For
-// every reply whose kept headers fit the cap, the analysis of the kept text
-// is that of the whole reply.
+// everything their parsers can reach, and the end of the header block. The
+// analysis of the kept text is that of the whole reply with each kept header
+// longer than the cap cut to its first `cap` bytes, its line end kept.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +22,7 @@ class TopReplyReader {
   // right after the terminating "." line, leaving the rest to the next reply.
   size_t feed(const char* data, size_t length);
   bool complete() const { return complete_; }
-  // A kept header reached the cap and lost its rest.
+  // A kept header was longer than the cap and lost its rest.
   bool truncated() const { return truncated_; }
   // The kept reply, NUL-terminated, once complete.
   const char* text() const { return text_.c_str(); }
@@ -40,7 +40,10 @@ class TopReplyReader {
   void scan(char b);
   void beginLine(char b);
   void classify(char b);
+  bool closesRegion(char b) const;
   void keep(char b);
+  void cut(char b);
+  void skip(char b);
   void openRegion(Name name);
   void closeRegion();
   void finish();
@@ -66,5 +69,8 @@ class TopReplyReader {
   int dots_ = 0;             // bytes of ". CR LF" matched at such a line's start
   bool complete_ = false;
   bool truncated_ = false;
+  bool ending_ = false;      // the line end of a cut region is being scanned
+  bool skipping_ = false;    // the rest of a cut region goes by unread
+  char skipped_[3] = {};     // its last three bytes, to find where it ends
   std::string text_;
 };

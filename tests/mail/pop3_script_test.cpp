@@ -205,6 +205,35 @@ TEST(Pop3Script, TopRepliesOfAnySizeAreReadAndJudged) {
   EXPECT_EQ("after", lineSubject(kel->results[0].lines[1]));
 }
 
+// A To: of 800 recipients (20 KB) is cut to the cap; the headers around it
+// are read as ever, whichever comes first.
+TEST(Pop3Script, AHeaderPastTheCapHidesNeitherTheSenderNorTheSubject) {
+  std::string to = "To: member0@example.jp";
+  for (int i = 1; i < 800; ++i) to += ",\r\n member" + std::to_string(i) + "@example.co.jp";
+  to += "\r\n";
+  ASSERT_GT(to.size(), 20000u);
+  const std::string from = "From: Boss <boss@example.com>\r\n", subject = "Subject: quarterly\r\n";
+  const std::string replies[] = {"+OK\r\n" + to + from + subject + "\r\n.\r\n",
+                                 "+OK\r\n" + from + to + subject + "\r\n.\r\n"};
+  ScriptServer server([&](ScriptConnection& c) {
+    login(c);
+    c.expect("STAT");
+    c.send("+OK 2 100\r\n");
+    for (const std::string& r : replies) {
+      c.expect("TOP");
+      c.send(r);
+    }
+    c.expect("QUIT");
+    c.send("+OK\r\n");
+  });
+  auto kel = kelWithAccount("127.0.0.1", server.port(), "user", "secret");
+  EXPECT_EQ(0, checkAccount(*kel));
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ("Boss", lineSender(kel->results[0].lines[i])) << i;
+    EXPECT_EQ("quarterly", lineSubject(kel->results[0].lines[i])) << i;
+  }
+}
+
 // A refusal of PASS that says the password was not judged is no
 // authentication failure: the user's password may well be right.
 TEST(Pop3Script, PassRefusedForAnotherReasonGivesSeven) {
