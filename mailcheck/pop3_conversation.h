@@ -53,9 +53,11 @@ class Pop3Conversation {
   bool askCapabilities();
   bool trustServer(ServerKey& key);
   void offerPin(const ServerKey& key);
-  bool secureLink();
-  bool upgrade();
-  bool upgradeFailed(const char* traceLine);
+  enum Link { kLinkReady, kLinkFailed, kLinkReconnect };
+  Link secureLink();
+  Link upgrade();
+  Link upgradeFailed(const char* traceLine, bool sameConnection);
+  bool reconnectInClear();
   bool login();
   bool refusedLogin(ErrorCode code, const char* traceLine);
   bool fetchAll(int total);
@@ -68,6 +70,7 @@ class Pop3Conversation {
   int slot_;  // where publish found the account's results
   bool pipelining_ = false;
   bool stls_ = false;  // CAPA lists STLS
+  bool clearOnly_ = false;  // an upgrade failed: this session asks for none
   char buf_[kSessionBufferSize];  // the reply line at hand
   int length_ = 0;
 };

@@ -183,32 +183,46 @@ void Pop3Conversation::offerPin(const ServerKey& key) {
 
 // Before the password on a plain connection: STLS when the server offers
 // it. A pinned account never goes on in clear.
-bool Pop3Conversation::secureLink() {
-  if (stls_) return upgrade();
-  if (!t_.account.pin[0]) return true;
-  return upgradeFailed("STLSがありません。\n");
+Pop3Conversation::Link Pop3Conversation::secureLink() {
+  if (stls_ && !clearOnly_) return upgrade();
+  if (!t_.account.pin[0]) return kLinkReady;
+  return upgradeFailed("STLSがありません。\n", true);
 }
 
-bool Pop3Conversation::upgradeFailed(const char* traceLine) {
+// A pinned account fails before anything goes in clear. One without a pin
+// has nothing to protect yet and goes on in clear, as before STLS: on this
+// connection while it still speaks plain POP3, else on a new one that asks
+// for no STLS. The next check tries STLS again.
+Pop3Conversation::Link Pop3Conversation::upgradeFailed(const char* traceLine, bool sameConnection) {
   platform::trace(traceLine);
-  setCode(kErrorTlsFailed);
-  return false;
+  if (t_.account.pin[0]) {
+    setCode(kErrorTlsFailed);
+    return kLinkFailed;
+  }
+  platform::trace(sameConnection ? "暗号化せずに続けます。\n" : "暗号化せずに接続し直します。\n");
+  return sameConnection ? kLinkReady : kLinkReconnect;
 }
 
 // STLS (RFC 2595). Bytes that arrived behind its "+OK" came before TLS
 // and could only have been put there by someone else; what CAPA said in
 // clear is asked again.
-bool Pop3Conversation::upgrade() {
-  if (!sendCommand("STLS\r\n") || !readReply()) return false;
-  if (replyClass() != kPositive) return upgradeFailed("STLSに失敗しました。\n");
-  if (t_.connection.inStart != t_.connection.inEnd) return upgradeFailed("STLSの応答の後に余計なデータがあります。\n");
+Pop3Conversation::Link Pop3Conversation::upgrade() {
+  if (!sendCommand("STLS\r\n") || !readReply()) return kLinkFailed;
+  if (replyClass() != kPositive) return upgradeFailed("STLSに失敗しました。\n", true);
+  if (t_.connection.inStart != t_.connection.inEnd)
+    return upgradeFailed("STLSの応答の後に余計なデータがあります。\n", false);
   ServerKey key{};
-  ErrorCode rc = startTls(t_.connection, t_.account.pop3server, &key);
-  if (rc != kErrorNone) {
-    setCode(rc);
-    return false;
-  }
-  return trustServer(key) && askCapabilities();
+  if (startTls(t_.connection, t_.account.pop3server, &key) != kErrorNone)
+    return upgradeFailed("STLSに失敗しました。\n", false);
+  return trustServer(key) && askCapabilities() ? kLinkReady : kLinkFailed;
+}
+
+bool Pop3Conversation::reconnectInClear() {
+  closeConnection(t_.connection);
+  ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, 0);
+  setCode(rc);
+  clearOnly_ = true;
+  return rc == kErrorNone;
 }
 
 // After a refused login: the code, then QUIT, whose own fate changes nothing.
@@ -295,13 +309,18 @@ int Pop3Conversation::converse() {
   if (t_.abandoned) return fail();
   setState(kSessionConnected);
 
-  if (!readReply(true)) return fail();
-  if (!expectPositive()) return fail();
   // The greeting is needed for APOP after CAPA has used the buffer.
   char greeting[kSessionBufferSize];
-  memcpy(greeting, buf_, static_cast<size_t>(length_) + 1);
-  if (!askCapabilities()) return fail();
-  if (!t_.account.ssl && !secureLink()) return fail();
+  for (;;) {
+    if (!readReply(true)) return fail();
+    if (!expectPositive()) return fail();
+    memcpy(greeting, buf_, static_cast<size_t>(length_) + 1);
+    if (!askCapabilities()) return fail();
+    Link link = t_.account.ssl ? kLinkReady : secureLink();
+    if (link == kLinkFailed) return fail();
+    if (link == kLinkReady) break;
+    if (!reconnectInClear()) return fail();
+  }
   memcpy(buf_, greeting, sizeof greeting);
   if (!login()) return fail();
 

@@ -16,6 +16,7 @@
 #include "mailcheck/transport.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/mail/script_server.h"
+#include "tests/mail/test_tls.h"
 
 namespace {
 
@@ -239,38 +240,86 @@ ScriptOutcome scripted(void (*step)(ScriptConnection&), const char* storedPin = 
 
 }  // namespace
 
-TEST(StlsScript, RefusedStlsFailsWithFourAndNeverLogsIn) {
-  ScriptOutcome o = scripted([](ScriptConnection& c) {
-    c.greet("+OK ready\r\n", kStlsCapa);
-    c.expect("STLS");
-    c.send("-ERR not now\r\n");
-  });
-  EXPECT_EQ(kErrorTlsFailed, o.code);
-  EXPECT_EQ(kSessionFailed, o.state);
-  EXPECT_FALSE(o.userOrPass);
-}
+namespace {
+enum class Upgrade { kRefused, kInjected, kNotTls, kWeakKey, kTls11 };
 
-TEST(StlsScript, BytesBehindTheOkFailWithFour) {
-  ScriptOutcome o = scripted([](ScriptConnection& c) {
+// A server that lists STLS and fails the upgrade as told, and lets in in
+// clear whoever logs in without it, to one message.
+struct FailingUpgrade {
+  explicit FailingUpgrade(Upgrade how) : server([this, how](ScriptConnection& c) { serve(c, how); }) {}
+  void serve(ScriptConnection& c, Upgrade how) {
     c.greet("+OK ready\r\n", kStlsCapa);
-    c.expect("STLS");
-    c.send("+OK begin\r\n+OK injected\r\n");
-  });
-  EXPECT_EQ(kErrorTlsFailed, o.code);
-  EXPECT_FALSE(o.userOrPass);
-}
+    ++connections;
+    std::string line = c.readLine();
+    if (line == "STLS") {
+      ++upgrades;
+      if (how == Upgrade::kRefused) {
+        c.send("-ERR not now\r\n");
+        line = c.readLine();
+      } else {
+        c.send(how == Upgrade::kInjected ? "+OK begin\r\n+OK injected\r\n" : "+OK begin\r\n");
+        if (how == Upgrade::kNotTls && c.pending(5000)) c.send("+OK this is no TLS\r\n");
+        if (how == Upgrade::kWeakKey || how == Upgrade::kTls11) {
+          TlsScript tls(c, how == Upgrade::kWeakKey ? testPki().weak : testPki().selfSigned, nullptr,
+                        how == Upgrade::kTls11);
+        }
+        c.waitForClose();
+        return;
+      }
+    }
+    if (line.rfind("USER", 0) != 0) return;
+    ++logins;
+    c.send("+OK\r\n");
+    c.expect("PASS");
+    c.send("+OK\r\n");
+    c.expect("STAT");
+    c.send("+OK 1 100\r\n");
+    c.expect("TOP 1");
+    c.send("+OK\r\nFrom: a@example.jp\r\nSubject: in clear\r\n\r\n.\r\n");
+    c.expect("QUIT");
+    c.send("+OK\r\n");
+  }
+  std::atomic<int> connections{0}, upgrades{0}, logins{0};
+  ScriptServer server;
+};
+}  // namespace
 
-TEST(StlsScript, FailedHandshakeFailsWithFourAndNeverFallsBack) {
-  ScriptOutcome o = scripted([](ScriptConnection& c) {
-    c.greet("+OK ready\r\n", kStlsCapa);
-    c.expect("STLS");
-    c.send("+OK begin\r\n");
-    c.pending(5000);  // the client's hello
-    c.send("+OK this is no TLS\r\n");
-  });
-  EXPECT_EQ(kErrorTlsFailed, o.code);
-  EXPECT_EQ(kSessionFailed, o.state);
-  EXPECT_FALSE(o.userOrPass);
+// An upgrade that fails: an account without a pin reads its mail in clear
+// as before STLS (on the same connection after a refusal, else on a new one
+// without STLS), stores no pin, and tries again at the next check; a pinned
+// one fails with code 4 and sends nothing in clear.
+TEST(StlsScript, AFailedUpgradeGoesOnInClearOnlyUntilTheFirstPin) {
+  const Upgrade all[] = {Upgrade::kRefused, Upgrade::kInjected, Upgrade::kNotTls, Upgrade::kWeakKey,
+                         Upgrade::kTls11};
+  for (Upgrade how : all) {
+    for (bool pinned : {false, true}) {
+      SCOPED_TRACE(static_cast<int>(how) * 2 + pinned);
+      FailingUpgrade server(how);
+      auto kel = kelWithAccount("127.0.0.1", server.server.port(), "user", "secret");
+      pin(*kel, pinned ? kPinA : "");
+      TraceCapture trace;
+      Checked c = check(*kel, nullptr);
+      EXPECT_STREQ("", c.offer.pin);
+      if (pinned) {
+        EXPECT_EQ(1, c.rc);
+        EXPECT_EQ(kErrorTlsFailed, kel->results[0].errorCode);
+        EXPECT_EQ(kSessionFailed, kel->sessionState.load());
+        EXPECT_EQ(0, server.logins.load());
+        EXPECT_EQ(1, server.connections.load());
+        continue;
+      }
+      EXPECT_EQ(0, c.rc);
+      EXPECT_EQ(kSessionDone, kel->sessionState.load());
+      EXPECT_EQ(1, kel->results[0].count);
+      EXPECT_EQ("in clear", lineSubject(kel->results[0].lines[0]));
+      bool same = how == Upgrade::kRefused;
+      EXPECT_EQ(same ? 1 : 2, server.connections.load());
+      EXPECT_EQ(1, server.upgrades.load());
+      EXPECT_TRUE(trace.contains(same ? "暗号化せずに続けます。\n" : "暗号化せずに接続し直します。\n"));
+      EXPECT_EQ(0, check(*kel, nullptr).rc);
+      EXPECT_EQ(2, server.upgrades.load());
+    }
+  }
 }
 
 TEST(StlsScript, PinnedAccountWithoutStlsFailsWithFour) {
