@@ -71,7 +71,7 @@ bool checkAccount(Kel& kel, const std::shared_ptr<SessionTask>& task, const Chec
   }
   pause(kel, timing.startWaitMs);
 
-  bool givenUp = false, completed = false;
+  bool completed = false;
   int elapsed = timing.startWaitMs;
   int silentPolls = 0;
   uint32_t seen = task->watch.received.load();
@@ -89,12 +89,10 @@ bool checkAccount(Kel& kel, const std::shared_ptr<SessionTask>& task, const Chec
     }
     if (gone) {  // deleted or changed: its session has nothing to say
       task->giveUp();
-      givenUp = true;
       break;
     }
     if (!pause(kel, timing.pollMs)) {
       task->giveUp();  // the program is ending: its waits end at once
-      givenUp = true;
       break;
     }
     elapsed += timing.pollMs;
@@ -104,7 +102,6 @@ bool checkAccount(Kel& kel, const std::shared_ptr<SessionTask>& task, const Chec
     if (silentPolls >= timing.polls || elapsed >= timing.totalMs) {
       platform::trace("スレッド強制終了！\n");
       task->giveUp();  // no thread is killed: its waits end instead
-      givenUp = true;
       pause(kel, timing.pollMs);
       if (kel.sessionState.load() != kSessionDone) markFailed(kel, id);
       break;
@@ -118,8 +115,9 @@ bool checkAccount(Kel& kel, const std::shared_ptr<SessionTask>& task, const Chec
     return completed;
   }
   worker.join();
-  // Only a session that ran its course speaks for the server's key.
-  if (!givenUp && task->pinOffer.pin[0] != '\0') {
+  // The worker has ended: the key it decided to trust stands, given up or
+  // not (one whose checks are always given up would never be pinned).
+  if (!kel.stopping && task->pinOffer.pin[0] != '\0') {
     PinOffer offer = task->pinOffer;
     {
       Guard g(kel.checkLock);

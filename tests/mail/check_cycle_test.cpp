@@ -21,6 +21,7 @@
 #include "settings/settings.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/mail/script_server.h"
+#include "tests/mail/test_tls.h"
 
 namespace {
 
@@ -645,4 +646,24 @@ TEST(CheckCycle, AccountsDeletedOrChangedDuringTheirPassKeepTheirOwnResults) {
     EXPECT_EQ(c.totalNew, kel->totalNew);
     EXPECT_EQ('\0', kel->accounts[c.counts.size()].mailaddr[0]);
   }
+}
+
+// A session that is given up after its handshake (a server that never
+// greets over TLS) has already decided to trust the key: once its worker
+// has ended, the pass hands the key over as from any other.
+TEST(CheckCycle, AGivenUpSessionHandsOverTheKeyItTrusted) {
+  const TestIdentity& key = testPki().selfSigned;  // made before the clock runs
+  ScriptServer mute([&](ScriptConnection& c) {
+    TlsScript tls(c, key);
+    c.waitForClose();
+  });
+  auto kel = kelWithAccount("127.0.0.1", mute.port(), "user", "pw", false, /*ssl=*/true);
+  TraceCapture trace;
+  runPass(*kel, {50, 100, 5, 3000});
+  EXPECT_TRUE(trace.contains("スレッド強制終了！\n"));
+  EXPECT_EQ(1, kel->results[0].failed);
+  std::lock_guard<std::mutex> g(recordLock);
+  ASSERT_EQ(1u, offers.size());
+  EXPECT_EQ(0, offers[0].slot);
+  EXPECT_EQ(testPin(key), offers[0].pin);
 }
