@@ -15,6 +15,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "platform/net.h"
 #include "platform/server_chain.h"
@@ -213,23 +214,77 @@ ErrorCode handshake(Connection& c, const char* host, ServerKey* key) {
 }
 }  // namespace
 
+namespace {
+// The addresses in the order they are tried: the families taking turns,
+// each in the resolver's order, the first address's family first.
+std::vector<const addrinfo*> raceOrder(const addrinfo* list) {
+  std::vector<const addrinfo*> first, other;
+  for (const addrinfo* a = list; a; a = a->ai_next) (a->ai_family == list->ai_family ? first : other).push_back(a);
+  std::vector<const addrinfo*> order;
+  for (size_t i = 0; i < first.size() || i < other.size(); ++i) {
+    if (i < first.size()) order.push_back(first[i]);
+    if (i < other.size()) order.push_back(other[i]);
+  }
+  return order;
+}
+}  // namespace
+
+// Attempts race as RFC 8305 has them: the next address starts 250 ms after
+// the one before, or at once when every attempt so far has failed; the
+// first to connect wins and the others are closed.
 ErrorCode connectFirst(Connection& c, const addrinfo* list) {
   c.sock = kNoSocket;
-  for (const addrinfo* a = list; a && !cancelled(c); a = a->ai_next) {
-    SOCKET s = platform::streamSocket(a->ai_family, a->ai_socktype, a->ai_protocol);
-    if (s == kNoSocket) continue;
-    int r = platform::startConnect(s, a->ai_addr, static_cast<int>(a->ai_addrlen));
-    if (r == 1) {
-      // An address that never answers must leave time for the next one.
-      auto deadline = a->ai_next ? Clock::now() + std::chrono::milliseconds(kAddressMs) : Clock::time_point::max();
-      r = waitReady(c, s, true, deadline) ? platform::connectOutcome(s) : -1;
+  std::vector<const addrinfo*> order = raceOrder(list);
+  std::vector<SOCKET> racing;
+  size_t next = 0;
+  Clock::time_point nextStart = Clock::now();
+  auto closeAll = [&racing] {
+    for (SOCKET s : racing) platform::closeSocket(s);
+    racing.clear();
+  };
+  while (!cancelled(c)) {
+    Clock::time_point now = Clock::now();
+    if (next < order.size() && racing.size() < kMostRacing && (now >= nextStart || racing.empty())) {
+      const addrinfo* a = order[next++];
+      SOCKET s = platform::streamSocket(a->ai_family, a->ai_socktype, a->ai_protocol);
+      int r = s == kNoSocket ? -1 : platform::startConnect(s, a->ai_addr, static_cast<int>(a->ai_addrlen));
+      if (r == 0) {
+        closeAll();
+        c.sock = s;
+        return kErrorNone;
+      }
+      if (r == 1) {
+        racing.push_back(s);
+        nextStart = now + std::chrono::milliseconds(kRaceDelayMs);
+      } else {
+        platform::closeSocket(s);
+        nextStart = now;
+      }
+      continue;
     }
-    if (r == 0) {
-      c.sock = s;
-      return kErrorNone;
+    if (racing.empty()) break;  // every address failed
+    int waitMs = kWaitSliceMs;
+    if (next < order.size() && racing.size() < kMostRacing) {
+      auto untilNext = std::chrono::duration_cast<std::chrono::milliseconds>(nextStart - now).count();
+      if (untilNext < waitMs) waitMs = untilNext > 0 ? static_cast<int>(untilNext) : 0;
     }
-    platform::closeSocket(s);
+    bool ready[kMostRacing];
+    int n = platform::waitConnects(racing.data(), static_cast<int>(racing.size()), ready, waitMs);
+    if (n < 0) break;
+    for (size_t i = racing.size(); i-- > 0;) {
+      if (!ready[i]) continue;
+      SOCKET s = racing[i];
+      racing.erase(racing.begin() + static_cast<std::ptrdiff_t>(i));
+      if (platform::connectOutcome(s) == 0) {
+        closeAll();
+        c.sock = s;
+        return kErrorNone;
+      }
+      platform::closeSocket(s);
+      nextStart = Clock::now();
+    }
   }
+  closeAll();
   return kErrorConnectFailed;
 }
 

@@ -4,6 +4,8 @@
 // that ends when the connection's watch is cancelled.
 #pragma once
 
+#include <cstddef>
+
 #include "mailcheck/connection.h"
 #include "mailcheck/error_code.h"
 
@@ -11,7 +13,8 @@ struct addrinfo;
 
 constexpr int kLineBudget = 8191;  // a line is at most 8190 bytes, CR LF included
 constexpr int kWaitSliceMs = 250;
-constexpr int kAddressMs = 10000;  // per address, while more addresses follow
+constexpr int kRaceDelayMs = 250;  // before the next address joins the race
+constexpr size_t kMostRacing = 16;  // attempts under way at once
 
 // What a TLS handshake learned of the server's key.
 struct ServerKey {
@@ -27,9 +30,9 @@ ErrorCode connectServer(Connection& c, const char* host, int port, int useTls, S
 // naming host to the server when it is a name: kErrorNone, or
 // kErrorTlsFailed. key (when given) receives the server's key.
 ErrorCode startTls(Connection& c, const char* host, ServerKey* key);
-// The TCP part over a resolved list: the first address that accepts.
-// kErrorNone or kErrorConnectFailed; sockets of the refused addresses are
-// closed.
+// The TCP part over a resolved list: the first address that accepts, its
+// attempt raced against the others'. kErrorNone or kErrorConnectFailed;
+// every other socket is closed.
 ErrorCode connectFirst(Connection& c, const addrinfo* list);
 // Receives into the inbox (after moving its unread bytes to the front):
 // the count, or -1 for a failure, a closed peer, a cancel or a full inbox.

@@ -34,6 +34,9 @@ int connectOutcome(SOCKET s);
 // with forWrite; a connect that failed counts as ready). The same select()
 // on Winsock, Wine and posix. 1 ready, 0 not yet, -1 failed.
 int waitSocket(SOCKET s, bool forWrite, int timeoutMs);
+// Waits at most timeoutMs for any of the connects under way to end (made or
+// failed); ready[i] tells which. The number ended, 0 for none yet, or -1.
+int waitConnects(const SOCKET* s, int count, bool* ready, int timeoutMs);
 // One recv or send with flags 0: the count, kWouldBlock, or -1 (a closed
 // peer is -1 too).
 int socketReceive(SOCKET s, char* buf, int capacity);

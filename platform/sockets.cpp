@@ -73,6 +73,30 @@ int waitSocket(SOCKET s, bool forWrite, int timeoutMs) {
   return n == 0 ? 0 : 1;
 }
 
+int waitConnects(const SOCKET* s, int count, bool* ready, int timeoutMs) {
+  fd_set writable, failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  int highest = 0;
+  for (int i = 0; i < count; ++i) {
+#ifndef _WIN32
+    if (s[i] >= FD_SETSIZE) return -1;
+#endif
+    FD_SET(s[i], &writable);
+    FD_SET(s[i], &failed);
+    if (static_cast<int>(s[i]) > highest) highest = static_cast<int>(s[i]);
+  }
+  timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  int n = select(highest + 1, nullptr, &writable, &failed, &tv);
+  if (n < 0) return -1;
+  int ended = 0;
+  for (int i = 0; i < count; ++i) {
+    ready[i] = FD_ISSET(s[i], &writable) || FD_ISSET(s[i], &failed);
+    ended += ready[i];
+  }
+  return ended;
+}
+
 int waitReadable(SOCKET s, int timeoutMs) { return waitSocket(s, false, timeoutMs); }
 
 int receiveDatagram(SOCKET s, void* buf, int capacity) {

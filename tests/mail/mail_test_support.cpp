@@ -76,6 +76,21 @@ int liveThreads() {
 #endif
 }
 
+int openHandles() {
+#ifdef _WIN32
+  DWORD n = 0;
+  return GetProcessHandleCount(GetCurrentProcess(), &n) ? static_cast<int>(n) : -1;
+#else
+  int n = 0;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    (void)e;
+    ++n;
+  }
+  return n;
+#endif
+}
+
 std::vector<std::string> TraceCapture::lines() const {
   std::lock_guard<std::mutex> g(traceLock);
   return traced;

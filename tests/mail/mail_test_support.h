@@ -22,6 +22,8 @@ struct TraceCapture {
 
 // The threads of this process (the Wine process's, under Wine).
 int liveThreads();
+// Its open handles (file descriptors natively), sockets among them.
+int openHandles();
 
 KelPtr kelWithAccount(const std::string& host, int port, const std::string& user,
                      const std::string& pass, bool apop = false, bool ssl = false);

@@ -16,7 +16,7 @@ using socklen_t = int;
 
 namespace {
 
-SOCKET listenOn(bool ipv6, int* port) {
+SOCKET listenOn(bool ipv6, int* port, int backlog = 8) {
   SOCKET s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
   if (s == kNoSocket) return kNoSocket;
   sockaddr_storage addr{};
@@ -32,7 +32,7 @@ SOCKET listenOn(bool ipv6, int* port) {
     a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     len = sizeof *a;
   }
-  if (bind(s, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(s, 8) != 0) {
+  if (bind(s, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(s, backlog) != 0) {
     closesocket(s);
     return kNoSocket;
   }
@@ -130,4 +130,29 @@ int refusedPort() {
   SOCKET s = listenOn(false, &port);
   closesocket(s);
   return port;
+}
+
+SilentListener::SilentListener() {
+  listener_ = listenOn(false, &port_, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(static_cast<uint16_t>(port_));
+  // Connections that are never accepted fill the queue; the first one
+  // left unanswered shows it is full.
+  for (int i = 0; i < 16; ++i) {
+    SOCKET s = platform::streamSocket(AF_INET, SOCK_STREAM, 0);
+    int r = platform::startConnect(s, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    if (r == 1 && platform::waitSocket(s, true, 300) == 1) r = platform::connectOutcome(s);
+    if (r != 0) {
+      platform::closeSocket(s);
+      return;
+    }
+    queued_.push_back(s);
+  }
+}
+
+SilentListener::~SilentListener() {
+  for (SOCKET s : queued_) platform::closeSocket(s);
+  closesocket(listener_);
 }

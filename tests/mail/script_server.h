@@ -52,3 +52,17 @@ class ScriptServer {
 
 // A port on loopback that refuses connections.
 int refusedPort();
+
+// A listener on loopback whose queue of connections is full, so that it
+// answers no SYN: to a client, an address on a route that loses them.
+class SilentListener {
+ public:
+  SilentListener();
+  ~SilentListener();
+  int port() const { return port_; }
+
+ private:
+  SOCKET listener_ = kNoSocket;
+  int port_ = 0;
+  std::vector<SOCKET> queued_;
+};

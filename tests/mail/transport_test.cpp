@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -48,6 +49,54 @@ TEST(Transport, FirstRefusingAddressIsPassedOver) {
   refused->ai_next = nullptr;
   freeaddrinfo(refused);
   freeaddrinfo(accepting);
+}
+
+// Three addresses that answer no SYN before one that answers: the attempts
+// race, 250 ms apart and the families taking turns, so the live address is
+// reached within a second, not after the session's budget; the losers'
+// sockets are closed, and no thread is left.
+TEST(Transport, AddressesThatNeverAnswerDoNotHoldUpOneThatDoes) {
+  SilentListener silent;
+  for (bool ipv6 : {false, true}) {
+    SCOPED_TRACE(ipv6 ? "live on ::1" : "live on 127.0.0.1");
+    int handles = openHandles(), threads = liveThreads();
+    {
+      ScriptServer live([](ScriptConnection& s) { s.send("+OK hello\r\n"); }, ipv6);
+      addrinfo hints{};
+      hints.ai_socktype = SOCK_STREAM;
+      addrinfo* lists[4] = {};
+      for (int i = 0; i < 4; ++i) {
+        const char* host = i < 3 ? "127.0.0.1" : ipv6 ? "::1" : "127.0.0.1";
+        std::string port = std::to_string(i < 3 ? silent.port() : live.port());
+        hints.ai_family = i < 3 || !ipv6 ? AF_INET : AF_INET6;
+        ASSERT_EQ(0, getaddrinfo(host, port.c_str(), &hints, &lists[i]));
+        if (i > 0) lists[i - 1]->ai_next = lists[i];
+      }
+      Connection c = fresh();
+      LinkWatch watch;
+      c.watch = &watch;
+      std::atomic<bool> done{false};
+      std::thread guard([&] {  // before the race, this waited 10 s per address
+        for (int ms = 0; ms < 5000 && !done; ms += 10) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!done) watch.cancel = true;
+      });
+      auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(0, connectFirst(c, lists[0]));
+      double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      done = true;
+      guard.join();
+      // Three silent ones first, or one when the live address's family comes second.
+      EXPECT_GE(seconds, ipv6 ? 0.24 : 0.74);
+      EXPECT_LT(seconds, ipv6 ? 0.7 : 2.0);
+      char buf[kLineBudget];
+      EXPECT_EQ(11, readLine(c, buf));
+      closeConnection(c);
+      for (int i = 0; i < 3; ++i) lists[i]->ai_next = nullptr;
+      for (addrinfo* l : lists) freeaddrinfo(l);
+    }
+    EXPECT_EQ(handles, openHandles());
+    EXPECT_EQ(threads, liveThreads());
+  }
 }
 
 TEST(Transport, LineReaderLeavesTheRestUnreadAndTreatsCloseAsFailure) {
