@@ -1,6 +1,6 @@
 // Whether a TLS server's certificates are trusted for the name it was
-// reached by, judged by the system: on Windows its own chain engine (which
-// fetches missing roots and intermediates as Windows does), elsewhere
+// reached by, judged by the system: on Windows its own chain engine (from
+// the certificates sent and those it holds, fetching nothing), elsewhere
 // OpenSSL's default trust paths.
 #pragma once
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -32,7 +33,7 @@ void addExtension(X509* cert, X509* issuer, int nid, const char* value) {
 
 // issuer null: self-signed.
 TestIdentity makeIdentity(const char* commonName, const TestIdentity* issuer, bool ca, const char* altName,
-                          long serial, unsigned int bits = 2048) {
+                          long serial, unsigned int bits = 2048, const char* issuerUrl = nullptr) {
   TestIdentity id{X509_new(), EVP_RSA_gen(bits)};
   X509* cert = id.cert;
   X509_set_version(cert, 2);
@@ -57,6 +58,7 @@ TestIdentity makeIdentity(const char* commonName, const TestIdentity* issuer, bo
   addExtension(cert, issuerCert, NID_subject_key_identifier, "hash");
   if (issuer) addExtension(cert, issuerCert, NID_authority_key_identifier, "keyid:always");
   if (altName) addExtension(cert, issuerCert, NID_subject_alt_name, altName);
+  if (issuerUrl) addExtension(cert, issuerCert, NID_info_access, (std::string("caIssuers;URI:") + issuerUrl).c_str());
   X509_sign(cert, issuer ? issuer->key : id.key, EVP_sha256());
   return id;
 }
@@ -88,13 +90,6 @@ void removeTestCas() {
   CertCloseStore(root, 0);
 }
 
-std::string caDer() {
-  unsigned char* der = nullptr;
-  int length = i2d_X509(testPki().ca.cert, &der);
-  std::string out(reinterpret_cast<char*>(der), static_cast<size_t>(length));
-  OPENSSL_free(der);
-  return out;
-}
 #endif
 
 int onServerName(SSL* tls, int* alert, void* arg) {
@@ -127,13 +122,25 @@ const TestPki& testPki() {
   return pki;
 }
 
+TestIdentity leafWithIssuerAt(const std::string& url) {
+  return makeIdentity("localhost", &testPki().intermediate, false, "DNS:localhost", 10, 2048, url.c_str());
+}
+
+std::string derOf(const TestIdentity& id) {
+  unsigned char* der = nullptr;
+  int length = i2d_X509(id.cert, &der);
+  std::string out(reinterpret_cast<char*>(der), static_cast<size_t>(length));
+  OPENSSL_free(der);
+  return out;
+}
+
 void trustTestCa() {
   std::call_once(trustOnce, [] {
 #ifdef _WIN32
     // Only in Wine's prefix, which is the tests' own; never a real system.
     if (!underWine()) return;
     removeTestCas();  // also those of a run that was interrupted
-    std::string der = caDer();
+    std::string der = derOf(testPki().ca);
     HCERTSTORE root = userRoot();
     if (!root) return;
     CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),

@@ -31,6 +31,12 @@ struct TestPki {
 };
 const TestPki& testPki();
 
+// A "localhost" certificate from the intermediate that names the URL its
+// issuer is to be fetched from (Authority Information Access).
+TestIdentity leafWithIssuerAt(const std::string& url);
+// A certificate's DER bytes.
+std::string derOf(const TestIdentity& id);
+
 // The CA becomes trusted by the system's verification: natively through
 // SSL_CERT_FILE (a file in the temporary folder), under Wine in the current
 // user's ROOT store of the tests' private prefix. Called before the first

@@ -2,6 +2,7 @@
 // verified by the system, the key's pin, the protocol's floor.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -117,6 +118,27 @@ TEST_F(TlsTransport, ChainThroughAnIntermediateTheServerSentVerifies) {
   ASSERT_EQ(kErrorNone, greeted("localhost", server.port(), &key));
   EXPECT_TRUE(key.verified);
   EXPECT_EQ(testPin(testPki().viaIntermediate), key.pin);
+}
+
+// A server that sends its certificate without the intermediate, and names
+// a URL to fetch it from: the chain is built from what is at hand, nothing
+// is fetched, and the key is not verified (it is trusted on first use).
+TEST_F(TlsTransport, AnIntermediateLeftToAUrlIsNotFetched) {
+  std::atomic<int> requests{0};
+  ScriptServer web([&](ScriptConnection& s) {
+    if (s.readLine().rfind("GET ", 0) != 0) return;
+    ++requests;
+    std::string der = derOf(testPki().intermediate);
+    s.send("HTTP/1.0 200 OK\r\nContent-Type: application/pkix-cert\r\nContent-Length: " +
+           std::to_string(der.size()) + "\r\n\r\n" + der);
+  });
+  TestIdentity leaf = leafWithIssuerAt("http://127.0.0.1:" + std::to_string(web.port()) + "/issuer.cer");
+  GreetingTlsServer server(leaf);
+  ServerKey key{};
+  ASSERT_EQ(kErrorNone, greeted("localhost", server.port(), &key));
+  EXPECT_FALSE(key.verified);
+  EXPECT_EQ(testPin(leaf), key.pin);
+  EXPECT_EQ(0, requests.load());
 }
 
 TEST_F(TlsTransport, CertificateOfAnUntrustedAuthorityIsNotVerifiedYetConnects) {
