@@ -62,11 +62,15 @@ platform::UtcTime sntpTransmitTime(const uint8_t (&reply)[kSntpPacketSize]) {
 }
 
 namespace {
-// The reply wait, in short slices, so that a program that ends is not held
-// up: 1 readable, 0 timed out (or ending), -1 failed.
-int waitForReply(const Kel& kel, SOCKET s) {
-  for (int waited = 0; waited < kSntpWaitMs && !kel.stopping; waited += 250) {
-    int ready = platform::waitReadable(s, kSntpWaitMs - waited < 250 ? kSntpWaitMs - waited : 250);
+using SteadyClock = std::chrono::steady_clock;
+
+// The reply wait until `deadline`, in short slices, so that a program that
+// ends is not held up: 1 readable, 0 timed out (or ending), -1 failed.
+int waitForReply(const Kel& kel, SOCKET s, SteadyClock::time_point deadline) {
+  while (!kel.stopping) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    if (left <= 0) return 0;
+    int ready = platform::waitReadable(s, left < 250 ? static_cast<int>(left) : 250);
     if (ready != 0) return ready;
   }
   return 0;
@@ -110,16 +114,21 @@ int queryTimeServer(Kel& kel, const ClockEffects& effects) {
   sntpRequest(packet, sent);
   if (platform::sendDatagram(s, packet, sizeof packet, address, kSntpServerPort) < 0)
     return failAttempt(kel, "Error: サーバへの送信失敗\n");
-  int ready = waitForReply(kel, s);
-  if (ready == 0) return failAttempt(kel, "Error: タイムアウトしました\n");
-  if (ready < 0) return failAttempt(kel, "Error: サーバからの受信失敗\n");
+  // The attempt reads until its 3 s are over: a datagram that answers
+  // nothing of ours (a late reply to an earlier attempt, a stray or forged
+  // one) is passed over, and so is an "unreachable" from the server's port.
+  auto deadline = SteadyClock::now() + std::chrono::milliseconds(kSntpWaitMs);
   uint8_t reply[kSntpPacketSize] = {};
-  int got = platform::receiveDatagram(s, reply, sizeof reply);
-  // A short reply leaves the timestamp undefined: a failed attempt.
-  if (got < static_cast<int>(kSntpPacketSize)) return failAttempt(kel, "Error: サーバからの受信失敗\n");
-  // No answer to our request from a working server: as good as none.
-  if (!sntpReplyAcceptable(reply, static_cast<size_t>(got), sent))
-    return failAttempt(kel, "Error: タイムアウトしました\n");
+  for (;;) {
+    int ready = waitForReply(kel, s, deadline);
+    if (ready == 0) return failAttempt(kel, "Error: タイムアウトしました\n");
+    if (ready < 0) return failAttempt(kel, "Error: サーバからの受信失敗\n");
+    int got = platform::receiveDatagram(s, reply, sizeof reply);
+    if (got == platform::kNoDatagram) continue;
+    if (got < 0) return failAttempt(kel, "Error: サーバからの受信失敗\n");
+    // A short one leaves the timestamp undefined and is not read.
+    if (sntpReplyAcceptable(reply, static_cast<size_t>(got), sent)) break;
+  }
   platform::closeSocket(s);
   kel.clockSocket = kNoSocket;
 
