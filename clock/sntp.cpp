@@ -37,6 +37,8 @@ bool sntpReplyAcceptable(const uint8_t* reply, size_t length, NtpTimestamp sent)
          platform::readBe64(reply + 24) == sent;
 }
 
+bool sntpServerUnsynchronised(const uint8_t (&reply)[kSntpPacketSize]) { return reply[0] >> 6 == 3; }
+
 platform::UtcTime utcFromUnix(uint32_t seconds) {
   uint32_t days = seconds / 86400;
   uint32_t rest = seconds % 86400;
@@ -129,6 +131,8 @@ int queryTimeServer(Kel& kel, const ClockEffects& effects) {
     // A short one leaves the timestamp undefined and is not read.
     if (sntpReplyAcceptable(reply, static_cast<size_t>(got), sent)) break;
   }
+  // An answer, but one that says not to trust it: the attempt has failed.
+  if (sntpServerUnsynchronised(reply)) return failAttempt(kel, "Error: サーバが同期していません\n");
   platform::closeSocket(s);
   kel.clockSocket = kNoSocket;
 

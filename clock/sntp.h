@@ -31,6 +31,9 @@ void sntpRequest(uint8_t (&packet)[kSntpPacketSize], NtpTimestamp transmit);
 // a stratum of 1 to 15, with a transmit time, and answers our request: its
 // originate time is the transmit time we sent.
 bool sntpReplyAcceptable(const uint8_t* reply, size_t length, NtpTimestamp sent);
+// Leap indicator 3: the server says its own clock is not synchronised, and
+// its time is not to be taken (RFC 4330 section 5).
+bool sntpServerUnsynchronised(const uint8_t (&reply)[kSntpPacketSize]);
 // The transmit timestamp of a reply as UTC; NTP seconds wrap into
 // 1970..2106, so times after 2036 come out right.
 platform::UtcTime sntpTransmitTime(const uint8_t (&reply)[kSntpPacketSize]);

@@ -404,3 +404,18 @@ TEST(Sntp, GoodReplyAfterASpoiltOneIsTaken) {
   EXPECT_EQ(2u, server.requests().size());
   EXPECT_EQ(1, linesEqual(trace, "Error: タイムアウトしました\n"));
 }
+
+// Leap indicator 3: the server says its clock is not synchronised. Such a
+// reply sets nothing and fails its attempt at once.
+TEST(Sntp, AServerThatIsNotSynchronisedSetsNothing) {
+  TimeServer server([](const uint8_t*, uint8_t* reply) { reply[0] = 0xDC; });
+  ASSERT_TRUE(server.ready()) << "127.0.0.1:123 is taken";
+  ClockRecorder clock;
+  TraceCapture trace;
+  auto kel = kelFor("127.0.0.1");
+  runClockSync(*kel, clock.effects);
+  EXPECT_EQ(0, setCount);
+  EXPECT_EQ(5u, server.requests().size());
+  EXPECT_EQ(5, linesEqual(trace, "Error: サーバが同期していません\n"));
+  EXPECT_EQ(0, linesEqual(trace, "Error: タイムアウトしました\n"));
+}

@@ -80,11 +80,13 @@ TEST(SntpTime, OnlyAServersAnswerToOurRequestIsTaken) {
   EXPECT_TRUE(sntpReplyAcceptable(good.bytes, sizeof good.bytes, sent));
   EXPECT_FALSE(sntpReplyAcceptable(good.bytes, sizeof good.bytes - 1, sent));
   EXPECT_FALSE(sntpReplyAcceptable(good.bytes, sizeof good.bytes, sent + 1));
-  // The leap indicator and the version are not judged; the mode is.
+  // The version is not judged; the mode is, and apart from it the leap
+  // indicator: 3 says the server's clock is not synchronised.
   for (int first = 0; first < 256; ++first) {
     Reply r(sent);
     r.bytes[0] = static_cast<uint8_t>(first);
     EXPECT_EQ((first & 7) == 4, sntpReplyAcceptable(r.bytes, sizeof r.bytes, sent)) << first;
+    EXPECT_EQ(first >= 0xC0, sntpServerUnsynchronised(r.bytes)) << first;
   }
   for (int stratum = 0; stratum < 256; ++stratum) {
     Reply r(sent);
