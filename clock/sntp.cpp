@@ -120,17 +120,19 @@ int queryTimeServer(Kel& kel, const ClockEffects& effects) {
   // nothing of ours (a late reply to an earlier attempt, a stray or forged
   // one) is passed over, and so is an "unreachable" from the server's port.
   auto deadline = SteadyClock::now() + std::chrono::milliseconds(kSntpWaitMs);
-  uint8_t reply[kSntpPacketSize] = {};
+  uint8_t received[kSntpReceiveSize];
   for (;;) {
     int ready = waitForReply(kel, s, deadline);
     if (ready == 0) return failAttempt(kel, "Error: タイムアウトしました\n");
     if (ready < 0) return failAttempt(kel, "Error: サーバからの受信失敗\n");
-    int got = platform::receiveDatagram(s, reply, sizeof reply);
+    int got = platform::receiveDatagram(s, received, sizeof received);
     if (got == platform::kNoDatagram) continue;
     if (got < 0) return failAttempt(kel, "Error: サーバからの受信失敗\n");
     // A short one leaves the timestamp undefined and is not read.
-    if (sntpReplyAcceptable(reply, static_cast<size_t>(got), sent)) break;
+    if (sntpReplyAcceptable(received, static_cast<size_t>(got), sent)) break;
   }
+  uint8_t reply[kSntpPacketSize];  // what follows the first 48 bytes is not read
+  memcpy(reply, received, sizeof reply);
   // An answer, but one that says not to trust it: the attempt has failed.
   if (sntpServerUnsynchronised(reply)) return failAttempt(kel, "Error: サーバが同期していません\n");
   platform::closeSocket(s);

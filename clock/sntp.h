@@ -14,6 +14,8 @@ constexpr uint16_t sntpLocalPort = 1024;
 constexpr int kSntpWaitMs = 3000;
 constexpr int kSntpAttempts = 5;
 constexpr size_t kSntpPacketSize = 48;
+// Room for a reply with extension fields or a MAC after its 48 bytes.
+constexpr size_t kSntpReceiveSize = 1024;
 
 // An NTP timestamp as one number: seconds since 1900 (modulo 2^32) in the
 // high half, the fraction of a second in units of 2^-32 s in the low half.

@@ -50,7 +50,9 @@ int waitReadable(SOCKET s, int timeoutMs);
 // on a connected datagram socket (Winsock's WSAECONNRESET, posix's
 // ECONNREFUSED and their kin), or an interrupted call. Another may follow.
 constexpr int kNoDatagram = -3;
-// The bytes received, kNoDatagram, or -1.
+// The bytes received, kNoDatagram, or -1. A datagram longer than the buffer
+// gives its first `capacity` bytes on both platforms (Winsock would refuse
+// it with WSAEMSGSIZE).
 int receiveDatagram(SOCKET s, void* buf, int capacity);
 
 // Connects a datagram socket to the server, so that only datagrams from

@@ -82,6 +82,7 @@ int receiveDatagram(SOCKET s, void* buf, int capacity) {
   if (n >= 0) return n;
 #ifdef _WIN32
   switch (WSAGetLastError()) {
+    case WSAEMSGSIZE: return capacity;  // the buffer holds the datagram's first bytes
     // Windows says WSAECONNRESET; Wine passes the host's ECONNREFUSED on.
     case WSAECONNRESET:
     case WSAECONNREFUSED:

@@ -419,3 +419,24 @@ TEST(Sntp, AServerThatIsNotSynchronisedSetsNothing) {
   EXPECT_EQ(5, linesEqual(trace, "Error: サーバが同期していません\n"));
   EXPECT_EQ(0, linesEqual(trace, "Error: タイムアウトしました\n"));
 }
+
+// Extension fields or a MAC after the 48 bytes: the first 48 are the reply,
+// also past what the receive buffer holds.
+TEST(Sntp, ALongReplyIsReadForItsFirst48Bytes) {
+  const size_t sizes[] = {68, 1200, 4000};
+  std::atomic<int> n{0};
+  TimeServer server([&](const uint8_t* request) {
+    Datagram d = goodDatagram(request);
+    d.bytes.resize(sizes[n++ % 3], 0x5A);
+    return std::vector<Datagram>{d};
+  });
+  ASSERT_TRUE(server.ready()) << "127.0.0.1:123 is taken";
+  for (size_t size : sizes) {
+    ClockRecorder clock;
+    auto kel = kelFor("127.0.0.1");
+    runClockSync(*kel, clock.effects);
+    EXPECT_EQ(1, setCount) << size;
+    EXPECT_EQ(2024, lastSet.year) << size;
+  }
+  EXPECT_EQ(3u, server.requests().size());
+}
