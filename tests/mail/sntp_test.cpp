@@ -14,7 +14,9 @@
 
 #include "app/shutdown.h"
 #include "clock/sntp.h"
+#include "platform/bytes.h"
 #include "platform/net.h"
+#include "settings/status_lines.h"
 #include "tests/mail/mail_test_support.h"
 
 #ifndef _WIN32
@@ -28,15 +30,20 @@ namespace {
 
 platform::UtcTime lastSet;
 int setCount = 0;
-bool recordClock(const platform::UtcTime& t) {
+uint32_t refusal = platform::kClockSet;
+uint32_t recordClock(const platform::UtcTime& t) {
   lastSet = t;
   ++setCount;
-  return true;
+  return refusal;
 }
 
-// Records what the synchronisation would set, from none.
+// Records what the synchronisation would set, from none, and answers as a
+// system that sets it, or refuses with `refuse`.
 struct ClockRecorder {
-  ClockRecorder() { setCount = 0; }
+  explicit ClockRecorder(uint32_t refuse = platform::kClockSet) {
+    setCount = 0;
+    refusal = refuse;
+  }
   const ClockEffects effects = {recordClock};
 };
 
@@ -216,7 +223,24 @@ TEST(Sntp, SetsTheServersTime) {
   EXPECT_LT(std::abs(secondsFromNow(lastSet)), 3.0);
   EXPECT_TRUE(trace.contains("NTPサーバの時刻に同期しました\n"));
   EXPECT_EQ(kNoSocket, kel->clockSocket);  // the attempt closed its socket
+  EXPECT_EQ(ClockOutcome::kSynchronised, kel->clockReport.outcome);
+  EXPECT_LT(std::abs(kel->clockReport.offsetSeconds), 0.5);  // chronyd serves this machine's clock
 }
+
+#ifdef _WIN32
+// Wine's SetSystemTime takes chronyd's near-zero change (and never sets the
+// host's clock): the dialog's line says so.
+TEST(Sntp, ChronydThroughTheSystemClockSaysSynchronised) {
+  ASSERT_STRNE("", chronyAddress());
+  auto kel = kelFor(chronyAddress());
+  runClockSync(*kel, kSystemClock);
+  ASSERT_EQ(ClockOutcome::kSynchronised, kel->clockReport.outcome);
+  std::vector<std::string> lines = serverStatusLines(*kel);
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("時刻合わせ", lines[0]);
+  EXPECT_NE(std::string::npos, lines[1].find(" 同期しました（ずれ ")) << lines[1];
+}
+#endif
 
 TEST(Sntp, TakenLocalPortIsNoFailure) {
   ASSERT_STRNE("", chronyAddress());
@@ -247,6 +271,7 @@ TEST(Sntp, SilentServerTimesOutFiveTimes) {
   EXPECT_EQ(0, setCount);
   EXPECT_EQ(kFinished, kel->clockState.load());
   EXPECT_GT(seconds, 14.5);
+  EXPECT_EQ(ClockOutcome::kNoAnswer, kel->clockReport.outcome);
 }
 
 // The program ends during a synchronisation: the clock thread ends its
@@ -279,6 +304,7 @@ TEST(Sntp, EmptyServerSkipsTheSynchronisation) {
   EXPECT_EQ(kFinished, kel->clockState.load());
   EXPECT_EQ(0, setCount);
   EXPECT_EQ(1u, trace.lines().size());
+  EXPECT_EQ(ClockOutcome::kNone, kel->clockReport.outcome);  // nothing to show
 }
 
 TEST(Sntp, UnknownNameFailsEachAttempt) {
@@ -289,6 +315,7 @@ TEST(Sntp, UnknownNameFailsEachAttempt) {
   int failures = 0;
   for (const std::string& line : trace.lines()) failures += line == "Error: ホストアドレス取得失敗\n";
   EXPECT_EQ(5, failures);
+  EXPECT_EQ(ClockOutcome::kNameNotFound, kel->clockReport.outcome);
 }
 
 TEST(Sntp, GoodReplySetsItsTransmitTime) {
@@ -417,6 +444,7 @@ TEST(Sntp, AServerThatIsNotSynchronisedSetsNothing) {
   EXPECT_EQ(0, setCount);
   EXPECT_EQ(5u, server.requests().size());
   EXPECT_EQ(5, linesEqual(trace, "Error: サーバが同期していません\n"));
+  EXPECT_EQ(ClockOutcome::kUnsynchronised, kel->clockReport.outcome);
   EXPECT_EQ(0, linesEqual(trace, "Error: タイムアウトしました\n"));
 }
 
@@ -439,4 +467,44 @@ TEST(Sntp, ALongReplyIsReadForItsFirst48Bytes) {
     EXPECT_EQ(2024, lastSet.year) << size;
   }
   EXPECT_EQ(3u, server.requests().size());
+}
+
+namespace {
+// A server whose clock is `ahead` seconds ahead of this one's.
+TimeServer::Make aheadBy(double ahead) {
+  return [ahead](const uint8_t* request, uint8_t* reply) {
+    NtpTimestamp t = platform::readBe64(request + 40) + static_cast<NtpTimestamp>(static_cast<int64_t>(ahead * 4294967296.0));
+    platform::writeBe64(reply + 32, t);
+    platform::writeBe64(reply + 40, t);
+  };
+}
+}  // namespace
+
+// Each reply gives the clock's error; the clock is still set to the
+// transmit time, and a refusal keeps its reason.
+TEST(Sntp, TheOutcomeKeepsTheErrorAndTheRefusal) {
+  const struct {
+    double ahead;
+    uint32_t refuse;
+    ClockOutcome outcome;
+  } cases[] = {{12.5, platform::kClockSet, ClockOutcome::kSynchronised},
+               {-7.2, platform::kPrivilegeNotHeld, ClockOutcome::kRefused},
+               {-3000000000.0 / 2, 5, ClockOutcome::kRefused}};
+  for (const auto& c : cases) {
+    TimeServer server(aheadBy(c.ahead));
+    ASSERT_TRUE(server.ready()) << "127.0.0.1:123 is taken";
+    ClockRecorder clock(c.refuse);
+    TraceCapture trace;
+    auto kel = kelFor("127.0.0.1");
+    platform::UtcTime before = platform::localNow();
+    runClockSync(*kel, clock.effects);
+    const ClockReport& r = kel->clockReport;
+    EXPECT_EQ(1, setCount);
+    EXPECT_EQ(c.outcome, r.outcome) << c.ahead;
+    EXPECT_EQ(c.refuse, r.refusal) << c.ahead;
+    EXPECT_NEAR(c.ahead, r.offsetSeconds, 0.2);
+    EXPECT_NEAR(c.ahead, secondsFromNow(lastSet), 2.0);
+    EXPECT_EQ(before.year, r.when.year);
+    EXPECT_EQ(1, linesEqual(trace, c.refuse ? "Error: 時刻の設定に失敗\n" : "NTPサーバの時刻に同期しました\n"));
+  }
 }
