@@ -508,3 +508,19 @@ TEST(Sntp, TheOutcomeKeepsTheErrorAndTheRefusal) {
     EXPECT_EQ(1, linesEqual(trace, c.refuse ? "Error: 時刻の設定に失敗\n" : "NTPサーバの時刻に同期しました\n"));
   }
 }
+
+// The status dialog reads the outcome while the clock thread writes it, and
+// then finds the whole of it.
+TEST(Sntp, TheStatusDialogReadsTheOutcomeWhileItIsWritten) {
+  TimeServer server(aheadBy(1.0));
+  ASSERT_TRUE(server.ready()) << "127.0.0.1:123 is taken";
+  ClockRecorder clock;
+  auto kel = kelFor("127.0.0.1");
+  std::thread sync([&] { runClockSync(*kel, clock.effects); });
+  std::vector<std::string> lines;
+  while (kel->clockState.load() != kFinished) lines = serverStatusLines(*kel);
+  sync.join();
+  lines = serverStatusLines(*kel);
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_NE(std::string::npos, lines[1].find("同期しました（ずれ +1.0秒）")) << lines[1];
+}
