@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "clock/clock_report.h"
 #include "mailcheck/check_result.h"
 #include "mailcheck/pop3_session.h"
 #include "platform/os_types.h"
@@ -117,6 +118,8 @@ class Kel {
   StateWord sessionState;
   std::shared_ptr<SessionTask> session;
   SOCKET clockSocket;
+  // The last clock synchronisation's outcome, under checkLock.
+  ClockReport clockReport;
 
   // Guards the check results and the session's writes to them against the
   // check cycle and the dialogs.

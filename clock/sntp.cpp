@@ -37,6 +37,8 @@ bool sntpReplyAcceptable(const uint8_t* reply, size_t length, NtpTimestamp sent)
          platform::readBe64(reply + 24) == sent;
 }
 
+bool sntpServerUnsynchronised(const uint8_t (&reply)[kSntpPacketSize]) { return reply[0] >> 6 == 3; }
+
 platform::UtcTime utcFromUnix(uint32_t seconds) {
   uint32_t days = seconds / 86400;
   uint32_t rest = seconds % 86400;
@@ -54,6 +56,16 @@ platform::UtcTime utcFromUnix(uint32_t seconds) {
           static_cast<int>(rest % 60), 0};
 }
 
+double sntpOffset(const uint8_t (&reply)[kSntpPacketSize], NtpTimestamp sent, NtpTimestamp arrived) {
+  // Differences of 32.32 fixed-point times, taken modulo 2^64 and read as
+  // signed, are right across the era wrap of 2036.
+  auto seconds = [](NtpTimestamp later, NtpTimestamp earlier) {
+    return static_cast<double>(static_cast<int64_t>(later - earlier)) / 4294967296.0;
+  };
+  NtpTimestamp received = platform::readBe64(reply + 32), transmitted = platform::readBe64(reply + 40);
+  return (seconds(received, sent) + seconds(transmitted, arrived)) / 2;
+}
+
 platform::UtcTime sntpTransmitTime(const uint8_t (&reply)[kSntpPacketSize]) {
   uint32_t unixSeconds = platform::readBe32(reply + 40) + 2085978496u;  // modulo 2^32
   platform::UtcTime t = utcFromUnix(unixSeconds);
@@ -62,21 +74,33 @@ platform::UtcTime sntpTransmitTime(const uint8_t (&reply)[kSntpPacketSize]) {
 }
 
 namespace {
-// The reply wait, in short slices, so that a program that ends is not held
-// up: 1 readable, 0 timed out (or ending), -1 failed.
-int waitForReply(const Kel& kel, SOCKET s) {
-  for (int waited = 0; waited < kSntpWaitMs && !kel.stopping; waited += 250) {
-    int ready = platform::waitReadable(s, kSntpWaitMs - waited < 250 ? kSntpWaitMs - waited : 250);
+using SteadyClock = std::chrono::steady_clock;
+
+// The reply wait until `deadline`, in short slices, so that a program that
+// ends is not held up: 1 readable, 0 timed out (or ending), -1 failed.
+int waitForReply(const Kel& kel, SOCKET s, SteadyClock::time_point deadline) {
+  while (!kel.stopping) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    if (left <= 0) return 0;
+    int ready = platform::waitReadable(s, left < 250 ? static_cast<int>(left) : 250);
     if (ready != 0) return ready;
   }
   return 0;
 }
 
-int failAttempt(Kel& kel, const char* line) {
+AttemptEnd failAttempt(Kel& kel, const char* line, AttemptEnd end = AttemptEnd::kFailed) {
   platform::trace(line);
   platform::closeSocket(kel.clockSocket);
   kel.clockSocket = kNoSocket;
-  return -1;
+  return end;
+}
+
+ClockOutcome outcomeOfFailure(AttemptEnd last) {
+  switch (last) {
+    case AttemptEnd::kNameNotFound: return ClockOutcome::kNameNotFound;
+    case AttemptEnd::kUnsynchronised: return ClockOutcome::kUnsynchronised;
+    default: return ClockOutcome::kNoAnswer;
+  }
 }
 }  // namespace
 
@@ -90,7 +114,7 @@ bool openClockSocket(Kel& kel) {
 
 const ClockEffects kSystemClock = {platform::setSystemClock};
 
-int queryTimeServer(Kel& kel, const ClockEffects& effects) {
+AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, ClockReport* report) {
   SOCKET s = kel.clockSocket;
   if (!platform::bindAnyPort(s, sntpLocalPort)) platform::trace("受信ポート番号の指定に失敗\n");
   char server[sizeof kel.server];
@@ -101,7 +125,7 @@ int queryTimeServer(Kel& kel, const ClockEffects& effects) {
   server[sizeof server - 1] = '\0';
   uint32_t address = 0;
   if (!platform::resolveIpv4(server, &address))
-    return failAttempt(kel, "Error: ホストアドレス取得失敗\n");
+    return failAttempt(kel, "Error: ホストアドレス取得失敗\n", AttemptEnd::kNameNotFound);
   // Connected, the socket hears nothing but the server's port 123.
   if (!platform::connectDatagram(s, address, kSntpServerPort))
     return failAttempt(kel, "Error: サーバへの送信失敗\n");
@@ -110,25 +134,41 @@ int queryTimeServer(Kel& kel, const ClockEffects& effects) {
   sntpRequest(packet, sent);
   if (platform::sendDatagram(s, packet, sizeof packet, address, kSntpServerPort) < 0)
     return failAttempt(kel, "Error: サーバへの送信失敗\n");
-  int ready = waitForReply(kel, s);
-  if (ready == 0) return failAttempt(kel, "Error: タイムアウトしました\n");
-  if (ready < 0) return failAttempt(kel, "Error: サーバからの受信失敗\n");
-  uint8_t reply[kSntpPacketSize] = {};
-  int got = platform::receiveDatagram(s, reply, sizeof reply);
-  // A short reply leaves the timestamp undefined: a failed attempt.
-  if (got < static_cast<int>(kSntpPacketSize)) return failAttempt(kel, "Error: サーバからの受信失敗\n");
-  // No answer to our request from a working server: as good as none.
-  if (!sntpReplyAcceptable(reply, static_cast<size_t>(got), sent))
-    return failAttempt(kel, "Error: タイムアウトしました\n");
+  // The attempt reads until its 3 s are over: a datagram that answers
+  // nothing of ours (a late reply to an earlier attempt, a stray or forged
+  // one) is passed over, and so is an "unreachable" from the server's port.
+  auto deadline = SteadyClock::now() + std::chrono::milliseconds(kSntpWaitMs);
+  uint8_t received[kSntpReceiveSize];
+  for (;;) {
+    int ready = waitForReply(kel, s, deadline);
+    if (ready == 0) return failAttempt(kel, "Error: タイムアウトしました\n");
+    if (ready < 0) return failAttempt(kel, "Error: サーバからの受信失敗\n");
+    int got = platform::receiveDatagram(s, received, sizeof received);
+    if (got == platform::kNoDatagram) continue;
+    if (got < 0) return failAttempt(kel, "Error: サーバからの受信失敗\n");
+    // A short one leaves the timestamp undefined and is not read.
+    if (sntpReplyAcceptable(received, static_cast<size_t>(got), sent)) break;
+  }
+  NtpTimestamp arrived = ntpNow();
+  uint8_t reply[kSntpPacketSize];  // what follows the first 48 bytes is not read
+  memcpy(reply, received, sizeof reply);
+  // An answer, but one that says not to trust it: the attempt has failed.
+  if (sntpServerUnsynchronised(reply))
+    return failAttempt(kel, "Error: サーバが同期していません\n", AttemptEnd::kUnsynchronised);
   platform::closeSocket(s);
   kel.clockSocket = kNoSocket;
 
-  platform::UtcTime t = sntpTransmitTime(reply);
-  if (effects.setClock(t))
+  // The clock is set to the transmit time as designed; the error is only told.
+  report->offsetSeconds = sntpOffset(reply, sent, arrived);
+  report->refusal = effects.setClock(sntpTransmitTime(reply));
+  if (report->refusal == platform::kClockSet) {
+    report->outcome = ClockOutcome::kSynchronised;
     platform::trace("NTPサーバの時刻に同期しました\n");
-  else
+  } else {
+    report->outcome = ClockOutcome::kRefused;
     platform::trace("Error: 時刻の設定に失敗\n");
-  return 0;
+  }
+  return AttemptEnd::kOver;
 }
 
 void runClockSync(Kel& kel, const ClockEffects& effects) {
@@ -141,10 +181,23 @@ void runClockSync(Kel& kel, const ClockEffects& effects) {
     // The settings page promises that an empty server switches this off.
     platform::trace("SNTPサーバが空なので時刻合わせをしません\n");
   } else {
+    ClockReport report{};
+    AttemptEnd last = AttemptEnd::kFailed;
     for (int attempt = 0; attempt < kSntpAttempts && !kel.stopping; ++attempt) {
       // A socket for each attempt; the first replaces the one made at start-up.
-      if (!openClockSocket(kel)) continue;
-      if (queryTimeServer(kel, effects) == 0) break;
+      if (!openClockSocket(kel)) {
+        last = AttemptEnd::kFailed;
+        continue;
+      }
+      last = queryTimeServer(kel, effects, &report);
+      if (last == AttemptEnd::kOver) break;
+    }
+    if (last != AttemptEnd::kOver) report.outcome = outcomeOfFailure(last);
+    // A run cut short by the program's end says nothing of the server.
+    if (last == AttemptEnd::kOver || !kel.stopping) {
+      report.when = platform::localNow();
+      std::lock_guard<std::mutex> g(kel.checkLock);  // the status dialog may be reading it
+      kel.clockReport = report;
     }
   }
   kel.clockState = kFinished;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "clock/clock_report.h"
 #include "platform/clock.h"
 
 class Kel;
@@ -14,6 +15,8 @@ constexpr uint16_t sntpLocalPort = 1024;
 constexpr int kSntpWaitMs = 3000;
 constexpr int kSntpAttempts = 5;
 constexpr size_t kSntpPacketSize = 48;
+// Room for a reply with extension fields or a MAC after its 48 bytes.
+constexpr size_t kSntpReceiveSize = 1024;
 
 // An NTP timestamp as one number: seconds since 1900 (modulo 2^32) in the
 // high half, the fraction of a second in units of 2^-32 s in the low half.
@@ -31,6 +34,13 @@ void sntpRequest(uint8_t (&packet)[kSntpPacketSize], NtpTimestamp transmit);
 // a stratum of 1 to 15, with a transmit time, and answers our request: its
 // originate time is the transmit time we sent.
 bool sntpReplyAcceptable(const uint8_t* reply, size_t length, NtpTimestamp sent);
+// Leap indicator 3: the server says its own clock is not synchronised, and
+// its time is not to be taken (RFC 4330 section 5).
+bool sntpServerUnsynchronised(const uint8_t (&reply)[kSntpPacketSize]);
+// How far this computer's clock was off, in seconds, positive when it was
+// behind: ((T2 - T1) + (T3 - T4)) / 2 of RFC 4330, with the request sent at
+// T1 and the reply's arrival at T4.
+double sntpOffset(const uint8_t (&reply)[kSntpPacketSize], NtpTimestamp sent, NtpTimestamp arrived);
 // The transmit timestamp of a reply as UTC; NTP seconds wrap into
 // 1970..2106, so times after 2036 come out right.
 platform::UtcTime sntpTransmitTime(const uint8_t (&reply)[kSntpPacketSize]);
@@ -38,8 +48,9 @@ platform::UtcTime sntpTransmitTime(const uint8_t (&reply)[kSntpPacketSize]);
 platform::UtcTime utcFromUnix(uint32_t seconds);
 
 // What the synchronisation does to this machine; tests record it instead.
+// setClock answers platform::kClockSet or the reason for a refusal.
 struct ClockEffects {
-  bool (*setClock)(const platform::UtcTime& t);
+  uint32_t (*setClock)(const platform::UtcTime& t);
 };
 // The program's: platform::setSystemClock.
 extern const ClockEffects kSystemClock;
@@ -47,8 +58,12 @@ extern const ClockEffects kSystemClock;
 // A new datagram socket in kel.clockSocket, in place of the one there.
 // False, after a trace line, when none could be made.
 bool openClockSocket(Kel& kel);
-// One attempt on the socket in kel.clockSocket: 0 over (set, or refused),
-// -1 failed.
-int queryTimeServer(Kel& kel, const ClockEffects& effects);
-// The whole synchronisation; sets clockState to Finished as its last act.
+// How an attempt ended: over (the clock was set or setting it refused, as
+// `report` says), or failed, and on what.
+enum class AttemptEnd { kOver, kFailed, kNameNotFound, kUnsynchronised };
+// One attempt on the socket in kel.clockSocket.
+AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, ClockReport* report);
+// The whole synchronisation; leaves its outcome in kel.clockReport (an empty
+// server runs none and leaves none) and sets clockState to Finished as its
+// last act.
 void runClockSync(Kel& kel, const ClockEffects& effects);

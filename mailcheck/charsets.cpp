@@ -18,6 +18,10 @@ const Charset kCharsets[] = {
     {"us-ascii", 20127},    {"gb2312", 936},          {"gbk", 936},          {"big5", 950},
     {"euc-kr", 949},        {"ks_c_5601-1987", 949},  {"koi8-r", 20866},     {"koi8-u", 21866},
     {"utf-8", platform::kUtf8},
+    // Aliases that mail programs write.
+    {"utf8", platform::kUtf8}, {"gb18030", 54936}, {"cp936", 936},     {"latin1", 28591},
+    {"iso8859-1", 28591},      {"iso_8859-1", 28591}, {"csshiftjis", 932}, {"ms_kanji", 932},
+    {"x-euc-jp", 20932},       {"cp949", 949},     {"cp950", 950},     {"ascii", 20127},
 };
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }

@@ -11,6 +11,13 @@ struct UtcTime {
   int year, month, day, hour, minute, second, millisecond;
 };
 
-bool setSystemClock(const UtcTime& t);
+// Setting the clock answers 0, or the system's reason for refusing it.
+constexpr uint32_t kClockSet = 0;
+// What Windows answers a token without the right to set the clock.
+constexpr uint32_t kPrivilegeNotHeld = 1314;  // ERROR_PRIVILEGE_NOT_HELD
+
+uint32_t setSystemClock(const UtcTime& t);
+// This computer's local date and time now, in the same fields.
+UtcTime localNow();
 
 }  // namespace platform

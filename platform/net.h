@@ -49,7 +49,13 @@ bool resolveIpv4(const char* host, uint32_t* address);
 int sendDatagram(SOCKET s, const void* data, int length, uint32_t address, uint16_t port);
 // 1 readable, 0 timed out, -1 failed.
 int waitReadable(SOCKET s, int timeoutMs);
-// The bytes received, or -1.
+// A receive that brought no datagram: the error an ICMP "unreachable" leaves
+// on a connected datagram socket (Winsock's WSAECONNRESET, posix's
+// ECONNREFUSED and their kin), or an interrupted call. Another may follow.
+constexpr int kNoDatagram = -3;
+// The bytes received, kNoDatagram, or -1. A datagram longer than the buffer
+// gives its first `capacity` bytes on both platforms (Winsock would refuse
+// it with WSAEMSGSIZE).
 int receiveDatagram(SOCKET s, void* buf, int capacity);
 
 // Connects a datagram socket to the server, so that only datagrams from

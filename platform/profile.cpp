@@ -11,6 +11,11 @@
 #include "platform/shift_jis.h"
 
 namespace platform {
+
+bool profileBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\x1a';
+}
+
 namespace {
 
 struct Key {
@@ -25,19 +30,15 @@ struct Section {
   std::vector<Key> keys;
 };
 
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\x1a';
-}
-
 std::string trim(const std::string& s) {
   size_t b = 0, e = s.size();
-  while (b < e && isBlank(s[b])) ++b;
-  while (e > b && isBlank(s[e - 1])) --e;
+  while (b < e && profileBlank(s[b])) ++b;
+  while (e > b && profileBlank(s[e - 1])) --e;
   return s.substr(b, e - b);
 }
 
 std::string skipLeadingBlanks(const char* s) {
-  while (*s && isBlank(*s)) ++s;
+  while (*s && profileBlank(*s)) ++s;
   return s;
 }
 

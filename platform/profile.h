@@ -17,5 +17,7 @@ int32_t profileGetInt(const char* section, const char* key, int32_t def, const c
 // Creates the file and the section when needed.
 bool profileWriteString(const char* section, const char* key, const char* value,
                         const char* path);
+// The bytes the readers strip from a value's ends (the quotes aside).
+bool profileBlank(char c);
 
 }  // namespace platform

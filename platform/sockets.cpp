@@ -12,6 +12,8 @@
 #include <netinet/in.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+
+#include <cerrno>
 #endif
 
 namespace platform {
@@ -101,7 +103,28 @@ int waitReadable(SOCKET s, int timeoutMs) { return waitSocket(s, false, timeoutM
 
 int receiveDatagram(SOCKET s, void* buf, int capacity) {
   int n = static_cast<int>(recvfrom(s, static_cast<char*>(buf), capacity, 0, nullptr, nullptr));
-  return n >= 0 ? n : -1;
+  if (n >= 0) return n;
+#ifdef _WIN32
+  switch (WSAGetLastError()) {
+    case WSAEMSGSIZE: return capacity;  // the buffer holds the datagram's first bytes
+    // Windows says WSAECONNRESET; Wine passes the host's ECONNREFUSED on.
+    case WSAECONNRESET:
+    case WSAECONNREFUSED:
+    case WSAENETRESET:
+    case WSAEHOSTUNREACH:
+    case WSAENETUNREACH:
+    case WSAEINTR: return kNoDatagram;
+    default: return -1;
+  }
+#else
+  switch (errno) {
+    case ECONNREFUSED:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case EINTR: return kNoDatagram;
+    default: return -1;
+  }
+#endif
 }
 
 bool connectDatagram(SOCKET s, uint32_t address, uint16_t port) {

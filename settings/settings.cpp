@@ -17,9 +17,7 @@ constexpr uint32_t kFilePathSize = sizeof(Kel::moduleDir) + 16;
 
 // What the profile readers strip from a value's ends: blanks, line ends,
 // ^Z, and the quotes around it.
-bool isEdge(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\x1a' || c == '"' || c == '\'';
-}
+bool isEdge(char c) { return platform::profileBlank(c) || c == '"' || c == '\''; }
 
 struct Path {
   char text[kFilePathSize];

@@ -6,6 +6,7 @@
 
 #include "app/application.h"
 #include "mailcheck/error_code.h"
+#include "settings/clock_lines.h"
 
 namespace {
 
@@ -69,5 +70,6 @@ std::vector<std::string> serverStatusLines(Kel& kel) {
     for (int i = 1; i < kRecentDeleted; ++i)
       if (kel.recentDeleted[i].bytes[0] != '\0') addMailLine(out, "  %-32s %s", kel.recentDeleted[i]);
   }
+  appendClockLines(kel, out);
   return out;
 }

@@ -1,5 +1,6 @@
 // The lines of the server status dialog: every configured account's last
-// result and kept mail, then the mail most recently deleted.
+// result and kept mail, then the mail most recently deleted, then the
+// clock's last synchronisation.
 #pragma once
 
 #include <cstdint>

@@ -12,6 +12,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kelwine  # noqa: E402
 from resource_ids import IDC_ACCOUNTS_ADD, IDC_RULES_ADD, IDM_PROPERTIES, IDM_SERVER_STATUS  # noqa: E402
+from resource_ids import IDM_SYNC_CLOCK  # noqa: E402
 
 DOVECOT = os.path.join(kelwine.ROOT, "tools", "dovecot.py")
 BADGE = (200, 30, 40)
@@ -78,7 +79,10 @@ def main():
         [sys.executable, DOVECOT, "start", dovecot_dir], check=True, capture_output=True, text=True).stdout.split())
     app = session.app_dir()
     kelwine.write_account(app, 0, "demo@example.jp", "127.0.0.1", int(ports["POP3_PORT"]), "demo", "demo-pass")
-    kelwine.write_ini(os.path.join(app, "mail1.ini"), [("mail", [("shac", "1")])])
+    # The clock from a private chronyd, so that the status dialog shows its line.
+    chrony = session.chrony()
+    kelwine.write_ini(os.path.join(app, "mail1.ini"), [("mail", [("shac", "1")]),
+                                                       ("sntp", [("server", chrony["address"])])])
     kel = session.start_kel(app)
     try:
         kel.wait_trace("新着メール有り\n", timeout=40)
@@ -101,6 +105,9 @@ def main():
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline and session.probe("find", "--class", "kel")["visible"] != "0":
             time.sleep(0.5)
+        kel.post(w["hwnd"], WM_COMMAND, IDM_SYNC_CLOCK)
+        if not kel.wait_trace("NTPサーバの時刻に同期しました\n", timeout=30):
+            raise SystemExit("the clock was not synchronised")
         kel.post(w["hwnd"], WM_COMMAND, IDM_SERVER_STATUS)
         dialog = session.probe("find", "--title", "メールサーバーの状態", "--timeout", 10000)
         time.sleep(0.5)

@@ -150,6 +150,7 @@ const char* iconvName(CodePage cp) {
     case 1258: return "CP1258";
     case 20127: return "ASCII";
     case 936: return "CP936";
+    case 54936: return "GB18030";
     case 950: return "CP950";
     case 949: return "CP949";
     case 20866: return "KOI8-R";

@@ -3,7 +3,7 @@
 #include "platform/clock.h"
 
 namespace platform {
-bool setSystemClock(const UtcTime& t) {
+uint32_t setSystemClock(const UtcTime& t) {
   SYSTEMTIME st{};
   st.wYear = static_cast<WORD>(t.year);
   st.wMonth = static_cast<WORD>(t.month);
@@ -12,6 +12,16 @@ bool setSystemClock(const UtcTime& t) {
   st.wMinute = static_cast<WORD>(t.minute);
   st.wSecond = static_cast<WORD>(t.second);
   st.wMilliseconds = static_cast<WORD>(t.millisecond);
-  return SetSystemTime(&st) == TRUE;
+  // The call enables the right to set the clock itself when the token holds
+  // it; a program not run as administrator is refused with 1314.
+  if (SetSystemTime(&st)) return kClockSet;
+  DWORD error = GetLastError();
+  return error != 0 ? error : ERROR_GEN_FAILURE;
+}
+
+UtcTime localNow() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
 }
 }  // namespace platform

@@ -15,6 +15,8 @@ namespace {
 // below 100 and depend on the system; a page it lacks is read as Shift-JIS.
 UINT readableCodePage(CodePage from) {
   if (from >= 100 && IsValidCodePage(from)) return from;
+  // GB18030's one- and two-byte part is GBK; Wine lacks 54936, Windows has it.
+  if (from == 54936 && IsValidCodePage(936)) return 936;
   return kShiftJis;
 }
 

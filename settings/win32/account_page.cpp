@@ -30,11 +30,21 @@ bool trustNewKey(HWND editor, const char* stored, const char* seen) {
 void accountOk(HWND editor) {
   Kel& kel = dialogKel(editor);
   Account typed{};
+  // An account being edited gives back the stored bytes of every field the
+  // user left as it was shown.
+  const Account* editing = kel.accountEditIndex >= 0 && kel.accountEditIndex < kAccountSlots
+                              ? &kel.accounts[kel.accountEditIndex]
+                              : nullptr;
   // A refused field leaves the editor open and the account as it was.
-  bool read = readField(editor, IDC_ACCOUNT_ADDRESS, typed.mailaddr, sizeof typed.mailaddr, "メールアドレス") &&
-              readField(editor, IDC_ACCOUNT_SERVER, typed.pop3server, sizeof typed.pop3server, "受信サーバーPOP3") &&
-              readField(editor, IDC_ACCOUNT_USER, typed.user, sizeof typed.user, "ユーザー名") &&
-              readField(editor, IDC_ACCOUNT_PASSWORD, typed.pass, sizeof typed.pass, "パスワード");
+  bool read =
+      readField(editor, IDC_ACCOUNT_ADDRESS, editing ? editing->mailaddr : nullptr, typed.mailaddr,
+                sizeof typed.mailaddr, "メールアドレス") &&
+      readField(editor, IDC_ACCOUNT_SERVER, editing ? editing->pop3server : nullptr, typed.pop3server,
+                sizeof typed.pop3server, "受信サーバーPOP3") &&
+      readField(editor, IDC_ACCOUNT_USER, editing ? editing->user : nullptr, typed.user, sizeof typed.user,
+                "ユーザー名") &&
+      readField(editor, IDC_ACCOUNT_PASSWORD, editing ? editing->pass : nullptr, typed.pass, sizeof typed.pass,
+                "パスワード");
   if (!read) {
     SecureZeroMemory(typed.pass, sizeof typed.pass);
     return;

@@ -80,13 +80,38 @@ void refuseField(HWND dialog, platform::Narrowed why, const char* field, size_t 
 
 }  // namespace
 
-bool readField(HWND dialog, int id, char* out, size_t size, const char* field) {
-  HWND control = GetDlgItem(dialog, id);
+namespace {
+
+std::wstring controlText(HWND control) {
   int length = GetWindowTextLengthW(control);
   std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
-  GetWindowTextW(control, &text[0], static_cast<int>(text.size()));
+  int got = GetWindowTextW(control, &text[0], static_cast<int>(text.size()));
+  text.resize(static_cast<size_t>(got > 0 ? got : 0));
+  return text;
+}
+
+void wipe(std::wstring& text) { SecureZeroMemory(&text[0], text.size() * sizeof(wchar_t)); }  // it may be a password
+
+}  // namespace
+
+bool readField(HWND dialog, int id, char* out, size_t size, const char* field) {
+  return readField(dialog, id, nullptr, out, size, field);
+}
+
+bool readField(HWND dialog, int id, const char* stored, char* out, size_t size, const char* field) {
+  std::wstring text = controlText(GetDlgItem(dialog, id));
+  if (stored && strlen(stored) < size) {
+    std::wstring shown = platform::widen(stored);
+    bool untouched = shown == text;
+    wipe(shown);
+    if (untouched) {
+      wipe(text);
+      memcpy(out, stored, strlen(stored) + 1);
+      return true;
+    }
+  }
   platform::Narrowed r = platform::narrow(text.c_str(), out, size);
-  SecureZeroMemory(&text[0], text.size() * sizeof(wchar_t));  // it may be a password
+  wipe(text);
   if (r == platform::Narrowed::kOk) return true;
   refuseField(dialog, r, field, size);
   return false;

@@ -30,6 +30,11 @@ void showText(HWND dialog, int id, const char* text);
 // warning naming `field` (the controls themselves take longer input and
 // any character): false, and out holds an empty text.
 bool readField(HWND dialog, int id, char* out, size_t size, const char* field);
+// The same for a field shown from `stored`: while its text is still the one
+// shown, the stored bytes come back as they are, so a field the user did not
+// touch keeps bytes that do not read back through Shift-JIS (a byte that
+// is no character shows as U+30FB and would return as another one).
+bool readField(HWND dialog, int id, const char* stored, char* out, size_t size, const char* field);
 // Fills a drop-down list in the order given and selects `selected`, kept
 // within the list.
 void fillDropDown(HWND dialog, int id, const char* const* labels, int count, int32_t selected);

@@ -17,7 +17,11 @@ namespace {
 void conditionOk(HWND editor) {
   Kel& kel = dialogKel(editor);
   char keyword[sizeof FilterRule{}.keyword];
-  if (!readField(editor, IDC_CONDITION_KEYWORD, keyword, sizeof keyword, "キーワード")) return;
+  // A keyword left as it was shown keeps its stored bytes.
+  const FilterRule* stored = ruleForCode(kel, kel.ruleEditCode);
+  if (!readField(editor, IDC_CONDITION_KEYWORD, stored ? stored->keyword : nullptr, keyword, sizeof keyword,
+                 "キーワード"))
+    return;
   if (saysNothing(keyword)) {
     showError(editor, "キーワードが未記入です！");
     return;

@@ -2,13 +2,15 @@
 new mail in its popup, deletes what its delete list matches, gives up on a
 silent server without hanging, and sets the clock from chronyd."""
 import os
+import re
 import shutil
 import socket
 import threading
 import time
 
 import kelwine
-from resource_ids import IDM_CHECK_NOW, IDM_EXIT, IDM_SYNC_CLOCK, kPopupHeight, kPopupWidth
+from resource_ids import IDC_STATUS_LIST, IDM_CHECK_NOW, IDM_EXIT, IDM_SERVER_STATUS, IDM_SYNC_CLOCK
+from resource_ids import kPopupHeight, kPopupWidth
 from resource_ids import kTrayCallbackMessage as TRAY_CALLBACK
 
 WM_COMMAND = 0x0111
@@ -183,6 +185,14 @@ def test_clock_synchronisation_against_chronyd(session):
         w = kel.window()
         kel.post(w["hwnd"], WM_COMMAND, IDM_SYNC_CLOCK)
         assert kel.wait_trace("NTPサーバの時刻に同期しました\n", timeout=20), kel.trace()
+        # The status dialog says so in its last two lines; no account, no other line.
+        kel.post(w["hwnd"], WM_COMMAND, IDM_SERVER_STATUS)
+        dialog = session.probe("find", "--title", "メールサーバーの状態", "--timeout", 10000)
+        lines = session.probe("lblines", dialog["hwnd"], IDC_STATUS_LIST)["lines"]
+        assert len(lines) == 2 and lines[0] == "時刻合わせ", lines
+        assert re.fullmatch(r"  \d\d/\d\d \d\d:\d\d 同期しました（ずれ [+-]0\.[0-4]秒）", lines[1]), lines
+        kel.post(dialog["hwnd"], WM_COMMAND, 1)  # IDOK
+        assert session.probe("gone", dialog["hwnd"], "--timeout", 5000)["gone"] == "1"
         exit_cleanly(kel, w["hwnd"])
     finally:
         kel.stop()

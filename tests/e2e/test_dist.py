@@ -22,6 +22,10 @@ WIN10 = "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
 ERROR_TEXTS = ["通信エラー(E0)", "通信エラー(E1)", "サーバアドレスが取得できません(E2)",
                "メールサーバに接続できません(E3)", "通信エラー(E4)", "通信エラー(E5)",
                "通信エラー(E6)", "通信エラー(E7)", "認証失敗(E8)"]
+# The clock's lines in the status dialog, up to their numbers.
+CLOCK_TEXTS = ["時刻合わせ", "同期しました（ずれ", "設定できません（権限なし）ずれ", "設定できません（番号）ずれ",
+               "サーバが応答しません", "サーバのアドレスが取得できません", "サーバが同期していません",
+               "管理者として実行"]
 
 
 def version():
@@ -174,7 +178,7 @@ def test_dist_readme_beep_and_licenses(session):
     text = raw.decode("shift_jis")
     assert raw.decode("cp932") == text
     assert "Version %s" % version() in text
-    for word in ERROR_TEXTS + ["mail1.ini", "mail2.ini", "mail3.ini", "mail4.ini", "beep.snd",
+    for word in ERROR_TEXTS + CLOCK_TEXTS + ["mail1.ini", "mail2.ini", "mail3.ini", "mail4.ini", "beep.snd",
                                "make_melody.py", "インストール", "アンインストール", "ブロック",
                                "プロパティ", "licenses"]:
         assert word in text, word

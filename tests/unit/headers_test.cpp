@@ -76,6 +76,8 @@ TEST(Headers, WordsInOtherCharsets) {
   // Chinese characters that JIS X 0208 has as well.
   EXPECT_EQ("中文", subjectOf("=?GB2312?B?1tDOxA==?="));
   EXPECT_EQ("日本", subjectOf("=?gbk?B?yNWxvg==?="));
+  EXPECT_EQ("中文", subjectOf("=?GB18030?B?1tDOxA==?="));
+  EXPECT_EQ("日本", subjectOf("=?utf8?B?5pel5pys?="));
   EXPECT_EQ("中文", subjectOf("=?big5?B?pKSk5Q==?="));
   EXPECT_EQ(nihongo, subjectOf("=?euc-kr?B?7O3c4uXe?="));
   EXPECT_EQ("Привет", subjectOf("=?KOI8-R?B?8NLJ18XU?="));
@@ -99,6 +101,15 @@ TEST(Headers, CharsetTable) {
   EXPECT_EQ(20866u, codePageOfCharset("koi8-r"));
   EXPECT_EQ(21866u, codePageOfCharset("KOI8-U"));
   EXPECT_EQ(65001u, codePageOfCharset("UTF-8"));
+  // Aliases that mail programs write, in any case.
+  const struct {
+    const char* name;
+    unsigned codePage;
+  } aliases[] = {{"GB18030", 54936},   {"utf8", 65001},      {"Latin1", 28591},    {"ISO8859-1", 28591},
+                 {"iso_8859-1", 28591}, {"X-SJIS", 932},      {"CP936", 936},       {"WINDOWS-31J", 932},
+                 {"csShiftJIS", 932},   {"MS_Kanji", 932},    {"x-euc-jp", 20932},  {"cp949", 949},
+                 {"CP950", 950},        {"ascii", 20127}};
+  for (const auto& a : aliases) EXPECT_EQ(a.codePage, codePageOfCharset(a.name)) << a.name;
   // Anything else is Shift-JIS, a name that only begins like one too.
   EXPECT_EQ(932u, codePageOfCharset("x-unknown"));
   EXPECT_EQ(932u, codePageOfCharset(""));

@@ -229,8 +229,10 @@ TEST(Settings, TextsWithEdgeBlanksAndQuotesReadBackAsTyped) {
   KelInDir t;
   Kel& k = *t.kel;
   const std::string keywords[] = {" lead", "trail ", "\tboth\t", "\"quoted\"", "'single'", "\"", "a\"",
-                                   " \"\" ", " " + std::string(60, 'f'), std::string(60, 'f') + "'"};
-  for (int i = 0; i < 10; ++i) addRule(k.deleteList, i, keywords[i].c_str(), i % 6);
+                                   " \"\" ", " " + std::string(60, 'f'), std::string(60, 'f') + "'",
+                                   "\vtab", "feed\f", "\f\v"};
+  constexpr int kKeywords = sizeof keywords / sizeof keywords[0];
+  for (int i = 0; i < kKeywords; ++i) addRule(k.deleteList, i, keywords[i].c_str(), i % 6);
   strcpy(k.accounts[0].mailaddr, " taro@example.jp ");
   strcpy(k.accounts[0].pop3server, "'pop.example.jp'");
   strcpy(k.accounts[0].user, "taro ");
@@ -240,7 +242,7 @@ TEST(Settings, TextsWithEdgeBlanksAndQuotesReadBackAsTyped) {
   ASSERT_TRUE(saveSettings(k, kAccountsFile));
   ASSERT_TRUE(saveSettings(k, kDeleteListFile));
   auto back = t.reload();
-  for (int i = 0; i < 10; ++i) {
+  for (int i = 0; i < kKeywords; ++i) {
     ASSERT_NE(nullptr, back->deleteList[i]);
     EXPECT_EQ(keywords[i], back->deleteList[i]->keyword) << i;
   }

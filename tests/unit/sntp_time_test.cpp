@@ -80,11 +80,13 @@ TEST(SntpTime, OnlyAServersAnswerToOurRequestIsTaken) {
   EXPECT_TRUE(sntpReplyAcceptable(good.bytes, sizeof good.bytes, sent));
   EXPECT_FALSE(sntpReplyAcceptable(good.bytes, sizeof good.bytes - 1, sent));
   EXPECT_FALSE(sntpReplyAcceptable(good.bytes, sizeof good.bytes, sent + 1));
-  // The leap indicator and the version are not judged; the mode is.
+  // The version is not judged; the mode is, and apart from it the leap
+  // indicator: 3 says the server's clock is not synchronised.
   for (int first = 0; first < 256; ++first) {
     Reply r(sent);
     r.bytes[0] = static_cast<uint8_t>(first);
     EXPECT_EQ((first & 7) == 4, sntpReplyAcceptable(r.bytes, sizeof r.bytes, sent)) << first;
+    EXPECT_EQ(first >= 0xC0, sntpServerUnsynchronised(r.bytes)) << first;
   }
   for (int stratum = 0; stratum < 256; ++stratum) {
     Reply r(sent);
@@ -102,5 +104,27 @@ TEST(SntpTime, OnlyAServersAnswerToOurRequestIsTaken) {
     Reply r(sent);
     r.bytes[i] ^= 0x80;
     EXPECT_FALSE(sntpReplyAcceptable(r.bytes, sizeof r.bytes, sent)) << i;
+  }
+}
+
+// theta = ((T2 - T1) + (T3 - T4)) / 2, positive when this computer is
+// behind; right across the era wrap of 2036.
+TEST(SntpTime, OffsetOfAReply) {
+  const struct {
+    NtpTimestamp t1, t2, t3, t4;
+    double theta;
+  } cases[] = {
+      {100ull << 32, 110ull << 32, 110ull << 32, 100ull << 32, 10.0},
+      {100ull << 32, 101ull << 32, 101ull << 32, 102ull << 32, 0.0},  // one second each way
+      {(200ull << 32) | 0x80000000u, 180ull << 32, 180ull << 32, 201ull << 32, -20.75},
+      {0xFFFFFFFFull << 32, 4ull << 32, 4ull << 32, 0xFFFFFFFFull << 32, 5.0},  // the server past the wrap
+  };
+  for (const auto& c : cases) {
+    uint8_t reply[kSntpPacketSize] = {};
+    for (int i = 0; i < 8; ++i) {
+      reply[32 + i] = static_cast<uint8_t>(c.t2 >> (56 - 8 * i));
+      reply[40 + i] = static_cast<uint8_t>(c.t3 >> (56 - 8 * i));
+    }
+    EXPECT_DOUBLE_EQ(c.theta, sntpOffset(reply, c.t1, c.t4)) << c.theta;
   }
 }

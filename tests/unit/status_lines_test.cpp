@@ -97,3 +97,36 @@ TEST(ServerStatus, DamagedRecordIsReadOnlyWithinItself) {
   ASSERT_EQ(3u, lines.size());
   EXPECT_EQ("    " + std::string(32, 'x') + " ", lines[2]);
 }
+
+// The clock's two lines come last, after the deleted mail, once a
+// synchronisation has run, and only while a server is set.
+TEST(ServerStatus, ClockLinesSayWhatTheLastSynchronisationCameTo) {
+  const struct {
+    ClockOutcome outcome;
+    uint32_t refusal;
+    double offset;
+    const char* text;
+  } cases[] = {
+      {ClockOutcome::kSynchronised, 0, 0.04, "同期しました（ずれ +0.0秒）"},
+      {ClockOutcome::kSynchronised, 0, -12.46, "同期しました（ずれ -12.5秒）"},
+      {ClockOutcome::kRefused, platform::kPrivilegeNotHeld, 3.25, "設定できません（権限なし）ずれ +3.2秒"},
+      {ClockOutcome::kRefused, 87, -0.5, "設定できません（87）ずれ -0.5秒"},
+      {ClockOutcome::kNoAnswer, 0, 0, "サーバが応答しません"},
+      {ClockOutcome::kNameNotFound, 0, 0, "サーバのアドレスが取得できません"},
+      {ClockOutcome::kUnsynchronised, 0, 0, "サーバが同期していません"},
+  };
+  KelPtr k = newKel();
+  setLine(k->recentDeleted[0], "spam@example.com", "newest");
+  strcpy(k->server, "ntp.example.jp");
+  EXPECT_EQ(2u, serverStatusLines(*k).size());  // none has run yet
+  for (const auto& c : cases) {
+    k->clockReport = ClockReport{c.outcome, {2026, 3, 9, 7, 5, 59, 0}, c.refusal, c.offset};
+    std::vector<std::string> lines = serverStatusLines(*k);
+    ASSERT_EQ(4u, lines.size());
+    EXPECT_EQ("最近の削除メール", lines[0]);
+    EXPECT_EQ("時刻合わせ", lines[2]);
+    EXPECT_EQ(std::string("  03/09 07:05 ") + c.text, lines[3]);
+  }
+  k->server[0] = '\0';  // switched off: nothing to say of it
+  EXPECT_EQ(2u, serverStatusLines(*k).size());
+}

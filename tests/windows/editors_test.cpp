@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -556,4 +557,53 @@ TEST(ConditionEditor, AKeywordIsRefusedWhenItsBytesDoNotFitOrShiftJisLacksThem) 
   ASSERT_NE(nullptr, f.kel->deleteList[0]);
   EXPECT_EQ(thirty, f.kel->deleteList[0]->keyword);
   EXPECT_EQ(nullptr, f.kel->deleteList[1]);
+}
+
+// Stored bytes that are no Shift-JIS (a password saved on an English
+// Windows) show as U+30FB and would come back as other bytes: a field the
+// user leaves as shown keeps its stored bytes, in both editors, while an
+// edited one takes what was typed.
+TEST(Editors, AFieldLeftAsShownKeepsItsStoredBytes) {
+  DialogFixture f;
+  const char* const odd[] = {"pw\x81\x7F", "x\xFD", "\xA0ok\x81"};
+  Account& a = f.kel->accounts[0];
+  snprintf(a.mailaddr, sizeof a.mailaddr, "%s@example.jp", odd[1]);
+  strcpy(a.pop3server, "pop.example.jp");
+  strcpy(a.user, odd[2]);
+  strcpy(a.pass, odd[0]);
+  ASSERT_TRUE(saveSettings(*f.kel, kAccountsFile));
+  putRule(f.kel->deleteList, 0, odd[0], kSubjectContains);
+  putRule(f.kel->deleteList, 1, odd[1], kSubjectContains);
+  std::wstring shownPassword;
+  auto failures = run(f, kAccountsTab, [&](Driver& d, HWND page) {
+    d.gone(editLine(d, page, 0, [&](HWND e) {
+      shownPassword = d.wideText(e, IDC_ACCOUNT_PASSWORD);
+      d.setText(e, IDC_ACCOUNT_SERVER, "other.example.jp");
+    }));
+  });
+  EXPECT_EQ(kNone, failures);
+  failures = run(f, kDeleteTab, [&](Driver& d, HWND page) {
+    for (int item = 0; item < 2; ++item) {
+      selectItem(page, item);
+      d.post(page, IDC_RULES_EDIT);
+      if (HWND editor = d.window("条件追加")) {
+        SendDlgItemMessageW(editor, IDC_CONDITION_KIND, CB_SETCURSEL, kToContains, 0);
+        if (item == 1) d.setText(editor, IDC_CONDITION_KEYWORD, "typed");
+        d.post(editor, IDOK);
+        d.gone(editor);
+      }
+    }
+  });
+  EXPECT_EQ(kNone, failures);
+  EXPECT_NE(std::wstring::npos, shownPassword.find(L'\u30FB'));  // the case this is about
+  f.reload();
+  const Account& back = f.kel->accounts[0];
+  EXPECT_EQ(std::string(odd[0]), back.pass);
+  EXPECT_EQ(std::string(odd[1]) + "@example.jp", back.mailaddr);
+  EXPECT_EQ(std::string(odd[2]), back.user);
+  EXPECT_STREQ("other.example.jp", back.pop3server);
+  ASSERT_NE(nullptr, f.kel->deleteList[1]);
+  EXPECT_EQ(std::string(odd[0]), f.kel->deleteList[0]->keyword);
+  EXPECT_EQ(kToContains, f.kel->deleteList[0]->kind);
+  EXPECT_STREQ("typed", f.kel->deleteList[1]->keyword);
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -387,6 +388,50 @@ TEST(ServerStatus, TitleAndLinesReadBackAsJapanese) {
                                        L"    山田太郎" + std::wstring(24, L' ') + L" 会議の件",
                                        L"hanako@example.jp", L"  認証失敗(E8)"}),
             lines);
+}
+
+// The clock's widest lines (the largest error a reply can give, a refusal
+// number of eleven characters) fit the list box: nothing is cut off.
+TEST(ServerStatus, TheClocksWidestLineFitsTheList) {
+  DialogFixture f;
+  strcpy(f.kel->server, "ntp.example.jp");
+  const ClockReport widest[] = {
+      {ClockOutcome::kRefused, {2026, 12, 31, 23, 59, 0, 0}, 0x80000000u, -2147483648.0},
+      {ClockOutcome::kRefused, {2026, 12, 31, 23, 59, 0, 0}, platform::kPrivilegeNotHeld, -2147483648.0},
+      {ClockOutcome::kSynchronised, {2026, 12, 31, 23, 59, 0, 0}, 0, -2147483648.0},
+      {ClockOutcome::kNameNotFound, {2026, 12, 31, 23, 59, 0, 0}, 0, 0}};
+  for (const ClockReport& r : widest) {
+    f.kel->clockReport = r;
+    std::vector<std::wstring> lines;
+    int room = 0, widestLine = 0;
+    auto failures = drive([&] { showServerStatus(*f.kel, f.kel->popupWindow); },
+                          [&](Driver& d) {
+                            HWND status = d.window("メールサーバーの状態");
+                            if (!status) return;
+                            HWND list = GetDlgItem(status, IDC_STATUS_LIST);
+                            lines = listBoxWideLines(list);
+                            RECT client;
+                            GetClientRect(list, &client);
+                            room = client.right;
+                            HDC dc = GetDC(list);
+                            HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+                            for (const std::wstring& line : lines) {
+                              SIZE size{};
+                              GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+                              widestLine = std::max(widestLine, static_cast<int>(size.cx));
+                            }
+                            SelectObject(dc, old);
+                            ReleaseDC(list, dc);
+                            d.post(status, IDOK);
+                            d.gone(status);
+                          });
+    EXPECT_EQ(std::vector<std::string>{}, failures);
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(L"時刻合わせ", lines[0]);
+    EXPECT_EQ(0u, lines[1].find(L"  12/31 23:59 ")) << toShiftJis(lines[1]);
+    EXPECT_GT(widestLine, 0);
+    EXPECT_LE(widestLine, room) << toShiftJis(lines[1]);
+  }
 }
 
 namespace {
