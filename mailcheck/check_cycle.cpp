@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/application.h"
+#include "mailcheck/failure_reason.h"
 #include "mailcheck/pop3_session.h"
 #include "mailcheck/transport.h"
 #include "platform/trace.h"
@@ -29,10 +30,18 @@ bool pause(const Kel& kel, int ms) {
 
 using Guard = std::lock_guard<std::mutex>;
 
-void markFailed(Kel& kel, int i) {
+// reason: what the pass saw, for a session that had met no failure of its own.
+void markFailed(Kel& kel, int i, const char* reason = nullptr) {
   Guard g(kel.checkLock);
-  kel.results[i].failed = 1;
-  kel.results[i].count = kel.results[i].prevCount;
+  CheckResult& r = kel.results[i];
+  r.failed = 1;
+  r.count = r.prevCount;
+  if (reason && r.errorCode == kErrorNone) fixedReason(reason, r.reason);
+}
+
+void markSucceeded(Kel& kel, int i) {
+  Guard g(kel.checkLock);
+  kel.results[i].lastSuccess = platform::localNow();
 }
 
 // Runs one account's session on a worker and watches it. Every wait of the
@@ -59,7 +68,11 @@ void checkAccount(Kel& kel, int i, const CheckEffects& fx, const CheckTiming& ti
   } catch (const std::system_error&) {
     --liveWorkers;
     platform::trace("スレッド作成失敗\n");
-    markFailed(kel, i);
+    {
+      Guard g(kel.checkLock);
+      kel.results[i].errorCode = kErrorNone;  // no session ran: nothing of a former one stands
+    }
+    markFailed(kel, i, kReasonNoThread);
     return;
   }
   pause(kel, timing.startWaitMs);
@@ -74,6 +87,7 @@ void checkAccount(Kel& kel, int i, const CheckEffects& fx, const CheckTiming& ti
       if (state == kSessionFailed) {
         markFailed(kel, i);
       } else {
+        markSucceeded(kel, i);
         Guard g(kel.checkLock);
         kel.totalNew += kel.results[i].count;
         kel.totalIgnored += kel.results[i].ignoredCount;
@@ -94,7 +108,10 @@ void checkAccount(Kel& kel, int i, const CheckEffects& fx, const CheckTiming& ti
       task->giveUp();  // no thread is killed: its waits end instead
       givenUp = true;
       pause(kel, timing.pollMs);
-      if (kel.sessionState.load() != kSessionDone) markFailed(kel, i);
+      if (kel.sessionState.load() != kSessionDone)
+        markFailed(kel, i, silentPolls >= timing.polls ? kReasonSilent : kReasonTooLong);
+      else
+        markSucceeded(kel, i);
       break;
     }
   }
@@ -114,6 +131,14 @@ bool slotEmpty(const Kel& kel, int i) { return kel.accounts[i].mailaddr[0] == '\
 
 bool lineIsNew(const CheckResult& r, int s) {
   return r.lineState[s] == kLineNew && r.lines[s].bytes[0] != '\0';
+}
+
+// The tooltip: an account that fails while another works is not hidden
+// behind it. The popup's summary row keeps the designed text.
+void addFailedCount(char (&tip)[128], int failed, int configured) {
+  if (failed == 0 || failed == configured) return;
+  size_t n = strlen(tip);
+  snprintf(tip + n, sizeof tip - n, " エラー:%d", failed);
 }
 
 void announce(Kel& kel, const CheckEffects& fx, const char* summary) {
@@ -190,14 +215,18 @@ void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) 
     return;
   }
 
-  int unavailable = 0, arrived = 0, totalNew, totalIgnored;
+  int unavailable = 0, arrived = 0, configured = 0, failed = 0, totalNew, totalIgnored;
   HICON oldPair[2];
-  char tip[128];
+  char tip[128], shownTip[128];
   TrayOutcome outcome;
   {
     Guard g(kel.checkLock);
     for (int i = 0; i < kAccountSlots; ++i) {
       if (slotEmpty(kel, i) || kel.results[i].failed == 1) ++unavailable;
+      if (!slotEmpty(kel, i)) {
+        ++configured;
+        if (kel.results[i].failed == 1) ++failed;
+      }
       if (kel.results[i].prevCount < kel.results[i].count) ++arrived;
     }
     totalNew = kel.totalNew;
@@ -216,7 +245,9 @@ void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) 
       snprintf(tip, sizeof tip, "新着:%d 非通知:%d", totalNew, totalIgnored);
     }
     fx.loadTrayPair(kel, outcome, totalNew);
-    snprintf(kel.trayIconData.szTip, sizeof kel.trayIconData.szTip, "%s", tip);
+    snprintf(shownTip, sizeof shownTip, "%s", tip);
+    addFailedCount(shownTip, failed, configured);
+    snprintf(kel.trayIconData.szTip, sizeof kel.trayIconData.szTip, "%s", shownTip);
   }
   if (outcome == kTrayCount && arrived > 0) announce(kel, fx, tip);
   fx.destroyTrayPair(oldPair);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "app/application.h"
 #include "mailcheck/apop.h"
@@ -70,7 +71,7 @@ bool Pop3Conversation::send(const char* command, int length, const char* traced)
   platform::trace(traced);
   if (sendAll(t_.connection, command, length) < 0) {
     platform::trace("サーバへの送信に失敗しました。\n");
-    setCode(kErrorSendFailed);
+    linkFailed(kErrorSendFailed, kErrorSendFailed);
     return false;
   }
   return true;
@@ -86,9 +87,10 @@ bool Pop3Conversation::sendCommand(const char* format, ...) {
   return send(command, n, command);
 }
 
+// The greeting's loss is code 5, yet the reason says what happened.
 bool Pop3Conversation::receiveFailed(ErrorCode code) {
   platform::trace("サーバからの受信に失敗しました。\n");
-  setCode(code);
+  linkFailed(code, kErrorReceiveFailed);
   return false;
 }
 
@@ -110,9 +112,12 @@ Pop3Conversation::ReplyClass Pop3Conversation::replyClass() const {
 
 bool Pop3Conversation::expectPositive() { return replyClass() == kPositive || refusedReply(); }
 
-bool Pop3Conversation::refusedReply() {
+bool Pop3Conversation::refusedReply(const Reason* kept) {
   platform::trace("エラー\n");
-  setCode(kErrorNotPositive);
+  if (kept)
+    setFailure(kErrorNotPositive, *kept);
+  else
+    replyRefused(kErrorNotPositive);
   return false;
 }
 
@@ -146,6 +151,7 @@ bool Pop3Conversation::trustServer(ServerKey& key) {
   platform::tracef("サーバの鍵が登録と違います。登録 %s 今回 %s\n", a.pin, key.pin[0] ? key.pin : "-");
   publish([&] {
     result_.errorCode = kErrorServerKeyChanged;
+    fixedReason(kReasonKeyChanged, result_.reason);
     memcpy(result_.seenPin, key.pin, sizeof result_.seenPin);
   });
   return false;
@@ -168,12 +174,22 @@ void Pop3Conversation::offerPin(const ServerKey& key) {
 bool Pop3Conversation::secureLink() {
   if (stls_) return upgrade();
   if (!t_.account.pin[0]) return true;
-  return upgradeFailed("STLSがありません。\n");
+  return upgradeFailed("STLSがありません。\n", "TLS: STLSがありません");
 }
 
-bool Pop3Conversation::upgradeFailed(const char* traceLine) {
+// reason: null for the reply at hand.
+bool Pop3Conversation::upgradeFailed(const char* traceLine, const char* reason) {
   platform::trace(traceLine);
-  setCode(kErrorTlsFailed);
+  Reason why;
+  if (reason) {
+    fixedReason(reason, why);
+  } else {
+    Reason said;
+    replyReason(buf_, static_cast<size_t>(length_), said);
+    std::string text = std::string("TLS: STLS ") + said;
+    fixedReason(text.c_str(), why);
+  }
+  setFailure(kErrorTlsFailed, why);
   return false;
 }
 
@@ -182,12 +198,13 @@ bool Pop3Conversation::upgradeFailed(const char* traceLine) {
 // clear is asked again.
 bool Pop3Conversation::upgrade() {
   if (!sendCommand("STLS\r\n") || !readReply()) return false;
-  if (replyClass() != kPositive) return upgradeFailed("STLSに失敗しました。\n");
-  if (t_.connection.inStart != t_.connection.inEnd) return upgradeFailed("STLSの応答の後に余計なデータがあります。\n");
+  if (replyClass() != kPositive) return upgradeFailed("STLSに失敗しました。\n", nullptr);
+  if (t_.connection.inStart != t_.connection.inEnd)
+    return upgradeFailed("STLSの応答の後に余計なデータがあります。\n", "TLS: STLSの応答の後に余計なデータがあります");
   ServerKey key{};
   ErrorCode rc = startTls(t_.connection, t_.account.pop3server, &key);
   if (rc != kErrorNone) {
-    setCode(rc);
+    linkFailed(rc, rc);
     return false;
   }
   return trustServer(key) && askCapabilities();
@@ -196,7 +213,7 @@ bool Pop3Conversation::upgrade() {
 // After a refused login: the code, then QUIT, whose own fate changes nothing.
 bool Pop3Conversation::refusedLogin(ErrorCode code, const char* traceLine) {
   platform::trace(traceLine);
-  setCode(code);
+  replyRefused(code);
   static const char quit[] = "QUIT\r\n";
   platform::trace(quit);
   if (sendAll(t_.connection, quit, sizeof quit - 1) < 0) {
@@ -261,11 +278,12 @@ int Pop3Conversation::run() {
     result_.ignoredCount = 0;
     result_.errorCode = kErrorNone;
     result_.seenPin[0] = '\0';
+    result_.reason[0] = '\0';
   });
   ServerKey key{};
   ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl, &key);
-  setCode(rc);
   if (rc != kErrorNone) {
+    linkFailed(rc, rc);
     setState(kSessionFailed);
     return 1;
   }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -66,8 +67,8 @@ struct Lookup {
 };
 
 // The answer list (the caller frees it), or null when the name did not
-// resolve or the watch was cancelled.
-addrinfo* resolve(const Connection& c, const char* host, const char* service) {
+// resolve (*rc gets the resolver's error) or the watch was cancelled.
+addrinfo* resolve(const Connection& c, const char* host, const char* service, int* rc) {
   auto job = std::make_shared<Lookup>();
   job->host = host;
   job->service = service;
@@ -88,10 +89,30 @@ addrinfo* resolve(const Connection& c, const char* host, const char* service) {
   }
   addrinfo* list = job->list;
   job->list = nullptr;
+  *rc = job->rc;
   return list;
 }
 
-ErrorCode failTls(Connection& c) {
+// Why a handshake failed: the text given, else OpenSSL's reason for its
+// first error (a system error by its number only: its text is in the
+// system's language).
+void noteTlsFailure(Connection& c, const char* why) {
+  unsigned long e = ERR_peek_error();
+  const char* reason = e != 0 && ERR_GET_LIB(e) != ERR_LIB_SYS ? ERR_reason_error_string(e) : nullptr;
+  char* out = c.failure.tls;
+  size_t room = sizeof c.failure.tls;
+  if (why)
+    snprintf(out, room, "%s", why);
+  else if (reason)
+    snprintf(out, room, "%s", reason);
+  else if (e != 0)
+    snprintf(out, room, "通信に失敗 (%d)", ERR_GET_REASON(e));
+  else
+    snprintf(out, room, "ハンドシェイクに失敗 (%d)", platform::lastSocketError());
+}
+
+ErrorCode failTls(Connection& c, const char* why = nullptr) {
+  noteTlsFailure(c, why);
   if (c.tls) SSL_free(c.tls);
   if (c.ctx) SSL_CTX_free(c.ctx);
   c.tls = nullptr;
@@ -101,13 +122,29 @@ ErrorCode failTls(Connection& c) {
   return kErrorTlsFailed;
 }
 
+// A failed send or receive: the system's error number, or for a receive
+// the server's close.
+void noteTransferFailure(Connection& c, bool closed, int systemError) {
+  c.failure.peerClosed = closed;
+  c.failure.systemError = closed ? 0 : systemError;
+}
+
+// The same after an SSL call that failed for good, SSL_get_error's kind.
+void noteTlsTransferFailure(Connection& c, int kind) {
+  unsigned long e = ERR_peek_error();
+  bool closed = kind == SSL_ERROR_ZERO_RETURN ||
+                (ERR_GET_LIB(e) == ERR_LIB_SSL && ERR_GET_REASON(e) == SSL_R_UNEXPECTED_EOF_WHILE_READING);
+  noteTransferFailure(c, closed, kind == SSL_ERROR_SYSCALL ? platform::lastSocketError() : 0);
+}
+
 // After an SSL call returned r <= 0: waits for what it asked for. False
-// when it failed for good, or the wait ended without readiness.
+// when it failed for good (noted), or the wait ended without readiness.
 bool tlsWait(Connection& c, int r) {
-  switch (SSL_get_error(c.tls, r)) {
+  int kind = SSL_get_error(c.tls, r);
+  switch (kind) {
     case SSL_ERROR_WANT_READ: return waitReady(c, c.sock, false);
     case SSL_ERROR_WANT_WRITE: return waitReady(c, c.sock, true);
-    default: return false;
+    default: noteTlsTransferFailure(c, kind); return false;
   }
 }
 
@@ -181,6 +218,8 @@ bool keyStrongEnough(const Connection& c) {
   return false;
 }
 
+const char* weakKeyReason() { return X509_verify_cert_error_string(X509_V_ERR_EE_KEY_TOO_SMALL); }
+
 ErrorCode handshake(Connection& c, const char* host, ServerKey* key) {
   platform::trace("OpenSSL\n");
   startTlsLibrary();
@@ -202,9 +241,12 @@ ErrorCode handshake(Connection& c, const char* host, ServerKey* key) {
     ERR_clear_error();
     int r = SSL_connect(c.tls);
     if (r == 1) {
-      if (!keyStrongEnough(c)) break;
-      if (key) judgeServer(c, host, key);
-      return kErrorNone;
+      if (keyStrongEnough(c)) {
+        if (key) judgeServer(c, host, key);
+        return kErrorNone;
+      }
+      platform::trace("OpenSSL SSL_connect Error\n");
+      return failTls(c, weakKeyReason());
     }
     if (!tlsWait(c, r)) break;
   }
@@ -213,16 +255,37 @@ ErrorCode handshake(Connection& c, const char* host, ServerKey* key) {
 }
 }  // namespace
 
+void noteAttempt(Connection& c, const sockaddr* address, size_t length) {
+  LinkFailure& f = c.failure;
+  char host[sizeof f.address - 2] = "";
+  char port[16] = "";
+  if (getnameinfo(address, static_cast<socklen_t>(length), host, sizeof host, port, sizeof port,
+                  NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+    snprintf(host, sizeof host, "?");
+  // An IPv6 address in brackets, so that its port stands apart.
+  snprintf(f.address, sizeof f.address, address->sa_family == AF_INET6 ? "[%s]" : "%s", host);
+  f.port = atoi(port);
+  f.systemError = 0;
+}
+
+const LinkFailure& linkFailure(const Connection& c) { return c.failure; }
+
 ErrorCode connectFirst(Connection& c, const addrinfo* list) {
   c.sock = kNoSocket;
   for (const addrinfo* a = list; a && !cancelled(c); a = a->ai_next) {
+    noteAttempt(c, a->ai_addr, a->ai_addrlen);
     SOCKET s = platform::streamSocket(a->ai_family, a->ai_socktype, a->ai_protocol);
-    if (s == kNoSocket) continue;
+    if (s == kNoSocket) {
+      c.failure.systemError = platform::lastSocketError();
+      continue;
+    }
     int r = platform::startConnect(s, a->ai_addr, static_cast<int>(a->ai_addrlen));
+    if (r < 0) c.failure.systemError = platform::lastSocketError();
     if (r == 1) {
       // An address that never answers must leave time for the next one.
       auto deadline = a->ai_next ? Clock::now() + std::chrono::milliseconds(kAddressMs) : Clock::time_point::max();
-      r = waitReady(c, s, true, deadline) ? platform::connectOutcome(s) : -1;
+      c.failure.systemError = platform::kTimedOutError;
+      r = waitReady(c, s, true, deadline) ? platform::connectOutcome(s, &c.failure.systemError) : -1;
     }
     if (r == 0) {
       c.sock = s;
@@ -246,9 +309,10 @@ ErrorCode connectServer(Connection& c, const char* host, int port, int useTls, S
   c.ctx = nullptr;
   c.tls = nullptr;
   c.inStart = c.inEnd = 0;
+  c.failure = LinkFailure{};
   char service[16];
   snprintf(service, sizeof service, "%d", port);
-  addrinfo* list = resolve(c, host, service);
+  addrinfo* list = resolve(c, host, service, &c.failure.systemError);
   if (!list) return cancelled(c) ? kErrorConnectFailed : kErrorNameNotFound;
   ErrorCode rc = connectFirst(c, list);
   freeaddrinfo(list);
@@ -263,7 +327,10 @@ int receiveMore(Connection& c) {
     c.inStart = 0;
   }
   int room = kInboxSize - c.inEnd;
-  if (room <= 0) return -1;
+  if (room <= 0) {
+    noteTransferFailure(c, false, 0);
+    return -1;
+  }
   for (;;) {
     if (cancelled(c)) return -1;
     int n;
@@ -274,7 +341,10 @@ int receiveMore(Connection& c) {
     } else {
       n = platform::socketReceive(c.sock, c.inbox + c.inEnd, room);
       if (n == platform::kWouldBlock && !waitReady(c, c.sock, false)) return -1;
-      if (n == -1) return -1;
+      if (n == -1 || n == platform::kPeerClosed) {
+        noteTransferFailure(c, n == platform::kPeerClosed, platform::lastSocketError());
+        return -1;
+      }
     }
     if (n > 0) {
       c.inEnd += n;
@@ -296,7 +366,10 @@ int sendAll(Connection& c, const char* data, int length) {
     } else {
       n = platform::socketSend(c.sock, data + done, length - done);
       if (n == platform::kWouldBlock && !waitReady(c, c.sock, true)) return -1;
-      if (n == -1) return -1;
+      if (n == -1) {
+        noteTransferFailure(c, false, platform::lastSocketError());
+        return -1;
+      }
     }
     if (n > 0) done += n;
   }
@@ -309,7 +382,10 @@ int readLine(Connection& c, char* buf) {
     while (c.inStart < c.inEnd) {
       char b = c.inbox[c.inStart++];
       buf[count++] = b;
-      if (count >= kLineBudget) return -1;
+      if (count >= kLineBudget) {
+        noteTransferFailure(c, false, 0);
+        return -1;
+      }
       if (count >= 2 && b == '\n' && buf[count - 2] == '\r') return count;
     }
     if (receiveMore(c) < 0) return -1;

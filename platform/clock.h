@@ -13,4 +13,10 @@ struct UtcTime {
 
 bool setSystemClock(const UtcTime& t);
 
+// The date and time now on the user's clock, in their time zone.
+struct LocalTime {
+  int month, day, hour, minute;  // month 0: no time at all
+};
+LocalTime localNow();
+
 }  // namespace platform

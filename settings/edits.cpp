@@ -49,8 +49,9 @@ int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* s
     }
     if (slot >= kAccountSlots) return 0;
     Account& a = kel.accounts[slot];
-    char oldServer[sizeof a.pop3server];
+    char oldServer[sizeof a.pop3server], oldUser[sizeof a.user];
     memcpy(oldServer, a.pop3server, sizeof oldServer);
+    memcpy(oldUser, a.user, sizeof oldUser);
     const uint16_t oldPort = a.port;
     if (editIndex < 0) {
       a = Account{};
@@ -66,8 +67,10 @@ int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* s
     a.port = f.ssl ? 995 : 110;
     // The trusted key belongs to the server at that port; another one
     // starts afresh. Nothing else clears it.
-    if (strncmp(oldServer, a.pop3server, sizeof oldServer) != 0 || oldPort != a.port)
-      memset(a.pin, 0, sizeof a.pin);
+    bool sameServer = strncmp(oldServer, a.pop3server, sizeof oldServer) == 0 && oldPort == a.port;
+    if (!sameServer) memset(a.pin, 0, sizeof a.pin);
+    // A success of another server or mailbox says nothing of this one.
+    if (!sameServer || strncmp(oldUser, a.user, sizeof oldUser) != 0) kel.results[slot].lastSuccess = {};
   }
   if (saved) *saved = save(kel, kAccountsFile);
   return slot + 1;

@@ -14,4 +14,10 @@ bool setSystemClock(const UtcTime& t) {
   st.wMilliseconds = static_cast<WORD>(t.millisecond);
   return SetSystemTime(&st) == TRUE;
 }
+
+LocalTime localNow() {
+  SYSTEMTIME st{};
+  GetLocalTime(&st);
+  return {st.wMonth, st.wDay, st.wHour, st.wMinute};
+}
 }  // namespace platform

@@ -106,6 +106,7 @@ TEST(ServerTrustDovecot, ChangedKeyFailsWithOneBeforeAnyCommand) {
   Checked c = check(*kel, unverifiedA);
   EXPECT_EQ(1, c.rc);
   EXPECT_EQ(kErrorServerKeyChanged, kel->results[0].errorCode);
+  EXPECT_STREQ("サーバの鍵が登録と違います", kel->results[0].reason);
   EXPECT_EQ(kSessionFailed, kel->sessionState.load());
   EXPECT_STREQ(kPinA, kel->results[0].seenPin);
   EXPECT_STREQ("", c.offer.pin);
@@ -217,11 +218,13 @@ struct ScriptOutcome {
   int code;
   int state;
   bool userOrPass;
+  std::string reason;
 };
 
 ScriptOutcome scripted(void (*step)(ScriptConnection&), const char* storedPin = "") {
   Received received;
   int code, state;
+  std::string reason;
   TraceCapture trace;
   {
     ScriptServer server([&](ScriptConnection& c) {
@@ -233,8 +236,9 @@ ScriptOutcome scripted(void (*step)(ScriptConnection&), const char* storedPin = 
     check(*kel, unverifiedA);
     code = kel->results[0].errorCode;
     state = kel->sessionState.load();
+    reason = kel->results[0].reason;
   }
-  return {code, state, received.any("USER") || received.any("PASS") || received.any("APOP")};
+  return {code, state, received.any("USER") || received.any("PASS") || received.any("APOP"), reason};
 }
 
 }  // namespace
@@ -246,6 +250,7 @@ TEST(StlsScript, RefusedStlsFailsWithFourAndNeverLogsIn) {
     c.send("-ERR not now\r\n");
   });
   EXPECT_EQ(kErrorTlsFailed, o.code);
+  EXPECT_EQ("TLS: STLS -ERR not now", o.reason);
   EXPECT_EQ(kSessionFailed, o.state);
   EXPECT_FALSE(o.userOrPass);
 }
@@ -269,6 +274,8 @@ TEST(StlsScript, FailedHandshakeFailsWithFourAndNeverFallsBack) {
     c.send("+OK this is no TLS\r\n");
   });
   EXPECT_EQ(kErrorTlsFailed, o.code);
+  EXPECT_EQ(0u, o.reason.find("TLS: "));
+  EXPECT_GT(o.reason.size(), 6u);  // OpenSSL's reason follows
   EXPECT_EQ(kSessionFailed, o.state);
   EXPECT_FALSE(o.userOrPass);
 }
