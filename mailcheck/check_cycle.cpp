@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "mailcheck/failure_reason.h"
 #include "mailcheck/pop3_session.h"
 #include "mailcheck/transport.h"
 #include "platform/trace.h"
@@ -38,12 +39,19 @@ CheckResult* resultsOf(Kel& kel, uint32_t accountId) {
   return slot < 0 ? nullptr : &kel.results[slot];
 }
 
-void markFailed(Kel& kel, uint32_t accountId) {
+// reason: what the pass saw, for a session that had met no failure of its own.
+void markFailed(Kel& kel, uint32_t accountId, const char* reason = nullptr) {
   Guard g(kel.checkLock);
   if (CheckResult* r = resultsOf(kel, accountId)) {
     r->failed = 1;
     r->count = r->prevCount;
+    if (reason && r->errorCode == kErrorNone) fixedReason(reason, r->reason);
   }
+}
+
+void markSucceeded(Kel& kel, uint32_t accountId) {
+  Guard g(kel.checkLock);
+  if (CheckResult* r = resultsOf(kel, accountId)) r->lastSuccess = platform::localMinute();
 }
 
 // Runs one account's session on a worker and watches it. Every wait of the
@@ -66,7 +74,12 @@ bool checkAccount(Kel& kel, const std::shared_ptr<SessionTask>& task, const Chec
   } catch (const std::system_error&) {
     --liveWorkers;
     platform::trace("スレッド作成失敗\n");
-    markFailed(kel, id);
+    {
+      Guard g(kel.checkLock);
+      // no session ran: nothing of a former one stands
+      if (CheckResult* r = resultsOf(kel, id)) r->errorCode = kErrorNone;
+    }
+    markFailed(kel, id, kReasonNoThread);
     return false;
   }
   pause(kel, timing.startWaitMs);
@@ -78,8 +91,12 @@ bool checkAccount(Kel& kel, const std::shared_ptr<SessionTask>& task, const Chec
   for (;;) {
     int32_t state = kel.sessionState.load();
     if (state > kSessionClosing) {
-      if (state == kSessionFailed) markFailed(kel, id);
-      completed = state == kSessionDone;
+      if (state == kSessionFailed) {
+        markFailed(kel, id);
+      } else {
+        markSucceeded(kel, id);
+        completed = true;
+      }
       break;
     }
     bool gone;
@@ -103,7 +120,10 @@ bool checkAccount(Kel& kel, const std::shared_ptr<SessionTask>& task, const Chec
       platform::trace("スレッド強制終了！\n");
       task->giveUp();  // no thread is killed: its waits end instead
       pause(kel, timing.pollMs);
-      if (kel.sessionState.load() != kSessionDone) markFailed(kel, id);
+      if (kel.sessionState.load() != kSessionDone)
+        markFailed(kel, id, silentPolls >= timing.polls ? kReasonSilent : kReasonTooLong);
+      else
+        markSucceeded(kel, id);
       break;
     }
   }
@@ -148,6 +168,14 @@ int nextAccount(Kel& kel, const std::vector<uint32_t>& checked) {
 
 bool lineIsNew(const CheckResult& r, int s) {
   return r.lineState[s] == kLineNew && r.lines[s].bytes[0] != '\0';
+}
+
+// The tooltip: an account that fails while another works is not hidden
+// behind it. The popup's summary row keeps the designed text.
+void addFailedCount(char (&tip)[128], int failed, int configured) {
+  if (failed == 0 || failed == configured) return;
+  size_t n = strlen(tip);
+  snprintf(tip + n, sizeof tip - n, " エラー:%d", failed);
 }
 
 void announce(Kel& kel, const CheckEffects& fx, const char* summary) {
@@ -226,15 +254,19 @@ void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) 
     return;
   }
 
-  int unavailable = 0, arrived = 0, totalNew, totalIgnored;
+  int unavailable = 0, arrived = 0, configured = 0, failed = 0, totalNew, totalIgnored;
   HICON oldPair[2];
-  char tip[128];
+  char tip[128], shownTip[128];
   TrayOutcome outcome;
   {
     Guard g(kel.checkLock);
     for (int i = 0; i < kAccountSlots; ++i) {
       const CheckResult& r = kel.results[i];
       if (slotEmpty(kel, i) || r.failed == 1) ++unavailable;
+      if (!slotEmpty(kel, i)) {
+        ++configured;
+        if (r.failed == 1) ++failed;
+      }
       if (r.prevCount < r.count) ++arrived;
       // The accounts that are still there and whose sessions completed.
       if (r.accountId != 0 && std::find(completed.begin(), completed.end(), r.accountId) != completed.end()) {
@@ -258,7 +290,9 @@ void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) 
       snprintf(tip, sizeof tip, "新着:%d 非通知:%d", totalNew, totalIgnored);
     }
     fx.loadTrayPair(kel, outcome, totalNew);
-    snprintf(kel.trayIconData.szTip, sizeof kel.trayIconData.szTip, "%s", tip);
+    snprintf(shownTip, sizeof shownTip, "%s", tip);
+    addFailedCount(shownTip, failed, configured);
+    snprintf(kel.trayIconData.szTip, sizeof kel.trayIconData.szTip, "%s", shownTip);
   }
   if (outcome == kTrayCount && arrived > 0) announce(kel, fx, tip);
   fx.destroyTrayPair(oldPair);

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/clock.h"
+
 // Sender text, NUL, subject text, NUL; the rest carries no meaning.
 struct MailLine {
   char bytes[96];
@@ -18,6 +20,7 @@ enum MailLineState : uint8_t {
 
 constexpr int kMailLines = 6;
 constexpr int kRecentDeleted = 10;
+constexpr int kReasonBytes = 180;
 
 struct CheckResult {
   int32_t failed;
@@ -34,6 +37,12 @@ struct CheckResult {
   // moved with it when an account before it is deleted, and 0 again when
   // its server, port or user changes. 0 is no account.
   uint32_t accountId;
+  // Why the last check failed, in Shift-JIS: the server's words or what the
+  // connection met (mailcheck/failure_reason.h). Emptied when a session starts.
+  char reason[kReasonBytes + 1];
+  // When the last check that ran its course ended, on the user's clock;
+  // forgotten when the account's server, port or user changes.
+  platform::LocalTime lastSuccess;
 };
 
 enum SessionState : int32_t {

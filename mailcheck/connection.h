@@ -19,6 +19,15 @@ struct LinkWatch {
 
 constexpr int kInboxSize = 16384;
 
+// What the connection met when it last failed, for the account's reason.
+struct LinkFailure {
+  int systemError;   // the system's error number, 0 when there is none
+  bool peerClosed;   // a receive met the server's orderly close
+  char address[48];  // the last address a connection was tried to, as digits
+  int port;
+  char tls[128];     // OpenSSL's reason for a failed handshake, or the chain's error
+};
+
 struct Connection {
   int32_t useTls;
   SOCKET sock;
@@ -28,4 +37,5 @@ struct Connection {
   int inStart;       // the unread bytes are inbox[inStart, inEnd)
   int inEnd;
   char inbox[kInboxSize];
+  LinkFailure failure;
 };

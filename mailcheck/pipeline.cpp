@@ -18,6 +18,7 @@ struct Pop3Conversation::Fetched {
   bool judged = false;   // its line and counts have been applied
   Judgement judgement{};
   Dele dele = kNone;
+  Reason refusal = "";  // the refused reply, kept as read: later replies reuse the buffer
 };
 
 // A command whose reply is still to be read.
@@ -42,6 +43,7 @@ bool Pop3Conversation::readTop(Fetched& m) {
   m.replied = true;
   if (strncmp(buf_, "+OK", 3) != 0) {  // not traced, not classed
     m.refused = true;
+    replyReason(buf_, static_cast<size_t>(first), m.refusal);
     return true;
   }
   TopReplyReader reply;
@@ -84,6 +86,7 @@ bool Pop3Conversation::fetchAll(int total) {
     if (command.dele) {
       if (!readReply()) return false;
       m.dele = replyClass() == kPositive ? Fetched::kDone : Fetched::kRefused;
+      if (m.dele == Fetched::kRefused) replyReason(buf_, static_cast<size_t>(length_), m.refusal);
     } else {
       if (!readTop(m)) return false;
       if (m.refused) refusalSeen = true;
@@ -97,7 +100,7 @@ bool Pop3Conversation::fetchAll(int total) {
     // Apply what the one-at-a-time exchange would have reached by now.
     while (!pending.empty() && pending.front().replied) {
       Fetched& next = pending.front();
-      if (next.refused) return refusedReply();
+      if (next.refused) return refusedReply(&next.refusal);
       if (!next.judged) {
         MessageVerdict verdict = kVerdictKept;
         if (!publish([&] { verdict = applyJudgement(next.judgement, t_.kel, slot_, listed); })) return false;
@@ -109,7 +112,7 @@ bool Pop3Conversation::fetchAll(int total) {
         next.judged = true;
       }
       if (next.dele == Fetched::kWaiting) break;
-      if (next.dele == Fetched::kRefused) return refusedReply();
+      if (next.dele == Fetched::kRefused) return refusedReply(&next.refusal);
       if (next.dele == Fetched::kDone) publish([&] { --result().count; });
       pending.pop_front();
       ++applied;

@@ -3,11 +3,13 @@
 // message, in a window of commands sent ahead of their replies).
 #pragma once
 
+#include <cstring>
 #include <deque>
 #include <mutex>
 
 #include "app/application.h"
 #include "mailcheck/error_code.h"
+#include "mailcheck/failure_reason.h"
 #include "mailcheck/pop3_session.h"
 #include "mailcheck/transport.h"
 
@@ -42,6 +44,25 @@ class Pop3Conversation {
   void setCode(ErrorCode code) {
     publish([&] { result().errorCode = code; });
   }
+  // The code and the words that say why.
+  void setFailure(ErrorCode code, const Reason& reason) {
+    publish([&] {
+      result().errorCode = code;
+      memcpy(result().reason, reason, sizeof result().reason);
+    });
+  }
+  // The code, and what the connection met for a failure of kind `what`.
+  void linkFailed(ErrorCode code, ErrorCode what) {
+    Reason reason;
+    linkReason(what, linkFailure(t_.connection), reason);
+    setFailure(code, reason);
+  }
+  // The code, and the reply line at hand as the reason.
+  void replyRefused(ErrorCode code) {
+    Reason reason;
+    replyReason(buf_, static_cast<size_t>(length_), reason);
+    setFailure(code, reason);
+  }
 
   bool send(const char* command, int length, const char* traced);
   bool sendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -49,14 +70,15 @@ class Pop3Conversation {
   bool receiveFailed(ErrorCode code);
   ReplyClass replyClass() const;
   bool expectPositive();
-  bool refusedReply();  // kErrorNotPositive
+  // kErrorNotPositive, for the reply at hand or the refusal kept from earlier.
+  bool refusedReply(const Reason* kept = nullptr);
   bool askCapabilities();
   bool trustServer(ServerKey& key);
   void offerPin(const ServerKey& key);
   enum Link { kLinkReady, kLinkFailed, kLinkReconnect };
   Link secureLink();
   Link upgrade();
-  Link upgradeFailed(const char* traceLine, bool sameConnection);
+  Link upgradeFailed(const char* traceLine, const Reason& why, bool sameConnection);
   bool reconnectInClear();
   bool login();
   bool refusedLogin(ErrorCode code, const char* traceLine);

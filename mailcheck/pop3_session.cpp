@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "app/application.h"
 #include "mailcheck/apop.h"
@@ -88,7 +89,7 @@ bool Pop3Conversation::send(const char* command, int length, const char* traced)
   platform::trace(traced);
   if (sendAll(t_.connection, command, length) < 0) {
     platform::trace("サーバへの送信に失敗しました。\n");
-    setCode(kErrorSendFailed);
+    linkFailed(kErrorSendFailed, kErrorSendFailed);
     return false;
   }
   return true;
@@ -104,9 +105,10 @@ bool Pop3Conversation::sendCommand(const char* format, ...) {
   return send(command, n, command);
 }
 
+// The greeting's loss is code 5, yet the reason says what happened.
 bool Pop3Conversation::receiveFailed(ErrorCode code) {
   platform::trace("サーバからの受信に失敗しました。\n");
-  setCode(code);
+  linkFailed(code, kErrorReceiveFailed);
   return false;
 }
 
@@ -128,9 +130,12 @@ Pop3Conversation::ReplyClass Pop3Conversation::replyClass() const {
 
 bool Pop3Conversation::expectPositive() { return replyClass() == kPositive || refusedReply(); }
 
-bool Pop3Conversation::refusedReply() {
+bool Pop3Conversation::refusedReply(const Reason* kept) {
   platform::trace("エラー\n");
-  setCode(kErrorNotPositive);
+  if (kept)
+    setFailure(kErrorNotPositive, *kept);
+  else
+    replyRefused(kErrorNotPositive);
   return false;
 }
 
@@ -164,6 +169,7 @@ bool Pop3Conversation::trustServer(ServerKey& key) {
   platform::tracef("サーバの鍵が登録と違います。登録 %s 今回 %s\n", a.pin, key.pin[0] ? key.pin : "-");
   publish([&] {
     result().errorCode = kErrorServerKeyChanged;
+    fixedReason(kReasonKeyChanged, result().reason);
     memcpy(result().seenPin, key.pin, sizeof result().seenPin);
   });
   return false;
@@ -186,17 +192,21 @@ void Pop3Conversation::offerPin(const ServerKey& key) {
 Pop3Conversation::Link Pop3Conversation::secureLink() {
   if (stls_ && !clearOnly_) return upgrade();
   if (!t_.account.pin[0]) return kLinkReady;
-  return upgradeFailed("STLSがありません。\n", true);
+  Reason why;
+  fixedReason("TLS: STLSがありません", why);
+  return upgradeFailed("STLSがありません。\n", why, true);
 }
 
-// A pinned account fails before anything goes in clear. One without a pin
-// has nothing to protect yet and goes on in clear, as before STLS: on this
-// connection while it still speaks plain POP3, else on a new one that asks
-// for no STLS. The next check tries STLS again.
-Pop3Conversation::Link Pop3Conversation::upgradeFailed(const char* traceLine, bool sameConnection) {
+// A pinned account fails before anything goes in clear, with `why` as its
+// reason. One without a pin has nothing to protect yet and goes on in
+// clear, as before STLS: on this connection while it still speaks plain
+// POP3, else on a new one that asks for no STLS. The next check tries STLS
+// again.
+Pop3Conversation::Link Pop3Conversation::upgradeFailed(const char* traceLine, const Reason& why,
+                                                       bool sameConnection) {
   platform::trace(traceLine);
   if (t_.account.pin[0]) {
-    setCode(kErrorTlsFailed);
+    setFailure(kErrorTlsFailed, why);
     return kLinkFailed;
   }
   platform::trace(sameConnection ? "暗号化せずに続けます。\n" : "暗号化せずに接続し直します。\n");
@@ -208,19 +218,30 @@ Pop3Conversation::Link Pop3Conversation::upgradeFailed(const char* traceLine, bo
 // clear is asked again.
 Pop3Conversation::Link Pop3Conversation::upgrade() {
   if (!sendCommand("STLS\r\n") || !readReply()) return kLinkFailed;
-  if (replyClass() != kPositive) return upgradeFailed("STLSに失敗しました。\n", true);
-  if (t_.connection.inStart != t_.connection.inEnd)
-    return upgradeFailed("STLSの応答の後に余計なデータがあります。\n", false);
+  Reason why;
+  if (replyClass() != kPositive) {
+    Reason said;
+    replyReason(buf_, static_cast<size_t>(length_), said);
+    fixedReason((std::string("TLS: STLS ") + said).c_str(), why);
+    return upgradeFailed("STLSに失敗しました。\n", why, true);
+  }
+  if (t_.connection.inStart != t_.connection.inEnd) {
+    fixedReason("TLS: STLSの応答の後に余計なデータがあります", why);
+    return upgradeFailed("STLSの応答の後に余計なデータがあります。\n", why, false);
+  }
   ServerKey key{};
-  if (startTls(t_.connection, t_.account.pop3server, &key) != kErrorNone)
-    return upgradeFailed("STLSに失敗しました。\n", false);
+  ErrorCode rc = startTls(t_.connection, t_.account.pop3server, &key);
+  if (rc != kErrorNone) {
+    linkReason(rc, linkFailure(t_.connection), why);
+    return upgradeFailed("STLSに失敗しました。\n", why, false);
+  }
   return trustServer(key) && askCapabilities() ? kLinkReady : kLinkFailed;
 }
 
 bool Pop3Conversation::reconnectInClear() {
   closeConnection(t_.connection);
   ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, 0);
-  setCode(rc);
+  if (rc != kErrorNone) linkFailed(rc, rc);
   clearOnly_ = true;
   return rc == kErrorNone;
 }
@@ -228,7 +249,7 @@ bool Pop3Conversation::reconnectInClear() {
 // After a refused login: the code, then QUIT, whose own fate changes nothing.
 bool Pop3Conversation::refusedLogin(ErrorCode code, const char* traceLine) {
   platform::trace(traceLine);
-  setCode(code);
+  replyRefused(code);
   static const char quit[] = "QUIT\r\n";
   platform::trace(quit);
   if (sendAll(t_.connection, quit, sizeof quit - 1) < 0) {
@@ -293,11 +314,12 @@ int Pop3Conversation::run() {
     result().ignoredCount = 0;
     result().errorCode = kErrorNone;
     result().seenPin[0] = '\0';
+    result().reason[0] = '\0';
   });
   ServerKey key{};
   ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl, &key);
-  setCode(rc);
   if (rc != kErrorNone) {
+    linkFailed(rc, rc);
     setState(kSessionFailed);
     return 1;
   }

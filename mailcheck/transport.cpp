@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -67,8 +68,8 @@ struct Lookup {
 };
 
 // The answer list (the caller frees it), or null when the name did not
-// resolve or the watch was cancelled.
-addrinfo* resolve(const Connection& c, const char* host, const char* service) {
+// resolve (*rc gets the resolver's error) or the watch was cancelled.
+addrinfo* resolve(const Connection& c, const char* host, const char* service, int* rc) {
   auto job = std::make_shared<Lookup>();
   job->host = host;
   job->service = service;
@@ -89,10 +90,30 @@ addrinfo* resolve(const Connection& c, const char* host, const char* service) {
   }
   addrinfo* list = job->list;
   job->list = nullptr;
+  *rc = job->rc;
   return list;
 }
 
-ErrorCode failTls(Connection& c) {
+// Why a handshake failed: the text given, else OpenSSL's reason for its
+// first error (a system error by its number only: its text is in the
+// system's language).
+void noteTlsFailure(Connection& c, const char* why) {
+  unsigned long e = ERR_peek_error();
+  const char* reason = e != 0 && ERR_GET_LIB(e) != ERR_LIB_SYS ? ERR_reason_error_string(e) : nullptr;
+  char* out = c.failure.tls;
+  size_t room = sizeof c.failure.tls;
+  if (why)
+    snprintf(out, room, "%s", why);
+  else if (reason)
+    snprintf(out, room, "%s", reason);
+  else if (e != 0)
+    snprintf(out, room, "通信に失敗 (%d)", ERR_GET_REASON(e));
+  else
+    snprintf(out, room, "ハンドシェイクに失敗 (%d)", platform::lastSocketError());
+}
+
+ErrorCode failTls(Connection& c, const char* why = nullptr) {
+  noteTlsFailure(c, why);
   if (c.tls) SSL_free(c.tls);
   if (c.ctx) SSL_CTX_free(c.ctx);
   c.tls = nullptr;
@@ -102,13 +123,29 @@ ErrorCode failTls(Connection& c) {
   return kErrorTlsFailed;
 }
 
+// A failed send or receive: the system's error number, or for a receive
+// the server's close.
+void noteTransferFailure(Connection& c, bool closed, int systemError) {
+  c.failure.peerClosed = closed;
+  c.failure.systemError = closed ? 0 : systemError;
+}
+
+// The same after an SSL call that failed for good, SSL_get_error's kind.
+void noteTlsTransferFailure(Connection& c, int kind) {
+  unsigned long e = ERR_peek_error();
+  bool closed = kind == SSL_ERROR_ZERO_RETURN ||
+                (ERR_GET_LIB(e) == ERR_LIB_SSL && ERR_GET_REASON(e) == SSL_R_UNEXPECTED_EOF_WHILE_READING);
+  noteTransferFailure(c, closed, kind == SSL_ERROR_SYSCALL ? platform::lastSocketError() : 0);
+}
+
 // After an SSL call returned r <= 0: waits for what it asked for. False
-// when it failed for good, or the wait ended without readiness.
+// when it failed for good (noted), or the wait ended without readiness.
 bool tlsWait(Connection& c, int r) {
-  switch (SSL_get_error(c.tls, r)) {
+  int kind = SSL_get_error(c.tls, r);
+  switch (kind) {
     case SSL_ERROR_WANT_READ: return waitReady(c, c.sock, false);
     case SSL_ERROR_WANT_WRITE: return waitReady(c, c.sock, true);
-    default: return false;
+    default: noteTlsTransferFailure(c, kind); return false;
   }
 }
 
@@ -182,6 +219,8 @@ bool keyStrongEnough(const Connection& c) {
   return false;
 }
 
+const char* weakKeyReason() { return X509_verify_cert_error_string(X509_V_ERR_EE_KEY_TOO_SMALL); }
+
 ErrorCode handshake(Connection& c, const char* host, ServerKey* key) {
   platform::trace("OpenSSL\n");
   startTlsLibrary();
@@ -203,9 +242,12 @@ ErrorCode handshake(Connection& c, const char* host, ServerKey* key) {
     ERR_clear_error();
     int r = SSL_connect(c.tls);
     if (r == 1) {
-      if (!keyStrongEnough(c)) break;
-      if (key) judgeServer(c, host, key);
-      return kErrorNone;
+      if (keyStrongEnough(c)) {
+        if (key) judgeServer(c, host, key);
+        return kErrorNone;
+      }
+      platform::trace("OpenSSL SSL_connect Error\n");
+      return failTls(c, weakKeyReason());
     }
     if (!tlsWait(c, r)) break;
   }
@@ -232,15 +274,36 @@ std::vector<const addrinfo*> raceOrder(const addrinfo* list) {
 // Attempts race as RFC 8305 has them: the next address starts 250 ms after
 // the one before, or at once when every attempt so far has failed; the
 // first to connect wins and the others are closed.
+void noteAttempt(Connection& c, const sockaddr* address, size_t length) {
+  LinkFailure& f = c.failure;
+  char host[sizeof f.address - 2] = "";
+  char port[16] = "";
+  if (getnameinfo(address, static_cast<socklen_t>(length), host, sizeof host, port, sizeof port,
+                  NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+    snprintf(host, sizeof host, "?");
+  // An IPv6 address in brackets, so that its port stands apart.
+  snprintf(f.address, sizeof f.address, address->sa_family == AF_INET6 ? "[%s]" : "%s", host);
+  f.port = atoi(port);
+  f.systemError = 0;
+}
+
+const LinkFailure& linkFailure(const Connection& c) { return c.failure; }
+
 ErrorCode connectFirst(Connection& c, const addrinfo* list) {
   c.sock = kNoSocket;
   std::vector<const addrinfo*> order = raceOrder(list);
   std::vector<SOCKET> racing;
+  std::vector<const addrinfo*> racingAddress;  // beside racing, for the reason
   size_t next = 0;
   Clock::time_point nextStart = Clock::now();
   auto closeAll = [&racing] {
     for (SOCKET s : racing) platform::closeSocket(s);
     racing.clear();
+  };
+  // The reason names the address whose attempt ended last.
+  auto failed = [&c](const addrinfo* a, int error) {
+    noteAttempt(c, a->ai_addr, a->ai_addrlen);
+    c.failure.systemError = error;
   };
   while (!cancelled(c)) {
     Clock::time_point now = Clock::now();
@@ -255,9 +318,11 @@ ErrorCode connectFirst(Connection& c, const addrinfo* list) {
       }
       if (r == 1) {
         racing.push_back(s);
+        racingAddress.push_back(a);
         nextStart = now + std::chrono::milliseconds(kRaceDelayMs);
       } else {
-        platform::closeSocket(s);
+        failed(a, platform::lastSocketError());
+        if (s != kNoSocket) platform::closeSocket(s);
         nextStart = now;
       }
       continue;
@@ -274,16 +339,21 @@ ErrorCode connectFirst(Connection& c, const addrinfo* list) {
     for (size_t i = racing.size(); i-- > 0;) {
       if (!ready[i]) continue;
       SOCKET s = racing[i];
+      const addrinfo* a = racingAddress[i];
       racing.erase(racing.begin() + static_cast<std::ptrdiff_t>(i));
-      if (platform::connectOutcome(s) == 0) {
+      racingAddress.erase(racingAddress.begin() + static_cast<std::ptrdiff_t>(i));
+      int error = 0;
+      if (platform::connectOutcome(s, &error) == 0) {
         closeAll();
         c.sock = s;
         return kErrorNone;
       }
+      failed(a, error);
       platform::closeSocket(s);
       nextStart = Clock::now();
     }
   }
+  if (!racing.empty()) failed(racingAddress.back(), platform::kTimedOutError);
   closeAll();
   return kErrorConnectFailed;
 }
@@ -301,9 +371,10 @@ ErrorCode connectServer(Connection& c, const char* host, int port, int useTls, S
   c.ctx = nullptr;
   c.tls = nullptr;
   c.inStart = c.inEnd = 0;
+  c.failure = LinkFailure{};
   char service[16];
   snprintf(service, sizeof service, "%d", port);
-  addrinfo* list = resolve(c, host, service);
+  addrinfo* list = resolve(c, host, service, &c.failure.systemError);
   if (!list) return cancelled(c) ? kErrorConnectFailed : kErrorNameNotFound;
   ErrorCode rc = connectFirst(c, list);
   freeaddrinfo(list);
@@ -318,7 +389,10 @@ int receiveMore(Connection& c) {
     c.inStart = 0;
   }
   int room = kInboxSize - c.inEnd;
-  if (room <= 0) return -1;
+  if (room <= 0) {
+    noteTransferFailure(c, false, 0);
+    return -1;
+  }
   for (;;) {
     if (cancelled(c)) return -1;
     int n;
@@ -329,7 +403,10 @@ int receiveMore(Connection& c) {
     } else {
       n = platform::socketReceive(c.sock, c.inbox + c.inEnd, room);
       if (n == platform::kWouldBlock && !waitReady(c, c.sock, false)) return -1;
-      if (n == -1) return -1;
+      if (n == -1 || n == platform::kPeerClosed) {
+        noteTransferFailure(c, n == platform::kPeerClosed, platform::lastSocketError());
+        return -1;
+      }
     }
     if (n > 0) {
       c.inEnd += n;
@@ -351,7 +428,10 @@ int sendAll(Connection& c, const char* data, int length) {
     } else {
       n = platform::socketSend(c.sock, data + done, length - done);
       if (n == platform::kWouldBlock && !waitReady(c, c.sock, true)) return -1;
-      if (n == -1) return -1;
+      if (n == -1) {
+        noteTransferFailure(c, false, platform::lastSocketError());
+        return -1;
+      }
     }
     if (n > 0) done += n;
   }
@@ -364,7 +444,10 @@ int readLine(Connection& c, char* buf) {
     while (c.inStart < c.inEnd) {
       char b = c.inbox[c.inStart++];
       buf[count++] = b;
-      if (count >= kLineBudget) return -1;
+      if (count >= kLineBudget) {
+        noteTransferFailure(c, false, 0);
+        return -1;
+      }
       if (count >= 2 && b == '\n' && buf[count - 2] == '\r') return count;
     }
     if (receiveMore(c) < 0) return -1;

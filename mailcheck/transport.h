@@ -10,6 +10,7 @@
 #include "mailcheck/error_code.h"
 
 struct addrinfo;
+struct sockaddr;
 
 constexpr int kLineBudget = 8191;  // a line is at most 8190 bytes, CR LF included
 constexpr int kWaitSliceMs = 250;
@@ -34,6 +35,12 @@ ErrorCode startTls(Connection& c, const char* host, ServerKey* key);
 // attempt raced against the others'. kErrorNone or kErrorConnectFailed;
 // every other socket is closed.
 ErrorCode connectFirst(Connection& c, const addrinfo* list);
+// What the last failure of c met (the last address tried, the system's
+// error number, OpenSSL's reason), for the account's reason.
+const LinkFailure& linkFailure(const Connection& c);
+// Notes the address a connection is being tried to (the connect code calls
+// it for every attempt).
+void noteAttempt(Connection& c, const sockaddr* address, size_t length);
 // Receives into the inbox (after moving its unread bytes to the front):
 // the count, or -1 for a failure, a closed peer, a cancel or a full inbox.
 int receiveMore(Connection& c);

@@ -20,4 +20,13 @@ uint32_t setSystemClock(const UtcTime& t);
 // This computer's local date and time now, in the same fields.
 UtcTime localNow();
 
+// The minute now on the user's clock, in their time zone.
+struct LocalTime {
+  int month, day, hour, minute;  // month 0: no time at all
+};
+inline LocalTime localMinute() {
+  UtcTime t = localNow();
+  return {t.month, t.day, t.hour, t.minute};
+}
+
 }  // namespace platform

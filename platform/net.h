@@ -23,13 +23,20 @@ void shutdownSocket(SOCKET s);
 
 // A receive or send that would have to wait.
 constexpr int kWouldBlock = -2;
+// A receive that met the peer's orderly close.
+constexpr int kPeerClosed = -3;
+// The system's number for the error of the last failed socket call on this
+// thread (errno, WSAGetLastError), and its number for a timed-out connect.
+int lastSocketError();
+extern const int kTimedOutError;
 
 // A non-blocking stream socket, or kNoSocket.
 SOCKET streamSocket(int family, int type, int protocol);
 // 0 connected, 1 under way (wait until writable), -1 failed.
 int startConnect(SOCKET s, const sockaddr* address, int length);
-// Once a connect under way has made the socket writable: 0 connected, -1 not.
-int connectOutcome(SOCKET s);
+// Once a connect under way has made the socket writable: 0 connected, -1 not
+// (error, when given, receives the system's error number).
+int connectOutcome(SOCKET s, int* error = nullptr);
 // Waits at most timeoutMs for the socket to become readable (or writable,
 // with forWrite; a connect that failed counts as ready). The same select()
 // on Winsock, Wine and posix. 1 ready, 0 not yet, -1 failed.
@@ -37,8 +44,8 @@ int waitSocket(SOCKET s, bool forWrite, int timeoutMs);
 // Waits at most timeoutMs for any of the connects under way to end (made or
 // failed); ready[i] tells which. The number ended, 0 for none yet, or -1.
 int waitConnects(const SOCKET* s, int count, bool* ready, int timeoutMs);
-// One recv or send with flags 0: the count, kWouldBlock, or -1 (a closed
-// peer is -1 too).
+// One recv or send with flags 0: the count, kWouldBlock, or -1; a receive
+// that meets the peer's close gives kPeerClosed.
 int socketReceive(SOCKET s, char* buf, int capacity);
 int socketSend(SOCKET s, const char* data, int length);
 

@@ -51,11 +51,15 @@ int sendDatagram(SOCKET s, const void* data, int length, uint32_t address, uint1
                                  reinterpret_cast<sockaddr*>(&to), sizeof to));
 }
 
-int connectOutcome(SOCKET s) {
-  int error = 0;
-  socklen_t size = sizeof error;
-  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) return -1;
-  return error == 0 ? 0 : -1;
+int connectOutcome(SOCKET s, int* error) {
+  int found = 0;
+  socklen_t size = sizeof found;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&found), &size) != 0) {
+    if (error) *error = lastSocketError();
+    return -1;
+  }
+  if (error) *error = found;
+  return found == 0 ? 0 : -1;
 }
 
 int waitSocket(SOCKET s, bool forWrite, int timeoutMs) {

@@ -49,11 +49,10 @@ int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* s
     }
     if (slot >= kAccountSlots) return 0;
     Account& a = kel.accounts[slot];
-    char oldServer[sizeof a.pop3server];
+    char oldServer[sizeof a.pop3server], oldUser[sizeof a.user];
     memcpy(oldServer, a.pop3server, sizeof oldServer);
-    const uint16_t oldPort = a.port;
-    char oldUser[sizeof a.user];
     memcpy(oldUser, a.user, sizeof oldUser);
+    const uint16_t oldPort = a.port;
     if (editIndex < 0) {
       a = Account{};
       a.ipver = 4;
@@ -72,8 +71,11 @@ int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* s
     if (otherServer) memset(a.pin, 0, sizeof a.pin);
     // Another mailbox: a session still at work on the old one writes
     // nothing, and the pass checks this one afresh.
-    if (editIndex < 0 || otherServer || strncmp(oldUser, a.user, sizeof oldUser) != 0)
+    if (editIndex < 0 || otherServer || strncmp(oldUser, a.user, sizeof oldUser) != 0) {
       kel.results[slot].accountId = 0;
+      // A success of another server or mailbox says nothing of this one.
+      kel.results[slot].lastSuccess = {};
+    }
   }
   if (saved) *saved = save(kel, kAccountsFile);
   return slot + 1;

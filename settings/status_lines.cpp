@@ -6,6 +6,7 @@
 
 #include "app/application.h"
 #include "mailcheck/error_code.h"
+#include "platform/shift_jis.h"
 #include "settings/clock_lines.h"
 
 namespace {
@@ -36,6 +37,38 @@ void addMailLine(std::vector<std::string>& out, const char* format, const MailLi
   out.emplace_back(text);
 }
 
+// The reason of a failed account on up to three lines of at most 60 bytes
+// of it, cut between characters and lined up under its first; a reason
+// that does not fit ends in "..". With the heading each line stays within
+// the 70 columns of the list.
+void addReasonLines(std::vector<std::string>& out, const char* reason) {
+  constexpr size_t kPerLine = 60;
+  constexpr int kLines = 3;
+  const char* rest = reason;
+  for (int line = 0; line < kLines && *rest; ++line) {
+    char piece[kPerLine + 1];
+    platform::copyCut(piece, rest, kPerLine);
+    size_t taken = strlen(piece);
+    if (taken == 0) break;  // cannot happen: 60 bytes hold a character
+    if (line == kLines - 1 && rest[taken] != '\0') {
+      platform::copyCut(piece, rest, kPerLine - 2);
+      strcat(piece, "..");
+      taken = strlen(rest);
+    }
+    out.emplace_back(std::string(line == 0 ? "    理由: " : "          ") + piece);
+    rest += taken;
+  }
+}
+
+void addLastSuccess(std::vector<std::string>& out, const platform::LocalTime& t) {
+  char text[32];
+  if (t.month == 0)
+    snprintf(text, sizeof text, "なし");
+  else
+    snprintf(text, sizeof text, "%02d/%02d %02d:%02d", t.month % 100, t.day % 100, t.hour % 100, t.minute % 100);
+  out.emplace_back(std::string("    最終成功: ") + text);
+}
+
 }  // namespace
 
 const char* errorCodeText(int32_t code) { return kErrorCodeTexts[code >= 0 && code < kErrorCodes ? code : 0]; }
@@ -51,6 +84,10 @@ std::vector<std::string> serverStatusLines(Kel& kel) {
     out.emplace_back(std::string(a.mailaddr, strnlen(a.mailaddr, sizeof a.mailaddr - 1)));
     if (r.failed == 1) {
       out.emplace_back(errorCodeText(r.errorCode));
+      char reason[sizeof r.reason];
+      platform::copyCut(reason, r.reason, sizeof reason - 1);
+      addReasonLines(out, reason);
+      addLastSuccess(out, r.lastSuccess);
     } else if (r.count == 0) {
       out.emplace_back("  新着メールはありません");
     } else {

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Screenshots for docs/: kel.exe under Wine announcing the demo mailbox of
-a private Dovecot, the shaped popup with its typed text, and the tray icon
-with its count badge. Usage: screenshots.py [--codepage N] [OUTDIR]
+a private Dovecot, the shaped popup with its typed text, the tray icon
+with its count badge, the settings sheet, and the server status dialog with
+and without failed accounts. Usage: screenshots.py [--codepage N] [OUTDIR]
 With --codepage 1252 (an English Windows) or 65001, each file's name ends in
 -N (popup-1252.png)."""
 import os
@@ -61,6 +62,27 @@ def sheet_pages(session, kel, out):
         kel.post(editor["hwnd"], WM_COMMAND, IDCANCEL)
         session.probe("gone", editor["hwnd"], "--timeout", 5000)
     kel.post(sheet["hwnd"], WM_COMMAND, IDCANCEL)
+
+
+def failed_status(session, out, pop3_port):
+    """The server status dialog for two accounts that fail: a password the
+    server refuses, and a server that refuses the connection."""
+    app = session.app_dir("failed")
+    kelwine.write_account(app, 0, "taro@example.jp", "127.0.0.1", pop3_port, "demo", "wrong-pass")
+    kelwine.write_account(app, 1, "hanako@example.jp", "127.0.0.1", 9, "hanako", "pw")
+    kel = session.start_kel(app)
+    try:
+        kel.wait_trace("OPEN 127.0.0.1 9\n", timeout=60)
+        time.sleep(2)  # the refused connection fails at once; the pass ends
+        w = kel.window(timeout=60)
+        kel.post(w["hwnd"], WM_COMMAND, IDM_SERVER_STATUS)
+        dialog = session.probe("find", "--title", "メールサーバーの状態", "--timeout", 10000)
+        time.sleep(0.5)
+        l, t, r, b = map(int, dialog["rect"].split(","))
+        crop(session.screenshot(), os.path.join(out, "server-status-failed.png"), "%dx%d+%d+%d" % (r - l, b - t, l, t))
+        kel.post(dialog["hwnd"], WM_COMMAND, IDOK)
+    finally:
+        kel.stop()
 
 
 def main():
@@ -126,6 +148,8 @@ def main():
         kelwine.write_ini(os.path.join(sheet_app, "mail4.ini"), [("mushi", [("key00-1", "メルマガ"), ("key00-2", "3")])])
         kel = session.start_kel(sheet_app)
         sheet_pages(session, kel, out)
+        kel.stop()
+        failed_status(session, out, int(ports["POP3_PORT"]))
         print("screenshots in %s" % out)
     finally:
         kel.stop()

@@ -11,6 +11,9 @@
 
 namespace platform {
 
+int lastSocketError() { return errno; }
+const int kTimedOutError = ETIMEDOUT;
+
 bool netStartup() {
   signal(SIGPIPE, SIG_IGN);
   return true;
@@ -54,6 +57,7 @@ int socketReceive(SOCKET s, char* buf, int capacity) {
     n = recv(static_cast<int>(s), buf, static_cast<size_t>(capacity), 0);
   } while (n < 0 && errno == EINTR);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kWouldBlock;
+  if (n == 0) return kPeerClosed;
   return n > 0 ? static_cast<int>(n) : -1;
 }
 

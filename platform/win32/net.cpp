@@ -7,6 +7,9 @@ namespace {
 void cleanupWinsock() { WSACleanup(); }
 }  // namespace
 
+int lastSocketError() { return WSAGetLastError(); }
+const int kTimedOutError = WSAETIMEDOUT;
+
 bool netStartup() {
   WSADATA data;
   int started = WSAStartup(MAKEWORD(2, 0), &data);
@@ -50,6 +53,7 @@ int startConnect(SOCKET s, const sockaddr* address, int length) {
 int socketReceive(SOCKET s, char* buf, int capacity) {
   int n = recv(s, buf, capacity, 0);
   if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) return kWouldBlock;
+  if (n == 0) return kPeerClosed;
   return n > 0 ? n : -1;
 }
 

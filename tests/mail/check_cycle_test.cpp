@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "settings/edits.h"
 #include "settings/pins.h"
 #include "settings/settings.h"
+#include "settings/status_lines.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/mail/script_server.h"
 #include "tests/mail/test_tls.h"
@@ -265,6 +267,7 @@ TEST(CheckCycle, SilentServerIsGivenUpAfterItsBudgetAndTheNextAccountFollows) {
   EXPECT_EQ(1, kel->results[0].failed);
   EXPECT_EQ(3, kel->results[0].count);  // put back
   EXPECT_EQ(0, kel->results[0].errorCode);
+  EXPECT_STREQ("20.5秒応答がありません", kel->results[0].reason);
   EXPECT_EQ(1, kel->results[1].count);
   EXPECT_TRUE(has(cs, "show"));
   // 50 ms + 41 x 500 ms + 500 ms, then the second account; the summary's
@@ -364,6 +367,7 @@ TEST(CheckCycle, ASlowButProgressingServerIsLetFinishWithinTheWholeBudget) {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_TRUE(trace.contains("スレッド強制終了！\n"));
     EXPECT_EQ(1, kel->results[0].failed);
+    EXPECT_STREQ("300秒で終わりませんでした", kel->results[0].reason);
     EXPECT_GT(seconds, 3.0);
     EXPECT_LT(seconds, 4.5);
   }
@@ -666,4 +670,43 @@ TEST(CheckCycle, AGivenUpSessionHandsOverTheKeyItTrusted) {
   ASSERT_EQ(1u, offers.size());
   EXPECT_EQ(0, offers[0].slot);
   EXPECT_EQ(testPin(key), offers[0].pin);
+}
+
+namespace {
+std::string shown(const platform::LocalTime& t) {
+  char text[32];
+  snprintf(text, sizeof text, "    最終成功: %02d/%02d %02d:%02d", t.month, t.day, t.hour, t.minute);
+  return text;
+}
+bool holds(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+}  // namespace
+
+// A failing account is seen while another works: in the tooltip, and in
+// the dialog with the time of its last success.
+TEST(CheckCycle, AFailedAccountIsCountedInTheTipAndShowsItsLastSuccess) {
+  Maildrop drop;
+  drop.set({{"a@example.jp", "one"}});
+  auto kel = kelFor(drop);
+  kel->accounts[1] = kel->accounts[0];
+  snprintf(kel->accounts[1].mailaddr, sizeof kel->accounts[1].mailaddr, "b@example.jp");
+  kel->accounts[1].port = static_cast<uint16_t>(refusedPort());
+  platform::LocalTime before = platform::localMinute();
+  std::vector<Call> cs = runPass(*kel);
+  platform::LocalTime after = platform::localMinute();
+  EXPECT_STREQ("新着:1 非通知:0 エラー:1", kel->trayIconData.szTip);
+  ASSERT_FALSE(texts(cs).empty());
+  EXPECT_EQ("新着:1 非通知:0", texts(cs).back());  // the popup's summary as designed
+  std::vector<std::string> lines = serverStatusLines(*kel);
+  EXPECT_TRUE(holds(lines, "    最終成功: なし"));
+  std::string why = "    理由: 接続できません 127.0.0.1:" + std::to_string(kel->accounts[1].port) + " (";
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(why, 0) == 0; }));
+
+  kel->accounts[0].port = kel->accounts[1].port;  // now both fail
+  runPass(*kel);
+  EXPECT_STREQ("接続エラー", kel->trayIconData.szTip);  // all failed: no count
+  lines = serverStatusLines(*kel);
+  EXPECT_TRUE(holds(lines, shown(before)) || holds(lines, shown(after)));
+  EXPECT_TRUE(holds(lines, "    最終成功: なし"));  // the second account still
 }

@@ -20,6 +20,7 @@ struct Drop {
   bool pipelining;
   int messages;
   int refuseDele;  // the message whose DELE is refused, or 0
+  int refuseTop;   // the message whose TOP is refused, or 0
   std::mutex lock;
   std::vector<std::string> commands;
   std::atomic<int> early{0};  // commands that arrived before the reply to the one before
@@ -43,9 +44,14 @@ void serve(Drop& d, ScriptConnection& c) {
       c.send("+OK " + std::to_string(d.messages) + " 1000\r\n");
     } else if (line.rfind("TOP ", 0) == 0) {
       int n = atoi(line.c_str() + 4);
+      if (n == d.refuseTop) {
+        c.send("-ERR TOP " + std::to_string(n) + " refused\r\n");
+        continue;
+      }
       c.send("+OK\r\nFrom: " + sender(n) + "\r\nSubject: s" + std::to_string(n) + "\r\n\r\nbody\r\n.\r\n");
     } else if (line.rfind("DELE ", 0) == 0) {
-      c.send(atoi(line.c_str() + 5) == d.refuseDele ? "-ERR locked\r\n" : "+OK\r\n");
+      int n = atoi(line.c_str() + 5);
+      c.send(n == d.refuseDele ? "-ERR DELE " + std::to_string(n) + " locked\r\n" : std::string("+OK\r\n"));
     } else if (line == "QUIT") {
       c.send("+OK bye\r\n");
       return;
@@ -63,8 +69,8 @@ struct Outcome {
   int early;
 };
 
-Outcome check(bool pipelining, int messages, int refuseDele) {
-  Drop d{pipelining, messages, refuseDele, {}, {}, {}};
+Outcome check(bool pipelining, int messages, int refuseDele, int refuseTop = 0) {
+  Drop d{pipelining, messages, refuseDele, refuseTop, {}, {}, {}};
   Outcome o;
   {
     ScriptServer server([&](ScriptConnection& c) { serve(d, c); });
@@ -86,6 +92,7 @@ Outcome check(bool pipelining, int messages, int refuseDele) {
 void expectSameEffects(const Outcome& a, const Outcome& b) {
   EXPECT_EQ(a.rc, b.rc);
   EXPECT_EQ(a.result.errorCode, b.result.errorCode);
+  EXPECT_STREQ(a.result.reason, b.result.reason);
   EXPECT_EQ(a.result.count, b.result.count);
   EXPECT_EQ(a.result.ignoredCount, b.result.ignoredCount);
   for (int i = 0; i < kMailLines; ++i) {
@@ -130,8 +137,20 @@ TEST(Pipelining, ARefusedDeleLeavesWhatOneAtATimeLeaves) {
   expectSameEffects(piped, single);
   EXPECT_EQ(1, piped.rc);
   EXPECT_EQ(7, piped.result.errorCode);
+  EXPECT_STREQ("-ERR DELE 7 locked", piped.result.reason);
   EXPECT_EQ("s7", lineSubject(piped.deleted[0]));
   EXPECT_EQ("s3", lineSubject(piped.deleted[1]));
   EXPECT_EQ("s6", lineSubject(piped.result.lines[4]));
   EXPECT_EQ("old 5", lineSender(piped.result.lines[5]));  // not reached
+}
+
+// The replies to the commands behind a refused TOP arrive before the
+// refusal is acted on; the reason is still the refusal's own line.
+TEST(Pipelining, ARefusedTopKeepsItsOwnReplyAsTheReason) {
+  Outcome piped = check(true, 100, 0, 5);
+  Outcome single = check(false, 100, 0, 5);
+  EXPECT_GT(piped.early, 3);
+  expectSameEffects(piped, single);
+  EXPECT_EQ(7, piped.result.errorCode);
+  EXPECT_STREQ("-ERR TOP 5 refused", piped.result.reason);
 }

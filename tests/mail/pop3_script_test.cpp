@@ -2,6 +2,7 @@
 // server won't produce.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -36,6 +37,7 @@ struct Outcome {
   int code;
   int state;
   std::vector<std::string> trace;
+  std::string reason;
 };
 
 Outcome check(const Script& script, void (*prepare)(Kel&) = nullptr) {
@@ -44,7 +46,7 @@ Outcome check(const Script& script, void (*prepare)(Kel&) = nullptr) {
   if (prepare) prepare(*kel);
   TraceCapture trace;
   int rc = checkAccount(*kel);
-  return {rc, kel->results[0].errorCode, kel->sessionState.load(), trace.lines()};
+  return {rc, kel->results[0].errorCode, kel->sessionState.load(), trace.lines(), kel->results[0].reason};
 }
 
 bool traced(const Outcome& o, const std::string& line) {
@@ -182,6 +184,7 @@ TEST(Pop3Script, PeerClosingMidReplyGivesSix) {
   });
   EXPECT_EQ(6, o.code);
   EXPECT_EQ(kSessionFailed, o.state);
+  EXPECT_EQ("サーバが接続を切りました", o.reason);
 }
 
 TEST(Pop3Script, TopRepliesOfAnySizeAreReadAndJudged) {
@@ -241,7 +244,7 @@ TEST(Pop3Script, PassRefusedForAnotherReasonGivesSeven) {
       {"-ERR [IN-USE] Mailbox in use\r\n", 7},
       {"-ERR [LOGIN-DELAY] Logins must be at least 1 minute apart\r\n", 7},
       {"-ERR [SYS/TEMP] Try again later\r\n", 7},
-      {"-ERR [AUTH] Authentication failed\r\n", 8},
+      {"-ERR [AUTH] Application-specific password required: https://support.example.com/apppass\r\n", 8},
       {"-ERR [in-use] lower case\r\n", 7},
   };
   for (const auto& c : cases) {
@@ -256,6 +259,7 @@ TEST(Pop3Script, PassRefusedForAnotherReasonGivesSeven) {
       s.send("+OK bye\r\n");
     });
     EXPECT_EQ(c.second, o.code) << refusal;
+    EXPECT_EQ(refusal.substr(0, refusal.size() - 2), o.reason);  // not the reply to QUIT
     EXPECT_EQ(c.second == 8, traced(o, "PASSが違う～♪\n")) << refusal;
     EXPECT_TRUE(traced(o, "QUIT\r\n")) << refusal;
     EXPECT_TRUE(traced(o, "+OK bye\r\n")) << refusal;
@@ -282,11 +286,50 @@ TEST(Pop3Script, ApopFallsBackOnlyWithoutATimestamp) {
     auto kel = kelWithAccount("127.0.0.1", server.port(), "user", "secret", /*apop=*/true);
     TraceCapture trace;
     EXPECT_EQ(0, checkAccount(*kel));
-    return Outcome{0, 0, 0, trace.lines()};
+    return Outcome{0, 0, 0, trace.lines(), ""};
   };
   Outcome plain = run(kGreeting, false);
   EXPECT_TRUE(traced(plain, "USER user\r\n"));
   EXPECT_TRUE(traced(plain, "PASS xxxxxx\n"));
   Outcome stamped = run("+OK <" + std::string(300, 's') + "@example.jp>\r\n", true);
   EXPECT_FALSE(traced(stamped, "PASS xxxxxx\n"));
+}
+
+// A failure before any reply says what the connection met: the step, the
+// address tried and the system's own error number.
+TEST(Pop3Script, FailuresBeforeAnyReplyNameTheirStep) {
+  int port = refusedPort();
+  auto refused = kelWithAccount("127.0.0.1", port, "user", "secret");
+  EXPECT_EQ(1, checkAccount(*refused));
+  EXPECT_EQ(3, refused->results[0].errorCode);
+#ifdef _WIN32
+  const int kRefused = WSAECONNREFUSED;
+#else
+  const int kRefused = ECONNREFUSED;
+#endif
+  EXPECT_EQ("接続できません 127.0.0.1:" + std::to_string(port) + " (" + std::to_string(kRefused) + ")",
+            std::string(refused->results[0].reason));
+
+  auto unknown = kelWithAccount("nosuchhost.invalid", 110, "user", "secret");
+  EXPECT_EQ(1, checkAccount(*unknown));
+  EXPECT_EQ(2, unknown->results[0].errorCode);
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  int rc = getaddrinfo("nosuchhost.invalid", "110", &hints, &list);
+  ASSERT_NE(0, rc);
+  EXPECT_EQ("名前解決に失敗 (" + std::to_string(rc) + ")", std::string(unknown->results[0].reason));
+
+  // The next session starts without the last one's reason.
+  unknown->accounts[0] = refused->accounts[0];
+  ScriptServer fine([](ScriptConnection& c) {
+    login(c);
+    c.expect("STAT");
+    c.send("+OK 0 0\r\n");
+    c.expect("QUIT");
+    c.send("+OK\r\n");
+  });
+  unknown->accounts[0].port = static_cast<uint16_t>(fine.port());
+  EXPECT_EQ(0, checkAccount(*unknown));
+  EXPECT_STREQ("", unknown->results[0].reason);
 }

@@ -107,6 +107,7 @@ TEST(ServerTrustDovecot, ChangedKeyFailsWithOneBeforeAnyCommand) {
   Checked c = check(*kel, unverifiedA);
   EXPECT_EQ(1, c.rc);
   EXPECT_EQ(kErrorServerKeyChanged, kel->results[0].errorCode);
+  EXPECT_STREQ("サーバの鍵が登録と違います", kel->results[0].reason);
   EXPECT_EQ(kSessionFailed, kel->sessionState.load());
   EXPECT_STREQ(kPinA, kel->results[0].seenPin);
   EXPECT_STREQ("", c.offer.pin);
@@ -218,11 +219,13 @@ struct ScriptOutcome {
   int code;
   int state;
   bool userOrPass;
+  std::string reason;
 };
 
 ScriptOutcome scripted(void (*step)(ScriptConnection&), const char* storedPin = "") {
   Received received;
   int code, state;
+  std::string reason;
   TraceCapture trace;
   {
     ScriptServer server([&](ScriptConnection& c) {
@@ -234,8 +237,9 @@ ScriptOutcome scripted(void (*step)(ScriptConnection&), const char* storedPin = 
     check(*kel, unverifiedA);
     code = kel->results[0].errorCode;
     state = kel->sessionState.load();
+    reason = kel->results[0].reason;
   }
-  return {code, state, received.any("USER") || received.any("PASS") || received.any("APOP")};
+  return {code, state, received.any("USER") || received.any("PASS") || received.any("APOP"), reason};
 }
 
 }  // namespace
@@ -303,6 +307,13 @@ TEST(StlsScript, AFailedUpgradeGoesOnInClearOnlyUntilTheFirstPin) {
       if (pinned) {
         EXPECT_EQ(1, c.rc);
         EXPECT_EQ(kErrorTlsFailed, kel->results[0].errorCode);
+        std::string reason = kel->results[0].reason;
+        if (how == Upgrade::kRefused) {
+          EXPECT_EQ("TLS: STLS -ERR not now", reason);
+        } else {
+          EXPECT_EQ(0u, reason.find("TLS: "));
+          EXPECT_GT(reason.size(), 6u);  // what the upgrade met follows
+        }
         EXPECT_EQ(kSessionFailed, kel->sessionState.load());
         EXPECT_EQ(0, server.logins.load());
         EXPECT_EQ(1, server.connections.load());

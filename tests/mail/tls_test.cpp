@@ -63,9 +63,11 @@ class GreetingTlsServer {
 };
 
 // Connects over TLS and reads the greeting: the connect code, and key.
-int greeted(const char* host, int port, ServerKey* key) {
+// why: what the connection says of a failed handshake.
+int greeted(const char* host, int port, ServerKey* key, std::string* why = nullptr) {
   Connection c = fresh();
   int rc = connectServer(c, host, port, 1, key);
+  if (why) *why = linkFailure(c).tls;
   if (rc == kErrorNone) {
     char line[kLineBudget];
     if (readLine(c, line) != 11 || memcmp(line, "+OK hello\r\n", 11) != 0) rc = -1;
@@ -186,8 +188,10 @@ TEST_F(TlsTransport, RefusesAServerBelowTls12) {
 TEST_F(TlsTransport, RefusesAServerKeyOfFewerThan2048Bits) {
   GreetingTlsServer server(testPki().weak);
   ServerKey key{};
-  EXPECT_EQ(kErrorTlsFailed, greeted("localhost", server.port(), &key));
+  std::string why;
+  EXPECT_EQ(kErrorTlsFailed, greeted("localhost", server.port(), &key, &why));
   EXPECT_STREQ("", key.pin);
+  EXPECT_EQ("EE certificate key too weak", why);  // the chain's error, as OpenSSL words it
 }
 
 // Dovecot's self-signed certificate passes the security level, and its

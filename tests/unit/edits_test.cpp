@@ -80,3 +80,30 @@ TEST(Edits, TextsThatSayNothingAreKnown) {
   for (const char* something : {"a", " a ", "\"", "'", "\"'", "\"a\"", " \" \"x", "x\"\""})
     EXPECT_FALSE(saysNothing(something)) << "[" << something << "]";
 }
+
+// The last success belongs to the server, port and mailbox it was had with.
+TEST(Edits, AnotherServerPortOrUserForgetsTheLastSuccess) {
+  Editing t;
+  AccountFields f{"a@example.jp", "pop.example.jp", "a", "pw", false, false};
+  ASSERT_EQ(1, storeAccount(*t.kel, -1, f, nullptr));
+  const platform::LocalTime had{3, 7, 9, 5};
+  struct Change {
+    const char* server;
+    const char* user;
+    bool ssl;
+    const char* pass;
+    bool forgets;
+  } changes[] = {
+      {"pop.example.jp", "a", false, "new password", false},
+      {"pop2.example.jp", "a", false, "pw", true},
+      {"pop.example.jp", "b", false, "pw", true},
+      {"pop.example.jp", "a", true, "pw", true},  // port 995
+  };
+  for (const Change& c : changes) {
+    ASSERT_EQ(1, storeAccount(*t.kel, 0, f, nullptr));  // back to the first
+    t.kel->results[0].lastSuccess = had;
+    AccountFields changed{f.mailaddr, c.server, c.user, c.pass, false, c.ssl};
+    ASSERT_EQ(1, storeAccount(*t.kel, 0, changed, nullptr));
+    EXPECT_EQ(c.forgets ? 0 : 3, t.kel->results[0].lastSuccess.month) << c.server << " " << c.user;
+  }
+}

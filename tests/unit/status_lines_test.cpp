@@ -6,6 +6,7 @@
 
 #include "app/application.h"
 #include "mailcheck/error_code.h"
+#include "mailcheck/failure_reason.h"
 #include "tests/support/kel_fixture.h"
 
 namespace {
@@ -55,9 +56,10 @@ TEST(ServerStatus, FailedAccountShowsItsErrorAndOldLinesButNoIgnoredLine) {
   k->results[0].ignoredCount = 4;
   setLine(k->results[0].lines[0], "old@example.jp", "from before");
   std::vector<std::string> lines = serverStatusLines(*k);
-  ASSERT_EQ(3u, lines.size());
+  ASSERT_EQ(4u, lines.size());
   EXPECT_EQ("  認証失敗(E8)", lines[1]);
-  EXPECT_EQ(0u, lines[2].find("    old@example.jp"));
+  EXPECT_EQ("    最終成功: なし", lines[2]);
+  EXPECT_EQ(0u, lines[3].find("    old@example.jp"));
   k->results[0].errorCode = 42;
   EXPECT_EQ("  通信エラー(E0)", serverStatusLines(*k)[1]);
 }
@@ -129,4 +131,77 @@ TEST(ServerStatus, ClockLinesSayWhatTheLastSynchronisationCameTo) {
   }
   k->server[0] = '\0';  // switched off: nothing to say of it
   EXPECT_EQ(2u, serverStatusLines(*k).size());
+}
+
+// A server's refusal as the dialog shows it: in Shift-JIS whatever it came
+// in, with nothing that could disturb a line of the list.
+TEST(FailureReason, ReplyLinesBecomeShiftJisText) {
+  const struct {
+    const char* what;
+    std::string line;
+    std::string want;
+  } cases[] = {
+      {"ascii", "-ERR [AUTH] Application-specific password required: https://support.example.com/apppass\r\n",
+       "-ERR [AUTH] Application-specific password required: https://support.example.com/apppass"},
+      {"utf-8 japanese",
+       "-ERR [IN-USE] \xE3\x83\xA1\xE3\x83\xBC\xE3\x83\xAB\xE3\x83\x9C\xE3\x83\x83\xE3\x82\xAF\xE3\x82\xB9\xE3\x81\xAF"
+       "\xE4\xBD\xBF\xE7\x94\xA8\xE4\xB8\xAD\xE3\x81\xA7\xE3\x81\x99\r\n",
+       "-ERR [IN-USE] メールボックスは使用中です"},
+      {"lacking in 932, one '?' each", "-ERR \xED\x95\x9C\xEA\xB8\x80 \xF0\x9F\x98\x80 \xC2\x85 ok\r\n",
+       "-ERR ?? ? ? ok"},
+      {"shift-jis", "-ERR " + std::string("使用中です\\~") + "\r\n", "-ERR 使用中です\\~"},
+      {"neither", "-ERR \xFF\xFE abc \x80\xA0 \x82\r\n", "-ERR ?? abc ?? ?"},
+      {"control bytes", std::string("-ERR a\tb\x01" "c\x7F\r\0d\x1B$B", 17) + "\r\n", "-ERR a?b?c???d?$B"},
+      {"control bytes in utf-8", "\x1B\xE4\xB8\xAD\x0A", "?中?"},
+      {"no line end", "-ERR cut", "-ERR cut"},
+  };
+  for (const auto& c : cases) {
+    Reason r;
+    replyReason(c.line.data(), c.line.size(), r);
+    EXPECT_EQ(c.want, std::string(r)) << c.what;
+  }
+}
+
+namespace {
+std::vector<std::string> failedWith(const std::string& reason, platform::LocalTime lastSuccess) {
+  auto k = withAccount("taro@example.jp");
+  k->results[0].failed = 1;
+  k->results[0].errorCode = kErrorPasswordRefused;
+  snprintf(k->results[0].reason, sizeof k->results[0].reason, "%s", reason.c_str());
+  k->results[0].lastSuccess = lastSuccess;
+  return serverStatusLines(*k);
+}
+std::string times(const std::string& s, int n) {
+  std::string out;
+  while (n-- > 0) out += s;
+  return out;
+}
+}  // namespace
+
+TEST(ServerStatus, FailedAccountSaysWhyAndSinceWhen) {
+  std::vector<std::string> want = {"taro@example.jp", "  認証失敗(E8)", "    理由: -ERR [AUTH] wrong",
+                                   "    最終成功: 03/07 09:05"};
+  EXPECT_EQ(want, failedWith("-ERR [AUTH] wrong", {3, 7, 9, 5}));
+  EXPECT_EQ("    最終成功: なし", failedWith("x", {}).back());
+  EXPECT_EQ(3u, failedWith("", {}).size());  // no empty reason line
+}
+
+// 300 bytes that are neither ASCII nor even: the reason keeps 180 of them,
+// and the dialog three lines of at most 60, each cut between characters.
+TEST(ServerStatus, LongReasonWrapsAtWholeCharactersOnThreeLines) {
+  const std::string a = "あ";
+  std::string line = "x" + times(a, 58) + "y" + times(a, 91);
+  ASSERT_EQ(300u, line.size());
+  Reason r;
+  replyReason(line.data(), line.size(), r);
+  EXPECT_EQ(line.substr(0, 180), std::string(r));
+  std::vector<std::string> lines = failedWith(r, {});
+  ASSERT_EQ(6u, lines.size());
+  EXPECT_EQ("    理由: x" + times(a, 29), lines[2]);
+  EXPECT_EQ(std::string(10, ' ') + times(a, 29) + "y", lines[3]);
+  EXPECT_EQ(std::string(10, ' ') + times(a, 29) + "..", lines[4]);
+  for (const std::string& l : lines) EXPECT_LE(l.size(), 70u) << l;
+  // One that fits exactly needs no mark.
+  EXPECT_EQ(std::string(10, ' ') + std::string(60, 'c'),
+            failedWith(std::string(60, 'a') + std::string(60, 'b') + std::string(60, 'c'), {})[4]);
 }

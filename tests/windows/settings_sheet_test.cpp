@@ -367,27 +367,52 @@ TEST(ServerStatus, TitleAndLinesReadBackAsJapanese) {
   strcpy(f.kel->accounts[1].mailaddr, "hanako@example.jp");
   f.kel->results[1].failed = 1;
   f.kel->results[1].errorCode = 8;
+  // Its reason wraps: a first line of 60 bytes, the widest the list holds.
+  std::string reason = "-ERR [AUTH] ";
+  while (reason.size() < 60) reason += "認証";
+  reason += " 確認";
+  snprintf(f.kel->results[1].reason, sizeof f.kel->results[1].reason, "%s", reason.c_str());
   std::wstring title;
   std::vector<std::wstring> lines;
   int charset = -1;
+  int widest = 0, room = 0;
   auto failures = drive([&] { showServerStatus(*f.kel, f.kel->popupWindow); },
                         [&](Driver& d) {
                           HWND status = d.window("メールサーバーの状態");
                           if (!status) return;
                           title = windowTitle(status);
-                          lines = listBoxWideLines(GetDlgItem(status, IDC_STATUS_LIST));
-                          charset = fontCharset(GetDlgItem(status, IDC_STATUS_LIST));
+                          HWND list = GetDlgItem(status, IDC_STATUS_LIST);
+                          lines = listBoxWideLines(list);
+                          charset = fontCharset(list);
+                          // Every line within the list, so that no scrolling is needed.
+                          RECT client;
+                          GetClientRect(list, &client);
+                          room = client.right;
+                          HDC dc = GetDC(list);
+                          HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+                          for (const std::wstring& l : lines) {
+                            SIZE size{};
+                            GetTextExtentPoint32W(dc, l.c_str(), static_cast<int>(l.size()), &size);
+                            widest = std::max(widest, static_cast<int>(size.cx));
+                          }
+                          SelectObject(dc, old);
+                          ReleaseDC(list, dc);
                           d.post(status, IDOK);
                           d.gone(status);
                         });
   EXPECT_EQ(std::vector<std::string>{}, failures);
   EXPECT_EQ(L"メールサーバーの状態", title);
   EXPECT_EQ(SHIFTJIS_CHARSET, charset);
+  std::wstring firstReasonLine = L"    理由: -ERR [AUTH] ";
+  for (int i = 0; i < 12; ++i) firstReasonLine += L"認証";
   // The sender is padded to 32 bytes: eight of them for four kanji.
   EXPECT_EQ((std::vector<std::wstring>{L"taro@example.jp", L"  2通の新着メールがあります",
                                        L"    山田太郎" + std::wstring(24, L' ') + L" 会議の件",
-                                       L"hanako@example.jp", L"  認証失敗(E8)"}),
+                                       L"hanako@example.jp", L"  認証失敗(E8)",
+                                       firstReasonLine, std::wstring(11, L' ') + L"確認", L"    最終成功: なし"}),
             lines);
+  EXPECT_GT(widest, 0);
+  EXPECT_LE(widest, room);
 }
 
 // The clock's widest lines (the largest error a reply can give, a refusal
