@@ -1,6 +1,7 @@
 #include "app/ticks.h"
 
 #include "app/application.h"
+#include "notify/presence.h"
 
 namespace {
 
@@ -25,7 +26,25 @@ void tick(Kel& kel, int32_t& minutes, StateWord& state, HANDLE& handle, uint32_t
   }
 }
 
+void releaseHeld(Kel& kel, const WorkerOps& ops) {
+  if (!kel.announcementHeld || kel.checkState == kRunning) return;
+  if (!announcementMayShow(ops.userState(kel))) return;
+  if (kel.checkState == kFinished) {
+    ops.closeHandle(kel.checkThreadHandle);
+    kel.checkThreadHandle = nullptr;
+    kel.checkState = kIdle;
+  }
+  kel.announcementHeld = false;
+  kel.checkState = kRunning;  // no check starts while it shows
+  if (!ops.startAnnouncement(kel, &kel.checkThreadHandle, &kel.checkThreadId)) {
+    kel.checkState = kIdle;
+    kel.announcementHeld = true;
+  }
+}
+
 }  // namespace
+
+void halfSecondTick(Kel& kel, const WorkerOps& ops) { releaseHeld(kel, ops); }
 
 void mailTick(Kel& kel, const WorkerOps& ops) {
   tick(kel, kel.checkMinutes, kel.checkState, kel.checkThreadHandle, kel.checkThreadId,

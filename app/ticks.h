@@ -14,9 +14,17 @@ struct WorkerOps {
   bool (*startCheck)(Kel& kel, HANDLE* handle, uint32_t* id);
   bool (*startClock)(Kel& kel, HANDLE* handle, uint32_t* id);
   void (*closeHandle)(HANDLE handle);
+  // The held announcement, on a worker kept as the check thread.
+  bool (*startAnnouncement)(Kel& kel, HANDLE* handle, uint32_t* id);
+  // What Windows says of the person at the computer (notify/presence.h).
+  int (*userState)(Kel& kel);
 };
 
 constexpr int32_t kCountPastEveryInterval = 0xFFFFFF;
 
 void mailTick(Kel& kel, const WorkerOps& ops);
 void clockTick(Kel& kel, const WorkerOps& ops);
+
+// Every 500 ms, and when the session is unlocked: gives the held
+// announcement once someone can see it and no check runs.
+void halfSecondTick(Kel& kel, const WorkerOps& ops);

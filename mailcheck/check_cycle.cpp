@@ -12,6 +12,7 @@
 #include "app/application.h"
 #include "mailcheck/pop3_session.h"
 #include "mailcheck/transport.h"
+#include "notify/presence.h"
 #include "platform/trace.h"
 
 const CheckTiming kCheckTiming = {50, 500, 41, 300000};
@@ -161,11 +162,8 @@ void announce(Kel& kel, const CheckEffects& fx, const char* summary) {
   fx.showPopup(kel, false);
 }
 
-}  // namespace
-
-int sessionWorkersRunning() { return liveWorkers.load(); }
-
-void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
+// One try at every account, from fresh totals.
+void checkAllAccounts(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
   {
     Guard g(kel.checkLock);
     kel.totalNew = 0;
@@ -185,6 +183,49 @@ void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) 
     if (!empty) checkAccount(kel, i, fx, timing);
     if (kel.stopping) break;
   }
+}
+
+// The end of a pass that had accounts to speak for: announce what arrived
+// (and what is held) now, or hold it while nobody can see it. A pass in
+// which every account failed leaves what is held as it is.
+void announceOrHold(Kel& kel, const CheckEffects& fx, bool arrived, TrayOutcome outcome, const char* summary) {
+  if (outcome == kTrayError) return;
+  bool held = kel.announcementHeld;
+  // Nothing new any more (the mail was read elsewhere): nothing to tell.
+  if (outcome != kTrayCount || (!arrived && !held)) {
+    kel.announcementHeld = false;
+    return;
+  }
+  if (announcementMayShow(fx.userState(kel))) {  // outside the lock: it asks the shell
+    kel.announcementHeld = false;
+    announce(kel, fx, summary);
+    return;
+  }
+  {
+    Guard g(kel.checkLock);
+    snprintf(kel.heldSummary, sizeof kel.heldSummary, "%s", summary);
+  }
+  if (!held) platform::trace("新着メールを保留\n");
+  kel.announcementHeld = true;
+}
+
+}  // namespace
+
+int sessionWorkersRunning() { return liveWorkers.load(); }
+
+void runHeldAnnouncement(Kel& kel, const CheckEffects& fx) {
+  char summary[sizeof kel.heldSummary];
+  {
+    Guard g(kel.checkLock);
+    memcpy(summary, kel.heldSummary, sizeof summary);
+  }
+  summary[sizeof summary - 1] = '\0';
+  if (!kel.stopping) announce(kel, fx, summary);
+  kel.checkState = kFinished;
+}
+
+void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
+  checkAllAccounts(kel, fx, timing);
   if (kel.stopping) {  // nothing more to show: the program is ending
     kel.checkState = kFinished;
     return;
@@ -218,7 +259,7 @@ void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) 
     fx.loadTrayPair(kel, outcome, totalNew);
     snprintf(kel.trayIconData.szTip, sizeof kel.trayIconData.szTip, "%s", tip);
   }
-  if (outcome == kTrayCount && arrived > 0) announce(kel, fx, tip);
+  announceOrHold(kel, fx, arrived > 0, outcome, tip);
   fx.destroyTrayPair(oldPair);
   kel.checkState = kFinished;
 }

@@ -24,6 +24,9 @@ struct CheckEffects {
   // A key a session asks to trust from now on; pins are written on the
   // window thread only, so the windows build posts it there.
   void (*offerPin)(Kel& kel, const PinOffer& offer);
+  // What Windows says of the person at the computer (notify/presence.h),
+  // asked before an announcement.
+  int (*userState)(Kel& kel);
 };
 
 // How long the pass waits; tests may shorten it.
@@ -41,3 +44,8 @@ int sessionWorkersRunning();
 
 // The whole pass; sets checkState to Finished as its last act.
 void runCheckCycle(Kel& kel, const CheckEffects& effects, const CheckTiming& timing = kCheckTiming);
+
+// The announcement held while nobody could see it, given now on a worker of
+// its own (checkState Running, as for a pass); sets checkState to Finished
+// as its last act.
+void runHeldAnnouncement(Kel& kel, const CheckEffects& effects);

@@ -12,6 +12,7 @@
 #include "app/shutdown.h"
 #include "app/ticks.h"
 #include "app/win32/workers.h"
+#include "notify/win32/presence.h"
 #include "notify/win32/tray_icon.h"
 #include "platform/win32/gdi_guard.h"
 #include "resources/resource_ids.h"
@@ -40,6 +41,7 @@ void teardown(HWND window) {
   KillTimer(window, kMailCheckTimer);
   KillTimer(window, kClockSyncTimer);
   KillTimer(window, kTrayTimer);
+  stopWatchingSessionChanges(kel);
   {
     std::lock_guard<std::mutex> g(kel.checkLock);
     notifyTray(kel, NIM_DELETE, kShellTray);
@@ -76,8 +78,12 @@ void timer(WPARAM id) {
     case kMailCheckTimer: mailTick(kel, kWindowsWorkers); break;
     case kClockSyncTimer: clockTick(kel, kWindowsWorkers); break;
     case kTrayTimer: {
-      std::lock_guard<std::mutex> g(kel.checkLock);  // the check pass replaces the pair
-      updateTrayIcon(kel, kShellTray);
+      {
+        std::lock_guard<std::mutex> g(kel.checkLock);  // the check pass replaces the pair
+        updateTrayIcon(kel, kShellTray);
+      }
+      if (kel.announcementHeld) watchSessionChanges(kel);  // should it have failed at start-up
+      halfSecondTick(kel, kWindowsWorkers);  // outside the lock: it may ask the shell
       break;
     }
     default: break;
@@ -143,6 +149,10 @@ LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_TIMER: timer(wParam); return 0;
     case kTrayCallbackMessage: return trayEvent(window, message, wParam, lParam);
     case kPinOfferMessage: takePinOffer(lParam); return 0;
+    case WM_WTSSESSION_CHANGE:
+      sessionChanged(kel, static_cast<unsigned>(wParam));
+      halfSecondTick(kel, kWindowsWorkers);  // an unlock gives what is held at once
+      return 0;
     case KEL_COUNT_OBJECTS: return countObjects(wParam);
     default: break;
   }

@@ -8,12 +8,14 @@ import threading
 import time
 
 import kelwine
+from delay_proxy import DelayProxy
 from resource_ids import IDM_CHECK_NOW, IDM_EXIT, IDM_SYNC_CLOCK, kPopupHeight, kPopupWidth
 from resource_ids import kTrayCallbackMessage as TRAY_CALLBACK
 
 WM_COMMAND = 0x0111
 WM_NULL = 0
 WM_KEYDOWN, VK_ESCAPE = 0x0100, 0x1B
+WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, WTS_SESSION_UNLOCK = 0x02B1, 7, 8
 
 
 def drop_message(maildir, name, sender, subject):
@@ -90,6 +92,58 @@ def test_announces_at_start_up_then_only_what_arrives(session):
         exit_cleanly(kel, w["hwnd"])
     finally:
         kel.stop()
+
+
+def closed_port():
+    """A loopback port that refuses connections until listen() is called on
+    the socket returned (bound, not listening)."""
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    return s, s.getsockname()[1]
+
+
+def check_now_until_started(kel, hwnd, checks):
+    """Asks for a check until the trace shows the `checks`-th session start:
+    one asked for while another still runs is not kept."""
+    for _ in range(10):
+        kel.post(hwnd, WM_COMMAND, IDM_CHECK_NOW)
+        if kel.wait_trace("スレッド作成！\n", count=checks, timeout=3):
+            return
+    raise AssertionError("no check started: %s" % kel.trace())
+
+
+def test_announcement_held_while_the_session_is_locked_comes_at_unlock(session):
+    dv = session.dovecot()
+    placeholder, port = closed_port()
+    app = session.app_dir()
+    kelwine.write_account(app, 0, "hanako@example.jp", "127.0.0.1", port, "hanako", "hana-pass")
+    kel = session.start_kel(app)
+    link = None
+    try:
+        w = kel.window()
+        assert kel.wait_trace("スレッド作成！\n", timeout=30)  # refused at once: nothing to announce
+        kel.post(w["hwnd"], WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK)
+        placeholder.close()
+        link = DelayProxy("127.0.0.1", int(dv["POP3_PORT"]), 0, listen_port=port).start()
+        check_now_until_started(kel, w["hwnd"], 2)
+        assert kel.wait_trace("新着メールを保留\n", timeout=30), kel.trace()
+        time.sleep(2)  # four tray ticks: still locked
+        assert "新着メール有り\n" not in kel.trace()
+        assert session.probe("find", "--class", "kel")["visible"] == "0"
+
+        kel.post(w["hwnd"], WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK)
+        assert kel.wait_trace("新着メール有り\n", timeout=10), kel.trace()
+        end = time.monotonic() + 10
+        while time.monotonic() < end and session.probe("find", "--class", "kel")["visible"] != "1":
+            time.sleep(0.2)
+        assert session.probe("find", "--class", "kel")["visible"] == "1", "the popup did not show"
+        exit_cleanly(kel, w["hwnd"])
+        assert kel.trace().count("新着メール有り\n") == 1
+    finally:
+        kel.stop()
+        placeholder.close()
+        if link:
+            link.stop()
 
 
 def test_delete_list_removes_the_message_from_the_maildir(session):

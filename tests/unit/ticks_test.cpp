@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/application.h"
+#include "notify/presence.h"
 #include "tests/support/kel_fixture.h"
 
 namespace {
@@ -21,11 +22,21 @@ bool startClock(Kel&, HANDLE* h, uint32_t*) {
   return true;
 }
 void closeHandle(HANDLE) { ++closed; }
-const WorkerOps kOps = {startCheck, startClock, closeHandle};
+int announcements = 0;
+bool startAnnouncement(Kel&, HANDLE* h, uint32_t*) {
+  if (failStart) return false;
+  ++announcements;
+  *h = reinterpret_cast<HANDLE>(3);
+  return true;
+}
+int userState = kUserAccepts;
+int askUserState(Kel&) { return userState; }
+const WorkerOps kOps = {startCheck, startClock, closeHandle, startAnnouncement, askUserState};
 
 KelPtr fresh() {
-  checksStarted = clocksStarted = closed = 0;
+  checksStarted = clocksStarted = closed = announcements = 0;
   failStart = false;
+  userState = kUserAccepts;
   KelPtr k = newKel();
   k->mailcbt = 4;  // 10 minutes
   k->tcbt = 6;     // 120 minutes
@@ -97,4 +108,36 @@ TEST(Ticks, OutOfRangeIndexesUseTheDefaults) {
   EXPECT_EQ(0, clocksStarted);
   clockTick(*k, kOps);
   EXPECT_EQ(1, clocksStarted);
+}
+
+// The held announcement starts on the half-second tick only while no check
+// runs and the user can see it, as the check thread, once; a thread that
+// cannot be made keeps it held.
+TEST(Ticks, AHeldAnnouncementStartsOnceWhenTheUserCanSeeItAndNoCheckRuns) {
+  auto k = fresh();
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(0, announcements);  // nothing held
+  k->announcementHeld = true;
+  userState = kUserPresenting;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(0, announcements);
+  userState = kUserAccepts;
+  k->checkState = kRunning;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(0, announcements);
+  k->checkState = kFinished;  // a pass ended, not reaped yet
+  failStart = true;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(kIdle, k->checkState.load());
+  EXPECT_TRUE(k->announcementHeld);
+  EXPECT_EQ(1, closed);
+  failStart = false;
+  halfSecondTick(*k, kOps);
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(1, announcements);
+  EXPECT_EQ(kRunning, k->checkState.load());
+  EXPECT_FALSE(k->announcementHeld);
+  k->checkMinutes = kCountPastEveryInterval;
+  mailTick(*k, kOps);
+  EXPECT_EQ(0, checksStarted);  // not while it shows
 }
