@@ -132,6 +132,15 @@ class Kel {
   char heldSummary[128];
   std::atomic<bool> sessionLocked;
   int32_t sessionWatched;  // registered for session changes
+
+  // After waking from sleep (window thread): a resume acted on since the
+  // last suspend, and the check and clock sync due once their running
+  // worker ends. The workers read whether they are the ones after waking.
+  int32_t wakeSeen;
+  int32_t checkAfterWakeDue;
+  int32_t clockAfterWakeDue;
+  std::atomic<bool> checkAfterWake;
+  std::atomic<bool> clockAfterWake;
 };
 
 // Keeps the tray menu shut while a dialog runs. Dialogs may open over one

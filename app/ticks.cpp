@@ -26,6 +26,20 @@ void tick(Kel& kel, int32_t& minutes, StateWord& state, HANDLE& handle, uint32_t
   }
 }
 
+// A worker due after waking starts as soon as none of its kind runs.
+void startDue(Kel& kel, int32_t& due, std::atomic<bool>& afterWakeFlag, StateWord& state, int32_t& minutes,
+              void (*tickFn)(Kel&, const WorkerOps&), const WorkerOps& ops) {
+  if (!due || state == kRunning) return;
+  minutes = kCountPastEveryInterval;
+  afterWakeFlag = true;  // read by the worker this tick starts
+  tickFn(kel, ops);
+  if (state == kRunning) {
+    due = 0;
+  } else {
+    afterWakeFlag = false;  // no thread: again at the next tick
+  }
+}
+
 void releaseHeld(Kel& kel, const WorkerOps& ops) {
   if (!kel.announcementHeld || kel.checkState == kRunning) return;
   if (!announcementMayShow(ops.userState(kel))) return;
@@ -44,7 +58,25 @@ void releaseHeld(Kel& kel, const WorkerOps& ops) {
 
 }  // namespace
 
-void halfSecondTick(Kel& kel, const WorkerOps& ops) { releaseHeld(kel, ops); }
+void halfSecondTick(Kel& kel, const WorkerOps& ops) {
+  startDue(kel, kel.checkAfterWakeDue, kel.checkAfterWake, kel.checkState, kel.checkMinutes, mailTick, ops);
+  startDue(kel, kel.clockAfterWakeDue, kel.clockAfterWake, kel.clockState, kel.clockMinutes, clockTick, ops);
+  releaseHeld(kel, ops);
+}
+
+bool resumed(Kel& kel) {
+  if (kel.wakeSeen) return false;
+  kel.wakeSeen = 1;
+  return true;
+}
+
+void suspending(Kel& kel) { kel.wakeSeen = 0; }
+
+void afterWake(Kel& kel, const WorkerOps& ops) {
+  kel.checkAfterWakeDue = 1;
+  kel.clockAfterWakeDue = 1;
+  halfSecondTick(kel, ops);
+}
 
 void mailTick(Kel& kel, const WorkerOps& ops) {
   tick(kel, kel.checkMinutes, kel.checkState, kel.checkThreadHandle, kel.checkThreadId,

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "app/application.h"
 #include "platform/bytes.h"
@@ -131,7 +132,26 @@ int queryTimeServer(Kel& kel, const ClockEffects& effects) {
   return 0;
 }
 
-void runClockSync(Kel& kel, const ClockEffects& effects) {
+namespace {
+// The attempts of one synchronisation; false when no server answered.
+bool synchronise(Kel& kel, const ClockEffects& effects) {
+  for (int attempt = 0; attempt < kSntpAttempts && !kel.stopping; ++attempt) {
+    // A socket for each attempt; the first replaces the one made at start-up.
+    if (!openClockSocket(kel)) continue;
+    if (queryTimeServer(kel, effects) == 0) return true;
+  }
+  return false;
+}
+
+bool pauseClock(const Kel& kel, int ms) {
+  for (; ms > 0 && !kel.stopping; ms -= 50)
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms < 50 ? ms : 50));
+  return !kel.stopping;
+}
+}  // namespace
+
+void runClockSync(Kel& kel, const ClockEffects& effects, const WakeRetries& wake) {
+  const bool afterWake = kel.clockAfterWake.exchange(false);
   bool empty;
   {
     std::lock_guard<std::mutex> g(kel.checkLock);
@@ -141,10 +161,12 @@ void runClockSync(Kel& kel, const ClockEffects& effects) {
     // The settings page promises that an empty server switches this off.
     platform::trace("SNTPサーバが空なので時刻合わせをしません\n");
   } else {
-    for (int attempt = 0; attempt < kSntpAttempts && !kel.stopping; ++attempt) {
-      // A socket for each attempt; the first replaces the one made at start-up.
-      if (!openClockSocket(kel)) continue;
-      if (queryTimeServer(kel, effects) == 0) break;
+    bool answered = synchronise(kel, effects);
+    // Just after waking the network may not be up yet.
+    for (int i = 0; afterWake && !answered && i < kWakeRetries; ++i) {
+      platform::trace("時刻合わせを後で再試行します\n");
+      if (!pauseClock(kel, wake.afterMs[i])) break;
+      answered = synchronise(kel, effects);
     }
   }
   kel.clockState = kFinished;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/wake.h"
 #include "platform/clock.h"
 
 class Kel;
@@ -51,4 +52,6 @@ bool openClockSocket(Kel& kel);
 // -1 failed.
 int queryTimeServer(Kel& kel, const ClockEffects& effects);
 // The whole synchronisation; sets clockState to Finished as its last act.
-void runClockSync(Kel& kel, const ClockEffects& effects);
+// The one after waking (kel.clockAfterWake) tries again after the waits of
+// `wake` while no server answers.
+void runClockSync(Kel& kel, const ClockEffects& effects, const WakeRetries& wake = kWakeRetryWaits);

@@ -10,12 +10,13 @@
 #include <thread>
 
 #include "app/application.h"
+#include "mailcheck/error_code.h"
 #include "mailcheck/pop3_session.h"
 #include "mailcheck/transport.h"
 #include "notify/presence.h"
 #include "platform/trace.h"
 
-const CheckTiming kCheckTiming = {50, 500, 41, 300000};
+const CheckTiming kCheckTiming = {50, 500, 41, 300000, kWakeRetryWaits};
 
 namespace {
 std::atomic<int> liveWorkers{0};
@@ -185,6 +186,54 @@ void checkAllAccounts(Kel& kel, const CheckEffects& fx, const CheckTiming& timin
   }
 }
 
+// Every configured account failed to find its server (code 2 or 3): just
+// after waking, the network is not up yet.
+bool noNetworkYet(Kel& kel) {
+  Guard g(kel.checkLock);
+  int configured = 0;
+  for (int i = 0; i < kAccountSlots; ++i) {
+    if (slotEmpty(kel, i)) continue;
+    ++configured;
+    const CheckResult& r = kel.results[i];
+    bool offline = r.errorCode == kErrorNameNotFound || r.errorCode == kErrorConnectFailed;
+    if (r.failed != 1 || !offline) return false;
+  }
+  return configured > 0;
+}
+
+bool sameAccount(const Account& a, const Account& b) {
+  return strcmp(a.mailaddr, b.mailaddr) == 0 && strcmp(a.pop3server, b.pop3server) == 0 &&
+         strcmp(a.user, b.user) == 0 && a.port == b.port;
+}
+
+// The pass after waking: while it finds no network it tries again after the
+// waits of timing.wake. What a try that is tried again left is put back, so
+// the status dialog goes on showing the last check until the last try.
+void checkAfterWaking(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
+  static_assert(sizeof(CheckResult) * kAccountSlots < 16384, "kept on the stack");
+  CheckResult before[kAccountSlots];
+  Account whose[kAccountSlots];
+  {
+    Guard g(kel.checkLock);
+    for (int i = 0; i < kAccountSlots; ++i) {
+      before[i] = kel.results[i];
+      whose[i] = kel.accounts[i];
+    }
+  }
+  checkAllAccounts(kel, fx, timing);
+  for (int waitMs : timing.wake.afterMs) {
+    if (kel.stopping || !noNetworkYet(kel)) return;
+    {
+      Guard g(kel.checkLock);
+      for (int i = 0; i < kAccountSlots; ++i)  // unless the user changed the account meanwhile
+        if (sameAccount(whose[i], kel.accounts[i])) kel.results[i] = before[i];
+    }
+    platform::trace("接続できないので後で再試行します\n");
+    if (!pause(kel, waitMs)) return;
+    checkAllAccounts(kel, fx, timing);
+  }
+}
+
 // The end of a pass that had accounts to speak for: announce what arrived
 // (and what is held) now, or hold it while nobody can see it. A pass in
 // which every account failed leaves what is held as it is.
@@ -225,7 +274,10 @@ void runHeldAnnouncement(Kel& kel, const CheckEffects& fx) {
 }
 
 void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
-  checkAllAccounts(kel, fx, timing);
+  if (kel.checkAfterWake.exchange(false))
+    checkAfterWaking(kel, fx, timing);
+  else
+    checkAllAccounts(kel, fx, timing);
   if (kel.stopping) {  // nothing more to show: the program is ending
     kel.checkState = kFinished;
     return;

@@ -4,6 +4,7 @@
 // and the announcement of new mail.
 #pragma once
 
+#include "app/wake.h"
 #include "platform/os_types.h"
 
 class Kel;
@@ -35,6 +36,7 @@ struct CheckTiming {
   int pollMs;       // 500
   int polls;        // 41 polls in a row without progress give the session up
   int totalMs;      // 300000: a session that progresses is given up after this
+  WakeRetries wake; // 15, 30, 60 s: a pass after waking that finds no network tries again
 };
 extern const CheckTiming kCheckTiming;
 

@@ -11,6 +11,7 @@
 #include "app/win32/popup_shape.h"
 #include "app/shutdown.h"
 #include "app/ticks.h"
+#include "app/wake.h"
 #include "app/win32/workers.h"
 #include "notify/win32/presence.h"
 #include "notify/win32/tray_icon.h"
@@ -41,6 +42,7 @@ void teardown(HWND window) {
   KillTimer(window, kMailCheckTimer);
   KillTimer(window, kClockSyncTimer);
   KillTimer(window, kTrayTimer);
+  KillTimer(window, kWakeTimer);
   stopWatchingSessionChanges(kel);
   {
     std::lock_guard<std::mutex> g(kel.checkLock);
@@ -73,8 +75,12 @@ void paint(HWND window) {
 
 void openMailer(HWND window, bool evenIfEmpty) { startMailer(kel, window, evenIfEmpty, kShellMailer); }
 
-void timer(WPARAM id) {
+void timer(HWND window, WPARAM id) {
   switch (id) {
+    case kWakeTimer:
+      KillTimer(window, kWakeTimer);
+      afterWake(kel, kWindowsWorkers);
+      break;
     case kMailCheckTimer: mailTick(kel, kWindowsWorkers); break;
     case kClockSyncTimer: clockTick(kel, kWindowsWorkers); break;
     case kTrayTimer: {
@@ -130,6 +136,14 @@ LRESULT trayEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
+// Both resume messages of one wake usually come; the first starts the
+// settle time.
+void powerEvent(HWND window, WPARAM event) {
+  if (event == PBT_APMSUSPEND) suspending(kel);
+  if ((event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND) && resumed(kel))
+    SetTimer(window, kWakeTimer, kWakeSettleMs, nullptr);
+}
+
 void takePinOffer(LPARAM lParam) {
   std::unique_ptr<PinOffer> offer(reinterpret_cast<PinOffer*>(lParam));
   if (offer) acceptPinOffer(kel, *offer);
@@ -146,7 +160,8 @@ LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       if (wParam) placePopup(window, kel.popupWidth, kel.popupHeight);
       return 0;
     case WM_COMMAND: command(window, wParam); return 0;
-    case WM_TIMER: timer(wParam); return 0;
+    case WM_TIMER: timer(window, wParam); return 0;
+    case WM_POWERBROADCAST: powerEvent(window, wParam); return TRUE;
     case kTrayCallbackMessage: return trayEvent(window, message, wParam, lParam);
     case kPinOfferMessage: takePinOffer(lParam); return 0;
     case WM_WTSSESSION_CHANGE:

@@ -16,6 +16,7 @@ WM_COMMAND = 0x0111
 WM_NULL = 0
 WM_KEYDOWN, VK_ESCAPE = 0x0100, 0x1B
 WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, WTS_SESSION_UNLOCK = 0x02B1, 7, 8
+WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, PBT_APMRESUMEAUTOMATIC = 0x0218, 7, 0x12
 
 
 def drop_message(maildir, name, sender, subject):
@@ -240,3 +241,68 @@ def test_clock_synchronisation_against_chronyd(session):
         exit_cleanly(kel, w["hwnd"])
     finally:
         kel.stop()
+
+
+def hourly_with_clock(session, app):
+    """Checks every 60 minutes, the clock once a day from the tests' chronyd:
+    nothing starts by itself during a test."""
+    sntp = [("server", session.chrony()["address"]), ("tcbt", "9")]
+    kelwine.write_ini(os.path.join(app, "mail1.ini"), [("mail", [("mailcbt", "8")]), ("sntp", sntp)])
+
+
+def test_a_wake_starts_one_check_and_one_clock_sync_within_seconds(session):
+    dv = session.dovecot()
+    app = session.app_dir()
+    hourly_with_clock(session, app)
+    kelwine.write_account(app, 0, "shiro@example.jp", "127.0.0.1", int(dv["POP3_PORT"]), "shiro", "shiro-pw")
+    kel = session.start_kel(app)
+    try:
+        w = kel.window()
+        assert kel.wait_trace("QUIT\r\n", timeout=30), kel.trace()  # the start-up check: nothing to announce
+        time.sleep(1)
+        # The two messages of one wake: the second comes when the user
+        # touches the keyboard, here once the check after waking has begun.
+        kel.post(w["hwnd"], WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC)
+        start = time.monotonic()
+        assert kel.wait_trace("スレッド作成！\n", count=2, timeout=15), kel.trace()
+        assert kel.wait_trace("NTPサーバの時刻に同期しました\n", timeout=15), kel.trace()
+        assert time.monotonic() - start < 15
+        kel.post(w["hwnd"], WM_POWERBROADCAST, PBT_APMRESUMESUSPEND)
+        time.sleep(8)
+        trace = kel.trace()
+        assert trace.count("スレッド作成！\n") == 2, trace
+        assert trace.count("NTPサーバの時刻に同期しました\n") == 1, trace
+        exit_cleanly(kel, w["hwnd"])
+    finally:
+        kel.stop()
+
+
+def test_a_wake_into_no_network_ends_with_the_mail(session):
+    dv = session.dovecot()
+    placeholder, port = closed_port()
+    app = session.app_dir()
+    hourly_with_clock(session, app)
+    kelwine.write_account(app, 0, "hanako@example.jp", "127.0.0.1", port, "hanako", "hana-pass")
+    kel = session.start_kel(app)
+    links = []
+    try:
+        w = kel.window()
+        assert kel.wait_trace("スレッド作成！\n", timeout=30)  # refused at once: "接続エラー"
+        time.sleep(1)
+        kel.post(w["hwnd"], WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC)
+
+        def network_up():  # the server's port opens 20 s after the wake
+            time.sleep(20)
+            placeholder.close()
+            links.append(DelayProxy("127.0.0.1", int(dv["POP3_PORT"]), 0, listen_port=port).start())
+
+        threading.Thread(target=network_up, daemon=True).start()
+        assert kel.wait_trace("接続できないので後で再試行します\n", timeout=20), kel.trace()
+        assert kel.wait_trace("新着メール有り\n", timeout=70), kel.trace()
+        assert kel.trace().count("スレッド作成！\n") >= 3  # start-up, then two tries or more
+        exit_cleanly(kel, w["hwnd"])
+    finally:
+        kel.stop()
+        placeholder.close()
+        for link in links:
+            link.stop()

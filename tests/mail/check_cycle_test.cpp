@@ -108,7 +108,7 @@ std::atomic<int> userState{kUserAccepts};
 int askUserState(Kel&) { return userState; }
 const CheckEffects kRecorder = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin,
                                 askUserState};
-const CheckTiming kQuick = {50, 100, 41, 300000};
+const CheckTiming kQuick = {50, 100, 41, 300000, {{50, 100, 200}}};
 
 std::vector<Call> runPass(Kel& kel, const CheckTiming& timing = kQuick) {
   {
@@ -337,7 +337,7 @@ void trickle(ScriptConnection& c, const std::string& bytes, int msPerByte) {
 // session up, yet a server that keeps sending is let finish; a session
 // that still runs after the whole budget (3 s here) is given up.
 TEST(CheckCycle, ASlowButProgressingServerIsLetFinishWithinTheWholeBudget) {
-  const CheckTiming timing = {50, 100, 5, 3000};
+  const CheckTiming timing = {50, 100, 5, 3000, kWakeRetryWaits};
   auto serve = [](ScriptConnection& c, int msPerByte) {
     c.greet("+OK ready\r\n");
     c.expect("USER");
@@ -697,4 +697,52 @@ TEST(CheckCycle, AHeldAnnouncementIsDroppedWhenThePassFindsNoMail) {
   EXPECT_FALSE(kel->announcementHeld);
   userState = kUserAccepts;
   EXPECT_TRUE(halfSecond(*kel).empty());
+}
+
+// The pass after waking finds no network (the server's port refuses) and
+// tries again after each wait; the network comes up after the second try.
+// Between tries the results are what the last check left, so the status
+// dialog shows no failure; the tray is set once, with the mail. A pass that
+// is not after waking, or a network that never comes, ends in "接続エラー".
+TEST(CheckCycle, APassAfterWakingWaitsForTheNetworkBeforeItShowsItsOutcome) {
+  const struct {
+    bool afterWake;
+    int upAfterTries;  // 0: never
+    int retries;
+    const char* tray;
+  } table[] = {{true, 2, 2, "tray count 2"}, {true, 0, 3, "tray error"}, {false, 1, 0, "tray error"}};
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.retries);
+    Maildrop drop;
+    drop.set({{"a@example.jp", "one"}});
+    auto kel = kelFor(drop);
+    runPass(*kel);
+    drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
+    const uint16_t port = kel->accounts[0].port;
+    kel->accounts[0].port = static_cast<uint16_t>(refusedPort());
+    TraceCapture trace;
+    int tries = 1;
+    std::vector<int> shownFailed;
+    Kel* k = kel.get();
+    trace.onLine([&](const std::string& line) {
+      if (line != "接続できないので後で再試行します\n") return;
+      std::lock_guard<std::mutex> g(k->checkLock);
+      shownFailed.push_back(k->results[0].failed);
+      if (++tries == row.upAfterTries + 1) k->accounts[0].port = port;  // the network is up
+    });
+    kel->checkAfterWake = row.afterWake;
+    std::vector<Call> cs = runPass(*kel);
+    std::vector<std::string> trays;
+    for (const Call& c : cs)
+      if (c.what.rfind("tray ", 0) == 0) trays.push_back(c.what);
+    EXPECT_EQ(std::vector<std::string>{row.tray}, trays);
+    EXPECT_EQ(std::vector<int>(static_cast<size_t>(row.retries), 0), shownFailed);
+    EXPECT_FALSE(kel->checkAfterWake);  // the next pass is an ordinary one
+    if (row.upAfterTries && row.afterWake) {
+      std::vector<std::string> want = {"b@example.jp|two", "新着:2 非通知:0"};
+      EXPECT_EQ(want, texts(cs));
+    } else {
+      EXPECT_EQ(kErrorConnectFailed, kel->results[0].errorCode);
+    }
+  }
 }

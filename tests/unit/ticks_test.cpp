@@ -141,3 +141,49 @@ TEST(Ticks, AHeldAnnouncementStartsOnceWhenTheUserCanSeeItAndNoCheckRuns) {
   mailTick(*k, kOps);
   EXPECT_EQ(0, checksStarted);  // not while it shows
 }
+
+// Both resume messages of a wake start one settle time; a suspend makes the
+// next resume a wake of its own. After it, a check and a clock sync start at
+// once when none runs, or at the first half-second tick after the running
+// one finished (not at the next minute), as the workers after waking.
+TEST(Ticks, AfterWakingACheckAndAClockSyncStartOnceNoneOfTheirsRuns) {
+  auto k = fresh();
+  EXPECT_TRUE(resumed(*k));
+  EXPECT_FALSE(resumed(*k));
+  suspending(*k);
+  EXPECT_TRUE(resumed(*k));
+
+  afterWake(*k, kOps);
+  EXPECT_EQ(1, checksStarted);
+  EXPECT_EQ(1, clocksStarted);
+  EXPECT_TRUE(k->checkAfterWake);
+  EXPECT_TRUE(k->clockAfterWake);
+  k->checkAfterWake = k->clockAfterWake = false;  // as the workers take them
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(1, checksStarted);
+
+  afterWake(*k, kOps);  // the next wake, while both still run (cut by the sleep)
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(1, checksStarted);
+  EXPECT_FALSE(k->checkAfterWake);
+  k->checkState = kFinished;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(2, checksStarted);
+  EXPECT_TRUE(k->checkAfterWake);
+  EXPECT_EQ(1, clocksStarted);
+  k->clockState = kFinished;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(2, clocksStarted);
+  k->checkState = k->clockState = kFinished;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(2, checksStarted);  // once per wake
+  EXPECT_EQ(2, clocksStarted);
+
+  failStart = true;  // no thread: due until one can be made
+  k->checkAfterWake = false;
+  afterWake(*k, kOps);
+  EXPECT_FALSE(k->checkAfterWake);
+  failStart = false;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(3, checksStarted);
+}
