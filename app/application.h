@@ -128,6 +128,23 @@ class Kel {
   // The program is ending: every worker ends its waits (the session's, the
   // announcement's holds and melody, the clock's) and stops.
   std::atomic<bool> stopping;
+
+  // An announcement held while nobody can see it: its lines are those still
+  // New, its summary (under checkLock) that of the last pass with an account
+  // to speak for. The session's lock is as WM_WTSSESSION_CHANGE last told it.
+  std::atomic<bool> announcementHeld;
+  char heldSummary[128];
+  std::atomic<bool> sessionLocked;
+  int32_t sessionWatched;  // registered for session changes
+
+  // After waking from sleep (window thread): a resume acted on since the
+  // last suspend, and the check and clock sync due once their running
+  // worker ends. The workers read whether they are the ones after waking.
+  int32_t wakeSeen;
+  int32_t checkAfterWakeDue;
+  int32_t clockAfterWakeDue;
+  std::atomic<bool> checkAfterWake;
+  std::atomic<bool> clockAfterWake;
 };
 
 // Keeps the tray menu shut while a dialog runs. Dialogs may open over one

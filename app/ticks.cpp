@@ -1,6 +1,7 @@
 #include "app/ticks.h"
 
 #include "app/application.h"
+#include "notify/presence.h"
 
 namespace {
 
@@ -25,7 +26,57 @@ void tick(Kel& kel, int32_t& minutes, StateWord& state, HANDLE& handle, uint32_t
   }
 }
 
+// A worker due after waking starts as soon as none of its kind runs.
+void startDue(Kel& kel, int32_t& due, std::atomic<bool>& afterWakeFlag, StateWord& state, int32_t& minutes,
+              void (*tickFn)(Kel&, const WorkerOps&), const WorkerOps& ops) {
+  if (!due || state == kRunning) return;
+  minutes = kCountPastEveryInterval;
+  afterWakeFlag = true;  // read by the worker this tick starts
+  tickFn(kel, ops);
+  if (state == kRunning) {
+    due = 0;
+  } else {
+    afterWakeFlag = false;  // no thread: again at the next tick
+  }
+}
+
+void releaseHeld(Kel& kel, const WorkerOps& ops) {
+  if (!kel.announcementHeld || kel.checkState == kRunning) return;
+  if (!announcementMayShow(ops.userState(kel))) return;
+  if (kel.checkState == kFinished) {
+    ops.closeHandle(kel.checkThreadHandle);
+    kel.checkThreadHandle = nullptr;
+    kel.checkState = kIdle;
+  }
+  kel.announcementHeld = false;
+  kel.checkState = kRunning;  // no check starts while it shows
+  if (!ops.startAnnouncement(kel, &kel.checkThreadHandle, &kel.checkThreadId)) {
+    kel.checkState = kIdle;
+    kel.announcementHeld = true;
+  }
+}
+
 }  // namespace
+
+void halfSecondTick(Kel& kel, const WorkerOps& ops) {
+  startDue(kel, kel.checkAfterWakeDue, kel.checkAfterWake, kel.checkState, kel.checkMinutes, mailTick, ops);
+  startDue(kel, kel.clockAfterWakeDue, kel.clockAfterWake, kel.clockState, kel.clockMinutes, clockTick, ops);
+  releaseHeld(kel, ops);
+}
+
+bool resumed(Kel& kel) {
+  if (kel.wakeSeen) return false;
+  kel.wakeSeen = 1;
+  return true;
+}
+
+void suspending(Kel& kel) { kel.wakeSeen = 0; }
+
+void afterWake(Kel& kel, const WorkerOps& ops) {
+  kel.checkAfterWakeDue = 1;
+  kel.clockAfterWakeDue = 1;
+  halfSecondTick(kel, ops);
+}
 
 void mailTick(Kel& kel, const WorkerOps& ops) {
   tick(kel, kel.checkMinutes, kel.checkState, kel.checkThreadHandle, kel.checkThreadId,

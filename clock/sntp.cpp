@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "app/application.h"
 #include "platform/bytes.h"
@@ -171,7 +172,32 @@ AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, ClockReport* r
   return AttemptEnd::kOver;
 }
 
-void runClockSync(Kel& kel, const ClockEffects& effects) {
+namespace {
+// The attempts of one synchronisation: how the last one ended, and in
+// `report` what an answer came to.
+AttemptEnd synchronise(Kel& kel, const ClockEffects& effects, ClockReport* report) {
+  AttemptEnd last = AttemptEnd::kFailed;
+  for (int attempt = 0; attempt < kSntpAttempts && !kel.stopping; ++attempt) {
+    // A socket for each attempt; the first replaces the one made at start-up.
+    if (!openClockSocket(kel)) {
+      last = AttemptEnd::kFailed;
+      continue;
+    }
+    last = queryTimeServer(kel, effects, report);
+    if (last == AttemptEnd::kOver) break;
+  }
+  return last;
+}
+
+bool pauseClock(const Kel& kel, int ms) {
+  for (; ms > 0 && !kel.stopping; ms -= 50)
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms < 50 ? ms : 50));
+  return !kel.stopping;
+}
+}  // namespace
+
+void runClockSync(Kel& kel, const ClockEffects& effects, const WakeRetries& wake) {
+  const bool afterWake = kel.clockAfterWake.exchange(false);
   bool empty;
   {
     std::lock_guard<std::mutex> g(kel.checkLock);
@@ -182,15 +208,13 @@ void runClockSync(Kel& kel, const ClockEffects& effects) {
     platform::trace("SNTPサーバが空なので時刻合わせをしません\n");
   } else {
     ClockReport report{};
-    AttemptEnd last = AttemptEnd::kFailed;
-    for (int attempt = 0; attempt < kSntpAttempts && !kel.stopping; ++attempt) {
-      // A socket for each attempt; the first replaces the one made at start-up.
-      if (!openClockSocket(kel)) {
-        last = AttemptEnd::kFailed;
-        continue;
-      }
-      last = queryTimeServer(kel, effects, &report);
-      if (last == AttemptEnd::kOver) break;
+    AttemptEnd last = synchronise(kel, effects, &report);
+    // Just after waking the network may not be up yet.
+    for (int i = 0; afterWake && last != AttemptEnd::kOver && i < kWakeRetries; ++i) {
+      platform::trace("時刻合わせを後で再試行します\n");
+      if (!pauseClock(kel, wake.afterMs[i])) break;
+      report = ClockReport{};
+      last = synchronise(kel, effects, &report);
     }
     if (last != AttemptEnd::kOver) report.outcome = outcomeOfFailure(last);
     // A run cut short by the program's end says nothing of the server.

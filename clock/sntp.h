@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/wake.h"
 #include "clock/clock_report.h"
 #include "platform/clock.h"
 
@@ -65,5 +66,6 @@ enum class AttemptEnd { kOver, kFailed, kNameNotFound, kUnsynchronised };
 AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, ClockReport* report);
 // The whole synchronisation; leaves its outcome in kel.clockReport (an empty
 // server runs none and leaves none) and sets clockState to Finished as its
-// last act.
-void runClockSync(Kel& kel, const ClockEffects& effects);
+// last act. The one after waking (kel.clockAfterWake) tries again after the
+// waits of `wake` while no server answers.
+void runClockSync(Kel& kel, const ClockEffects& effects, const WakeRetries& wake = kWakeRetryWaits);

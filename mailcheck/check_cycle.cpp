@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "app/application.h"
+#include "mailcheck/error_code.h"
 #include "mailcheck/failure_reason.h"
 #include "mailcheck/pop3_session.h"
 #include "mailcheck/transport.h"
+#include "notify/presence.h"
 #include "platform/trace.h"
 
-const CheckTiming kCheckTiming = {50, 500, 41, 300000};
+const CheckTiming kCheckTiming = {50, 500, 41, 300000, kWakeRetryWaits};
 
 namespace {
 std::atomic<int> liveWorkers{0};
@@ -223,11 +225,9 @@ void announce(Kel& kel, const CheckEffects& fx, const char* summary) {
   fx.showPopup(kel, false);
 }
 
-}  // namespace
-
-int sessionWorkersRunning() { return liveWorkers.load(); }
-
-void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
+// One try at every account, from fresh totals; the identities of the
+// accounts whose sessions completed.
+std::vector<uint32_t> checkAllAccounts(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
   {
     Guard g(kel.checkLock);
     kel.totalNew = 0;
@@ -249,6 +249,100 @@ void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) 
     checked.push_back(task->accountId);
     if (checkAccount(kel, task, fx, timing)) completed.push_back(task->accountId);
   }
+  return completed;
+}
+
+// Every configured account failed to find its server (code 2 or 3): just
+// after waking, the network is not up yet.
+bool noNetworkYet(Kel& kel) {
+  Guard g(kel.checkLock);
+  int configured = 0;
+  for (int i = 0; i < kAccountSlots; ++i) {
+    if (slotEmpty(kel, i)) continue;
+    ++configured;
+    const CheckResult& r = kel.results[i];
+    bool offline = r.errorCode == kErrorNameNotFound || r.errorCode == kErrorConnectFailed;
+    if (r.failed != 1 || !offline) return false;
+  }
+  return configured > 0;
+}
+
+bool sameAccount(const Account& a, const Account& b) {
+  return strcmp(a.mailaddr, b.mailaddr) == 0 && strcmp(a.pop3server, b.pop3server) == 0 &&
+         strcmp(a.user, b.user) == 0 && a.port == b.port;
+}
+
+// The pass after waking: while it finds no network it tries again after the
+// waits of timing.wake. What a try that is tried again left is put back, so
+// the status dialog goes on showing the last check until the last try.
+std::vector<uint32_t> checkAfterWaking(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
+  static_assert(sizeof(CheckResult) * kAccountSlots < 16384, "kept on the stack");
+  CheckResult before[kAccountSlots];
+  Account whose[kAccountSlots];
+  {
+    Guard g(kel.checkLock);
+    for (int i = 0; i < kAccountSlots; ++i) {
+      before[i] = kel.results[i];
+      whose[i] = kel.accounts[i];
+    }
+  }
+  std::vector<uint32_t> completed = checkAllAccounts(kel, fx, timing);
+  for (int waitMs : timing.wake.afterMs) {
+    if (kel.stopping || !noNetworkYet(kel)) break;
+    {
+      Guard g(kel.checkLock);
+      for (int i = 0; i < kAccountSlots; ++i)  // unless the user changed the account meanwhile
+        if (sameAccount(whose[i], kel.accounts[i])) kel.results[i] = before[i];
+    }
+    platform::trace("接続できないので後で再試行します\n");
+    if (!pause(kel, waitMs)) break;
+    completed = checkAllAccounts(kel, fx, timing);
+  }
+  return completed;
+}
+
+// The end of a pass that had accounts to speak for: announce what arrived
+// (and what is held) now, or hold it while nobody can see it. A pass in
+// which every account failed leaves what is held as it is.
+void announceOrHold(Kel& kel, const CheckEffects& fx, bool arrived, TrayOutcome outcome, const char* summary) {
+  if (outcome == kTrayError) return;
+  bool held = kel.announcementHeld;
+  // Nothing new any more (the mail was read elsewhere): nothing to tell.
+  if (outcome != kTrayCount || (!arrived && !held)) {
+    kel.announcementHeld = false;
+    return;
+  }
+  if (announcementMayShow(fx.userState(kel))) {  // outside the lock: it asks the shell
+    kel.announcementHeld = false;
+    announce(kel, fx, summary);
+    return;
+  }
+  {
+    Guard g(kel.checkLock);
+    snprintf(kel.heldSummary, sizeof kel.heldSummary, "%s", summary);
+  }
+  if (!held) platform::trace("新着メールを保留\n");
+  kel.announcementHeld = true;
+}
+
+}  // namespace
+
+int sessionWorkersRunning() { return liveWorkers.load(); }
+
+void runHeldAnnouncement(Kel& kel, const CheckEffects& fx) {
+  char summary[sizeof kel.heldSummary];
+  {
+    Guard g(kel.checkLock);
+    memcpy(summary, kel.heldSummary, sizeof summary);
+  }
+  summary[sizeof summary - 1] = '\0';
+  if (!kel.stopping) announce(kel, fx, summary);
+  kel.checkState = kFinished;
+}
+
+void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
+  std::vector<uint32_t> completed = kel.checkAfterWake.exchange(false) ? checkAfterWaking(kel, fx, timing)
+                                                                      : checkAllAccounts(kel, fx, timing);
   if (kel.stopping) {  // nothing more to show: the program is ending
     kel.checkState = kFinished;
     return;
@@ -294,7 +388,7 @@ void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) 
     addFailedCount(shownTip, failed, configured);
     snprintf(kel.trayIconData.szTip, sizeof kel.trayIconData.szTip, "%s", shownTip);
   }
-  if (outcome == kTrayCount && arrived > 0) announce(kel, fx, tip);
+  announceOrHold(kel, fx, arrived > 0, outcome, tip);
   fx.destroyTrayPair(oldPair);
   kel.checkState = kFinished;
 }

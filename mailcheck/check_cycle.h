@@ -4,6 +4,7 @@
 // and the announcement of new mail.
 #pragma once
 
+#include "app/wake.h"
 #include "platform/os_types.h"
 
 class Kel;
@@ -24,6 +25,9 @@ struct CheckEffects {
   // A key a session asks to trust from now on; pins are written on the
   // window thread only, so the windows build posts it there.
   void (*offerPin)(Kel& kel, const PinOffer& offer);
+  // What Windows says of the person at the computer (notify/presence.h),
+  // asked before an announcement.
+  int (*userState)(Kel& kel);
 };
 
 // How long the pass waits; tests may shorten it.
@@ -32,6 +36,7 @@ struct CheckTiming {
   int pollMs;       // 500
   int polls;        // 41 polls in a row without progress give the session up
   int totalMs;      // 300000: a session that progresses is given up after this
+  WakeRetries wake; // 15, 30, 60 s: a pass after waking that finds no network tries again
 };
 extern const CheckTiming kCheckTiming;
 
@@ -41,3 +46,8 @@ int sessionWorkersRunning();
 
 // The whole pass; sets checkState to Finished as its last act.
 void runCheckCycle(Kel& kel, const CheckEffects& effects, const CheckTiming& timing = kCheckTiming);
+
+// The announcement held while nobody could see it, given now on a worker of
+// its own (checkState Running, as for a pass); sets checkState to Finished
+// as its last act.
+void runHeldAnnouncement(Kel& kel, const CheckEffects& effects);

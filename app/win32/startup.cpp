@@ -7,6 +7,7 @@
 #include "app/socket_library.h"
 #include "app/ticks.h"
 #include "app/win32/popup_shape.h"
+#include "notify/win32/presence.h"
 #include "notify/win32/tray_icon.h"
 #include "app/win32/window_proc.h"
 #include "platform/win32/gdi_guard.h"
@@ -159,6 +160,7 @@ int Kel::startup() {
   addTrayIcon(*this);
   startTimers(popupWindow);
   watchForTaskbarRestart(*this);
+  watchSessionChanges(*this);
   startSocketLibrary(*this);
   countPastEveryInterval(*this);
   startFirstCheck(popupWindow);

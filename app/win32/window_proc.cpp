@@ -11,7 +11,9 @@
 #include "app/win32/popup_shape.h"
 #include "app/shutdown.h"
 #include "app/ticks.h"
+#include "app/wake.h"
 #include "app/win32/workers.h"
+#include "notify/win32/presence.h"
 #include "notify/win32/tray_icon.h"
 #include "platform/win32/gdi_guard.h"
 #include "resources/resource_ids.h"
@@ -40,6 +42,8 @@ void teardown(HWND window) {
   KillTimer(window, kMailCheckTimer);
   KillTimer(window, kClockSyncTimer);
   KillTimer(window, kTrayTimer);
+  KillTimer(window, kWakeTimer);
+  stopWatchingSessionChanges(kel);
   {
     std::lock_guard<std::mutex> g(kel.checkLock);
     notifyTray(kel, NIM_DELETE, kShellTray);
@@ -71,13 +75,21 @@ void paint(HWND window) {
 
 void openMailer(HWND window, bool evenIfEmpty) { startMailer(kel, window, evenIfEmpty, kShellMailer); }
 
-void timer(WPARAM id) {
+void timer(HWND window, WPARAM id) {
   switch (id) {
+    case kWakeTimer:
+      KillTimer(window, kWakeTimer);
+      afterWake(kel, kWindowsWorkers);
+      break;
     case kMailCheckTimer: mailTick(kel, kWindowsWorkers); break;
     case kClockSyncTimer: clockTick(kel, kWindowsWorkers); break;
     case kTrayTimer: {
-      std::lock_guard<std::mutex> g(kel.checkLock);  // the check pass replaces the pair
-      updateTrayIcon(kel, kShellTray);
+      {
+        std::lock_guard<std::mutex> g(kel.checkLock);  // the check pass replaces the pair
+        updateTrayIcon(kel, kShellTray);
+      }
+      if (kel.announcementHeld) watchSessionChanges(kel);  // should it have failed at start-up
+      halfSecondTick(kel, kWindowsWorkers);  // outside the lock: it may ask the shell
       break;
     }
     default: break;
@@ -124,6 +136,14 @@ LRESULT trayEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
+// Both resume messages of one wake usually come; the first starts the
+// settle time.
+void powerEvent(HWND window, WPARAM event) {
+  if (event == PBT_APMSUSPEND) suspending(kel);
+  if ((event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND) && resumed(kel))
+    SetTimer(window, kWakeTimer, kWakeSettleMs, nullptr);
+}
+
 void takePinOffer(LPARAM lParam) {
   std::unique_ptr<PinOffer> offer(reinterpret_cast<PinOffer*>(lParam));
   if (offer) acceptPinOffer(kel, *offer);
@@ -140,9 +160,14 @@ LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       if (wParam) placePopup(window, kel.popupWidth, kel.popupHeight);
       return 0;
     case WM_COMMAND: command(window, wParam); return 0;
-    case WM_TIMER: timer(wParam); return 0;
+    case WM_TIMER: timer(window, wParam); return 0;
+    case WM_POWERBROADCAST: powerEvent(window, wParam); return TRUE;
     case kTrayCallbackMessage: return trayEvent(window, message, wParam, lParam);
     case kPinOfferMessage: takePinOffer(lParam); return 0;
+    case WM_WTSSESSION_CHANGE:
+      sessionChanged(kel, static_cast<unsigned>(wParam));
+      halfSecondTick(kel, kWindowsWorkers);  // an unlock gives what is held at once
+      return 0;
     case KEL_COUNT_OBJECTS: return countObjects(wParam);
     default: break;
   }

@@ -6,6 +6,7 @@
 constexpr UINT_PTR kMailCheckTimer = 30000;  // every minute: counts towards the next check
 constexpr UINT_PTR kClockSyncTimer = 30001;  // every minute: counts towards the next clock sync
 constexpr UINT_PTR kTrayTimer = 30002;       // every half second: the tray icon's animation
+constexpr UINT_PTR kWakeTimer = 30003;       // once, a settle time after waking from sleep
 
 // What the tray icon sends the popup window on a click.
 constexpr UINT kTrayCallbackMessage = 32868;

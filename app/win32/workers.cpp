@@ -9,6 +9,7 @@
 #include "clock/sntp.h"
 #include "mailcheck/check_cycle.h"
 #include "notify/win32/popup_text.h"
+#include "notify/win32/presence.h"
 #include "notify/win32/sound.h"
 #include "notify/win32/tray_icon.h"
 #include "resources/resource_ids.h"
@@ -54,10 +55,16 @@ void offerPin(Kel& kel, const PinOffer& offer) {
   if (!PostMessageW(kel.popupWindow, kPinOfferMessage, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
 }
 
-const CheckEffects kEffects = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin};
+const CheckEffects kEffects = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin,
+                               queryUserState};
 
 DWORD WINAPI checkThread(LPVOID parameter) {
   runCheckCycle(*static_cast<Kel*>(parameter), kEffects);
+  return 0;
+}
+
+DWORD WINAPI announcementThread(LPVOID parameter) {
+  runHeldAnnouncement(*static_cast<Kel*>(parameter), kEffects);
   return 0;
 }
 
@@ -77,10 +84,13 @@ bool start(LPTHREAD_START_ROUTINE entry, Kel& kel, HANDLE* handle, uint32_t* id)
 
 bool startCheck(Kel& kel, HANDLE* handle, uint32_t* id) { return start(checkThread, kel, handle, id); }
 bool startClock(Kel& kel, HANDLE* handle, uint32_t* id) { return start(clockThread, kel, handle, id); }
+bool startAnnouncement(Kel& kel, HANDLE* handle, uint32_t* id) {
+  return start(announcementThread, kel, handle, id);
+}
 void closeWorker(HANDLE h) {
   if (h) CloseHandle(h);
 }
 
 }  // namespace
 
-const WorkerOps kWindowsWorkers = {startCheck, startClock, closeWorker};
+const WorkerOps kWindowsWorkers = {startCheck, startClock, closeWorker, startAnnouncement, queryUserState};

@@ -9,6 +9,7 @@ import threading
 import time
 
 import kelwine
+from delay_proxy import DelayProxy
 from resource_ids import IDC_STATUS_LIST, IDM_CHECK_NOW, IDM_EXIT, IDM_SERVER_STATUS, IDM_SYNC_CLOCK
 from resource_ids import kPopupHeight, kPopupWidth
 from resource_ids import kTrayCallbackMessage as TRAY_CALLBACK
@@ -16,6 +17,8 @@ from resource_ids import kTrayCallbackMessage as TRAY_CALLBACK
 WM_COMMAND = 0x0111
 WM_NULL = 0
 WM_KEYDOWN, VK_ESCAPE = 0x0100, 0x1B
+WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, WTS_SESSION_UNLOCK = 0x02B1, 7, 8
+WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, PBT_APMRESUMEAUTOMATIC = 0x0218, 7, 0x12
 
 
 def drop_message(maildir, name, sender, subject):
@@ -92,6 +95,58 @@ def test_announces_at_start_up_then_only_what_arrives(session):
         exit_cleanly(kel, w["hwnd"])
     finally:
         kel.stop()
+
+
+def closed_port():
+    """A loopback port that refuses connections until listen() is called on
+    the socket returned (bound, not listening)."""
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    return s, s.getsockname()[1]
+
+
+def check_now_until_started(kel, hwnd, checks):
+    """Asks for a check until the trace shows the `checks`-th session start:
+    one asked for while another still runs is not kept."""
+    for _ in range(10):
+        kel.post(hwnd, WM_COMMAND, IDM_CHECK_NOW)
+        if kel.wait_trace("スレッド作成！\n", count=checks, timeout=3):
+            return
+    raise AssertionError("no check started: %s" % kel.trace())
+
+
+def test_announcement_held_while_the_session_is_locked_comes_at_unlock(session):
+    dv = session.dovecot()
+    placeholder, port = closed_port()
+    app = session.app_dir()
+    kelwine.write_account(app, 0, "hanako@example.jp", "127.0.0.1", port, "hanako", "hana-pass")
+    kel = session.start_kel(app)
+    link = None
+    try:
+        w = kel.window()
+        assert kel.wait_trace("スレッド作成！\n", timeout=30)  # refused at once: nothing to announce
+        kel.post(w["hwnd"], WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK)
+        placeholder.close()
+        link = DelayProxy("127.0.0.1", int(dv["POP3_PORT"]), 0, listen_port=port).start()
+        check_now_until_started(kel, w["hwnd"], 2)
+        assert kel.wait_trace("新着メールを保留\n", timeout=30), kel.trace()
+        time.sleep(2)  # four tray ticks: still locked
+        assert "新着メール有り\n" not in kel.trace()
+        assert session.probe("find", "--class", "kel")["visible"] == "0"
+
+        kel.post(w["hwnd"], WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK)
+        assert kel.wait_trace("新着メール有り\n", timeout=10), kel.trace()
+        end = time.monotonic() + 10
+        while time.monotonic() < end and session.probe("find", "--class", "kel")["visible"] != "1":
+            time.sleep(0.2)
+        assert session.probe("find", "--class", "kel")["visible"] == "1", "the popup did not show"
+        exit_cleanly(kel, w["hwnd"])
+        assert kel.trace().count("新着メール有り\n") == 1
+    finally:
+        kel.stop()
+        placeholder.close()
+        if link:
+            link.stop()
 
 
 def test_delete_list_removes_the_message_from_the_maildir(session):
@@ -196,3 +251,68 @@ def test_clock_synchronisation_against_chronyd(session):
         exit_cleanly(kel, w["hwnd"])
     finally:
         kel.stop()
+
+
+def hourly_with_clock(session, app):
+    """Checks every 60 minutes, the clock once a day from the tests' chronyd:
+    nothing starts by itself during a test."""
+    sntp = [("server", session.chrony()["address"]), ("tcbt", "9")]
+    kelwine.write_ini(os.path.join(app, "mail1.ini"), [("mail", [("mailcbt", "8")]), ("sntp", sntp)])
+
+
+def test_a_wake_starts_one_check_and_one_clock_sync_within_seconds(session):
+    dv = session.dovecot()
+    app = session.app_dir()
+    hourly_with_clock(session, app)
+    kelwine.write_account(app, 0, "shiro@example.jp", "127.0.0.1", int(dv["POP3_PORT"]), "shiro", "shiro-pw")
+    kel = session.start_kel(app)
+    try:
+        w = kel.window()
+        assert kel.wait_trace("QUIT\r\n", timeout=30), kel.trace()  # the start-up check: nothing to announce
+        time.sleep(1)
+        # The two messages of one wake: the second comes when the user
+        # touches the keyboard, here once the check after waking has begun.
+        kel.post(w["hwnd"], WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC)
+        start = time.monotonic()
+        assert kel.wait_trace("スレッド作成！\n", count=2, timeout=15), kel.trace()
+        assert kel.wait_trace("NTPサーバの時刻に同期しました\n", timeout=15), kel.trace()
+        assert time.monotonic() - start < 15
+        kel.post(w["hwnd"], WM_POWERBROADCAST, PBT_APMRESUMESUSPEND)
+        time.sleep(8)
+        trace = kel.trace()
+        assert trace.count("スレッド作成！\n") == 2, trace
+        assert trace.count("NTPサーバの時刻に同期しました\n") == 1, trace
+        exit_cleanly(kel, w["hwnd"])
+    finally:
+        kel.stop()
+
+
+def test_a_wake_into_no_network_ends_with_the_mail(session):
+    dv = session.dovecot()
+    placeholder, port = closed_port()
+    app = session.app_dir()
+    hourly_with_clock(session, app)
+    kelwine.write_account(app, 0, "hanako@example.jp", "127.0.0.1", port, "hanako", "hana-pass")
+    kel = session.start_kel(app)
+    links = []
+    try:
+        w = kel.window()
+        assert kel.wait_trace("スレッド作成！\n", timeout=30)  # refused at once: "接続エラー"
+        time.sleep(1)
+        kel.post(w["hwnd"], WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC)
+
+        def network_up():  # the server's port opens 20 s after the wake
+            time.sleep(20)
+            placeholder.close()
+            links.append(DelayProxy("127.0.0.1", int(dv["POP3_PORT"]), 0, listen_port=port).start())
+
+        threading.Thread(target=network_up, daemon=True).start()
+        assert kel.wait_trace("接続できないので後で再試行します\n", timeout=20), kel.trace()
+        assert kel.wait_trace("新着メール有り\n", timeout=70), kel.trace()
+        assert kel.trace().count("スレッド作成！\n") >= 3  # start-up, then two tries or more
+        exit_cleanly(kel, w["hwnd"])
+    finally:
+        kel.stop()
+        placeholder.close()
+        for link in links:
+            link.stop()

@@ -18,6 +18,7 @@
 #include "app/application.h"
 #include "mailcheck/check_cycle.h"
 #include "mailcheck/pop3_session.h"
+#include "notify/presence.h"
 #include "platform/net.h"
 #include "platform/trace.h"
 #include "tests/mail/mail_test_support.h"
@@ -85,7 +86,8 @@ void noText(Kel&, const char*, int, int) {}
 void noTray(Kel&, TrayOutcome, int) {}
 void noDestroy(HICON*) {}
 void noPin(Kel&, const PinOffer&) {}
-const CheckEffects kNoEffects = {noSound, noPopup, noText, noTray, noDestroy, noPin};
+int present(Kel&) { return kUserAccepts; }
+const CheckEffects kNoEffects = {noSound, noPopup, noText, noTray, noDestroy, noPin, present};
 
 // One whole check pass on account 0, with the program's own timing.
 void cyclePass(int rtt, int port, int n) {

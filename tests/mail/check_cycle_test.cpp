@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "app/shutdown.h"
+#include "app/ticks.h"
 #include "mailcheck/error_code.h"
 #include "mailcheck/pop3_session.h"
+#include "notify/presence.h"
 #include "settings/edits.h"
 #include "settings/pins.h"
 #include "settings/settings.h"
@@ -103,8 +105,12 @@ void offerPin(Kel&, const PinOffer& offer) {
   std::lock_guard<std::mutex> g(recordLock);
   offers.push_back(offer);
 }
-const CheckEffects kRecorder = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin};
-const CheckTiming kQuick = {50, 100, 41, 300000};
+// What Windows would say of the person at the computer.
+std::atomic<int> userState{kUserAccepts};
+int askUserState(Kel&) { return userState; }
+const CheckEffects kRecorder = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin,
+                                askUserState};
+const CheckTiming kQuick = {50, 100, 41, 300000, {{50, 100, 200}}};
 
 std::vector<Call> runPass(Kel& kel, const CheckTiming& timing = kQuick) {
   {
@@ -334,7 +340,7 @@ void trickle(ScriptConnection& c, const std::string& bytes, int msPerByte) {
 // session up, yet a server that keeps sending is let finish; a session
 // that still runs after the whole budget (3 s here) is given up.
 TEST(CheckCycle, ASlowButProgressingServerIsLetFinishWithinTheWholeBudget) {
-  const CheckTiming timing = {50, 100, 5, 3000};
+  const CheckTiming timing = {50, 100, 5, 3000, kWakeRetryWaits};
   auto serve = [](ScriptConnection& c, int msPerByte) {
     c.greet("+OK ready\r\n");
     c.expect("USER");
@@ -663,7 +669,7 @@ TEST(CheckCycle, AGivenUpSessionHandsOverTheKeyItTrusted) {
   });
   auto kel = kelWithAccount("127.0.0.1", mute.port(), "user", "pw", false, /*ssl=*/true);
   TraceCapture trace;
-  runPass(*kel, {50, 100, 5, 3000});
+  runPass(*kel, {50, 100, 5, 3000, kWakeRetryWaits});
   EXPECT_TRUE(trace.contains("スレッド強制終了！\n"));
   EXPECT_EQ(1, kel->results[0].failed);
   std::lock_guard<std::mutex> g(recordLock);
@@ -709,4 +715,182 @@ TEST(CheckCycle, AFailedAccountIsCountedInTheTipAndShowsItsLastSuccess) {
   lines = serverStatusLines(*kel);
   EXPECT_TRUE(holds(lines, shown(before)) || holds(lines, shown(after)));
   EXPECT_TRUE(holds(lines, "    最終成功: なし"));  // the second account still
+}
+
+namespace {
+// The user's state for one test, put back after it.
+struct UserIs {
+  explicit UserIs(int state) { userState = state; }
+  ~UserIs() { userState = kUserAccepts; }
+};
+
+// The window thread's half-second tick, starting a held announcement on
+// this thread.
+bool announceHere(Kel& kel, HANDLE*, uint32_t*) {
+  runHeldAnnouncement(kel, kRecorder);
+  return true;
+}
+void closeNothing(HANDLE) {}
+const WorkerOps kHereWorkers = {nullptr, nullptr, closeNothing, announceHere, askUserState};
+
+std::vector<Call> halfSecond(Kel& kel) {
+  {
+    std::lock_guard<std::mutex> g(recordLock);
+    calls.clear();
+  }
+  halfSecondTick(kel, kHereWorkers);
+  std::lock_guard<std::mutex> g(recordLock);
+  return calls;
+}
+
+int count(const std::vector<Call>& cs, const std::string& what) {
+  int n = 0;
+  for (const Call& c : cs) n += c.what == what;
+  return n;
+}
+}  // namespace
+
+// Each state Windows can report: the five that say nobody can see it (or
+// would be interrupted) hold the announcement, with the tray set as usual
+// and the lines New; it is given once, whole, at the first tick at which the
+// user can see it, and never again. The others announce at once.
+TEST(CheckCycle, AnAnnouncementIsHeldWhileNobodyCanSeeItAndGivenOnceWhenTheyCan) {
+  const struct {
+    int state;
+    bool held;
+  } table[] = {{kUserNotPresent, true}, {kUserBusy, true},        {kUserFullScreen3D, true},
+               {kUserPresenting, true}, {kUserApp, true},         {kUserAccepts, false},
+               {kUserQuietTime, false}, {kUserStateUnknown, false}};
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.state);
+    Maildrop drop;
+    drop.set({{"a@example.jp", "one"}});
+    auto kel = kelFor(drop);
+    UserIs user(row.state);
+    std::vector<Call> pass = runPass(*kel);
+    EXPECT_TRUE(has(pass, "tray count 1"));
+    EXPECT_STREQ("新着:1 非通知:0", kel->trayIconData.szTip);
+    EXPECT_EQ(row.held, !has(pass, "sound"));
+    EXPECT_EQ(row.held, !has(pass, "show"));
+    EXPECT_EQ(row.held, kel->announcementHeld.load());
+    EXPECT_EQ(row.held ? kLineNew : kLineAnnounced, kel->results[0].lineState[0]);
+    EXPECT_TRUE(halfSecond(*kel).empty());  // still the same state: nothing
+    userState = kUserAccepts;
+    std::vector<Call> released = halfSecond(*kel);
+    EXPECT_EQ(kFinished, kel->checkState.load());
+    if (!row.held) {
+      EXPECT_TRUE(released.empty());
+      continue;
+    }
+    std::vector<std::string> order;
+    for (const Call& c : released) order.push_back(c.what);
+    std::vector<std::string> want = {"sound", "show", "text", "text", "hide"};
+    EXPECT_EQ(want, order);
+    std::vector<std::string> shown = {"a@example.jp|one", "新着:1 非通知:0"};
+    EXPECT_EQ(shown, texts(released));
+    EXPECT_FALSE(kel->announcementHeld);
+    EXPECT_EQ(kLineAnnounced, kel->results[0].lineState[0]);
+    EXPECT_TRUE(halfSecond(*kel).empty());
+    EXPECT_FALSE(has(runPass(*kel), "show"));
+  }
+}
+
+// A second pass while one is held joins its lines to it; a pass in which
+// every account failed keeps it as it was; the release gives them all once,
+// with the totals of the last pass that reached the server and the popup
+// setting as it is then.
+TEST(CheckCycle, AHeldAnnouncementGathersLaterLinesAndOutlastsAFailedPass) {
+  Maildrop drop;
+  drop.set({{"a@example.jp", "one"}});
+  auto kel = kelFor(drop);
+  kel->nmp = 0;
+  TraceCapture trace;
+  UserIs user(kUserNotPresent);
+  runPass(*kel);
+  drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
+  EXPECT_FALSE(has(runPass(*kel), "sound"));
+  const uint16_t port = kel->accounts[0].port;
+  kel->accounts[0].port = static_cast<uint16_t>(refusedPort());
+  std::vector<Call> failed = runPass(*kel);
+  EXPECT_TRUE(has(failed, "tray error"));
+  EXPECT_TRUE(kel->announcementHeld);
+  EXPECT_EQ(kLineNew, kel->results[0].lineState[0]);
+  EXPECT_EQ(kLineNew, kel->results[0].lineState[1]);
+  std::vector<std::string> traced = trace.lines();
+  EXPECT_EQ(1, std::count(traced.begin(), traced.end(), "新着メールを保留\n"));
+  EXPECT_FALSE(trace.contains("新着メール有り\n"));
+
+  kel->nmp = 1;
+  userState = kUserAccepts;
+  std::vector<Call> released = halfSecond(*kel);
+  EXPECT_EQ(1, count(released, "sound"));
+  EXPECT_EQ(1, count(released, "show"));
+  std::vector<std::string> shown = {"a@example.jp|one", "b@example.jp|two", "新着:2 非通知:0"};
+  EXPECT_EQ(shown, texts(released));
+  kel->accounts[0].port = port;
+  EXPECT_TRUE(texts(runPass(*kel)).empty());
+}
+
+// The mail was read elsewhere while the announcement was held: a pass that
+// finds none leaves nothing to give.
+TEST(CheckCycle, AHeldAnnouncementIsDroppedWhenThePassFindsNoMail) {
+  Maildrop drop;
+  drop.set({{"a@example.jp", "one"}});
+  auto kel = kelFor(drop);
+  UserIs user(kUserBusy);
+  runPass(*kel);
+  ASSERT_TRUE(kel->announcementHeld);
+  drop.set({});
+  EXPECT_TRUE(has(runPass(*kel), "tray idle"));
+  EXPECT_FALSE(kel->announcementHeld);
+  userState = kUserAccepts;
+  EXPECT_TRUE(halfSecond(*kel).empty());
+}
+
+// The pass after waking finds no network (the server's port refuses) and
+// tries again after each wait; the network comes up after the second try.
+// Between tries the results are what the last check left, so the status
+// dialog shows no failure; the tray is set once, with the mail. A pass that
+// is not after waking, or a network that never comes, ends in "接続エラー".
+TEST(CheckCycle, APassAfterWakingWaitsForTheNetworkBeforeItShowsItsOutcome) {
+  const struct {
+    bool afterWake;
+    int upAfterTries;  // 0: never
+    int retries;
+    const char* tray;
+  } table[] = {{true, 2, 2, "tray count 2"}, {true, 0, 3, "tray error"}, {false, 1, 0, "tray error"}};
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.retries);
+    Maildrop drop;
+    drop.set({{"a@example.jp", "one"}});
+    auto kel = kelFor(drop);
+    runPass(*kel);
+    drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
+    const uint16_t port = kel->accounts[0].port;
+    kel->accounts[0].port = static_cast<uint16_t>(refusedPort());
+    TraceCapture trace;
+    int tries = 1;
+    std::vector<int> shownFailed;
+    Kel* k = kel.get();
+    trace.onLine([&](const std::string& line) {
+      if (line != "接続できないので後で再試行します\n") return;
+      std::lock_guard<std::mutex> g(k->checkLock);
+      shownFailed.push_back(k->results[0].failed);
+      if (++tries == row.upAfterTries + 1) k->accounts[0].port = port;  // the network is up
+    });
+    kel->checkAfterWake = row.afterWake;
+    std::vector<Call> cs = runPass(*kel);
+    std::vector<std::string> trays;
+    for (const Call& c : cs)
+      if (c.what.rfind("tray ", 0) == 0) trays.push_back(c.what);
+    EXPECT_EQ(std::vector<std::string>{row.tray}, trays);
+    EXPECT_EQ(std::vector<int>(static_cast<size_t>(row.retries), 0), shownFailed);
+    EXPECT_FALSE(kel->checkAfterWake);  // the next pass is an ordinary one
+    if (row.upAfterTries && row.afterWake) {
+      std::vector<std::string> want = {"b@example.jp|two", "新着:2 非通知:0"};
+      EXPECT_EQ(want, texts(cs));
+    } else {
+      EXPECT_EQ(kErrorConnectFailed, kel->results[0].errorCode);
+    }
+  }
 }

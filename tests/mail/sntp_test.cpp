@@ -524,3 +524,29 @@ TEST(Sntp, TheStatusDialogReadsTheOutcomeWhileItIsWritten) {
   ASSERT_EQ(2u, lines.size());
   EXPECT_NE(std::string::npos, lines[1].find("同期しました（ずれ +1.0秒）")) << lines[1];
 }
+
+// The clock sync after waking that meets no server tries again after each
+// wait until one answers (here the network comes up with the first retry);
+// one not after waking gives up after its five attempts.
+TEST(Sntp, AfterWakingASyncThatFindsNoServerIsTriedAgain) {
+  ASSERT_STRNE("", chronyAddress());
+  const WakeRetries quick = {{50, 50, 50}};
+  for (bool afterWake : {true, false}) {
+    SCOPED_TRACE(afterWake);
+    ClockRecorder clock;
+    TraceCapture trace;
+    auto kel = kelFor("127.0.0.254");  // nothing answers there
+    Kel* k = kel.get();
+    trace.onLine([k](const std::string& line) {
+      if (line != "時刻合わせを後で再試行します\n") return;
+      std::lock_guard<std::mutex> g(k->checkLock);
+      snprintf(k->server, sizeof k->server, "%s", chronyAddress());
+    });
+    kel->clockAfterWake = afterWake;
+    runClockSync(*kel, clock.effects, quick);
+    EXPECT_EQ(afterWake ? 1 : 0, setCount);
+    EXPECT_EQ(afterWake ? 1 : 0, linesEqual(trace, "時刻合わせを後で再試行します\n"));
+    EXPECT_FALSE(kel->clockAfterWake);
+    EXPECT_EQ(kFinished, kel->clockState.load());
+  }
+}

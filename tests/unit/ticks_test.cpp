@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/application.h"
+#include "notify/presence.h"
 #include "tests/support/kel_fixture.h"
 
 namespace {
@@ -21,11 +22,21 @@ bool startClock(Kel&, HANDLE* h, uint32_t*) {
   return true;
 }
 void closeHandle(HANDLE) { ++closed; }
-const WorkerOps kOps = {startCheck, startClock, closeHandle};
+int announcements = 0;
+bool startAnnouncement(Kel&, HANDLE* h, uint32_t*) {
+  if (failStart) return false;
+  ++announcements;
+  *h = reinterpret_cast<HANDLE>(3);
+  return true;
+}
+int userState = kUserAccepts;
+int askUserState(Kel&) { return userState; }
+const WorkerOps kOps = {startCheck, startClock, closeHandle, startAnnouncement, askUserState};
 
 KelPtr fresh() {
-  checksStarted = clocksStarted = closed = 0;
+  checksStarted = clocksStarted = closed = announcements = 0;
   failStart = false;
+  userState = kUserAccepts;
   KelPtr k = newKel();
   k->mailcbt = 4;  // 10 minutes
   k->tcbt = 6;     // 120 minutes
@@ -97,4 +108,82 @@ TEST(Ticks, OutOfRangeIndexesUseTheDefaults) {
   EXPECT_EQ(0, clocksStarted);
   clockTick(*k, kOps);
   EXPECT_EQ(1, clocksStarted);
+}
+
+// The held announcement starts on the half-second tick only while no check
+// runs and the user can see it, as the check thread, once; a thread that
+// cannot be made keeps it held.
+TEST(Ticks, AHeldAnnouncementStartsOnceWhenTheUserCanSeeItAndNoCheckRuns) {
+  auto k = fresh();
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(0, announcements);  // nothing held
+  k->announcementHeld = true;
+  userState = kUserPresenting;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(0, announcements);
+  userState = kUserAccepts;
+  k->checkState = kRunning;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(0, announcements);
+  k->checkState = kFinished;  // a pass ended, not reaped yet
+  failStart = true;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(kIdle, k->checkState.load());
+  EXPECT_TRUE(k->announcementHeld);
+  EXPECT_EQ(1, closed);
+  failStart = false;
+  halfSecondTick(*k, kOps);
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(1, announcements);
+  EXPECT_EQ(kRunning, k->checkState.load());
+  EXPECT_FALSE(k->announcementHeld);
+  k->checkMinutes = kCountPastEveryInterval;
+  mailTick(*k, kOps);
+  EXPECT_EQ(0, checksStarted);  // not while it shows
+}
+
+// Both resume messages of a wake start one settle time; a suspend makes the
+// next resume a wake of its own. After it, a check and a clock sync start at
+// once when none runs, or at the first half-second tick after the running
+// one finished (not at the next minute), as the workers after waking.
+TEST(Ticks, AfterWakingACheckAndAClockSyncStartOnceNoneOfTheirsRuns) {
+  auto k = fresh();
+  EXPECT_TRUE(resumed(*k));
+  EXPECT_FALSE(resumed(*k));
+  suspending(*k);
+  EXPECT_TRUE(resumed(*k));
+
+  afterWake(*k, kOps);
+  EXPECT_EQ(1, checksStarted);
+  EXPECT_EQ(1, clocksStarted);
+  EXPECT_TRUE(k->checkAfterWake);
+  EXPECT_TRUE(k->clockAfterWake);
+  k->checkAfterWake = k->clockAfterWake = false;  // as the workers take them
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(1, checksStarted);
+
+  afterWake(*k, kOps);  // the next wake, while both still run (cut by the sleep)
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(1, checksStarted);
+  EXPECT_FALSE(k->checkAfterWake);
+  k->checkState = kFinished;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(2, checksStarted);
+  EXPECT_TRUE(k->checkAfterWake);
+  EXPECT_EQ(1, clocksStarted);
+  k->clockState = kFinished;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(2, clocksStarted);
+  k->checkState = k->clockState = kFinished;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(2, checksStarted);  // once per wake
+  EXPECT_EQ(2, clocksStarted);
+
+  failStart = true;  // no thread: due until one can be made
+  k->checkAfterWake = false;
+  afterWake(*k, kOps);
+  EXPECT_FALSE(k->checkAfterWake);
+  failStart = false;
+  halfSecondTick(*k, kOps);
+  EXPECT_EQ(3, checksStarted);
 }
