@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "mailcheck/check_result.h"
+#include "mailcheck/header_cache.h"
 #include "mailcheck/pop3_session.h"
 #include "platform/os_types.h"
 #include "settings/settings.h"
@@ -96,6 +97,9 @@ class Kel {
   int32_t totalIgnored;
   CheckResult results[kAccountSlots];
   MailLine recentDeleted[kRecentDeleted];
+  // The decoded headers of the messages the servers named by their ids,
+  // so that a check reads only what is new; under checkLock.
+  HeaderCache headerCache;
 
   // Filter rules (mail3.ini, mail4.ini) and the one the condition editor
   // works on; each slot owns its record.

@@ -6,8 +6,13 @@
 #include <deque>
 #include <mutex>
 
+#include <string>
+#include <vector>
+
 #include "app/application.h"
+#include "mailcheck/capabilities.h"
 #include "mailcheck/error_code.h"
+#include "mailcheck/header_cache.h"
 #include "mailcheck/pop3_session.h"
 #include "mailcheck/transport.h"
 
@@ -54,16 +59,24 @@ class Pop3Conversation {
   bool upgradeFailed(const char* traceLine);
   bool login();
   bool refusedLogin(ErrorCode code, const char* traceLine);
+  // The ids of the maildrop and what the cache knows of them
+  // (known_messages.cpp); false only for a failure of the session.
+  bool learnIds(int total, bool ask, bool sent);
+  bool readIdListing(int total);
   bool fetchAll(int total);
-  bool readTop(Fetched& m);
+  bool readTop(Fetched& m, int n);
+  bool judgeKnown(Fetched& m, int n, std::deque<InFlight>& inFlight, bool mayDelete);
   bool sendTop(int n, std::deque<InFlight>& inFlight);
   int fail();
   void clearLines(int from);
 
   SessionTask& t_;
   CheckResult& result_;
-  bool pipelining_ = false;
-  bool stls_ = false;  // CAPA lists STLS
+  Capabilities caps_;
+  MailboxKey box_;
+  bool withIds_ = false;              // the listing was usable
+  std::vector<std::string> ids_;      // by message number
+  std::vector<PackedHeaders> known_;  // by message number: what the cache held, or null
   char buf_[kSessionBufferSize];  // the reply line at hand
   int length_ = 0;
 };

@@ -68,6 +68,7 @@ int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* s
     // starts afresh. Nothing else clears it.
     if (strncmp(oldServer, a.pop3server, sizeof oldServer) != 0 || oldPort != a.port)
       memset(a.pin, 0, sizeof a.pin);
+    kel.headerCache.forgetUnconfigured(kel.accounts);  // another mailbox starts afresh
   }
   if (saved) *saved = save(kel, kAccountsFile);
   return slot + 1;
@@ -85,6 +86,7 @@ SaveOutcome deleteAccount(Kel& kel, int s) {
     }
     kel.accounts[kAccountSlots - 1].mailaddr[0] = '\0';
     kel.results[kAccountSlots - 1] = CheckResult{};
+    kel.headerCache.forgetUnconfigured(kel.accounts);
   }
   return save(kel, kAccountsFile);
 }

@@ -71,6 +71,7 @@ bool ScriptConnection::expect(const std::string& prefix) {
     std::string line = readLine();
     if (line.empty()) return false;
     if (line.compare(0, prefix.size(), prefix) == 0) return true;
+    if (line == "UIDL") send("-ERR\r\n");  // a server of RFC 1939 alone may lack it
   }
 }
 

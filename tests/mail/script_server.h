@@ -18,6 +18,7 @@ class ScriptConnection {
   // The next line without its CR LF; "" when the peer has gone.
   std::string readLine();
   // Reads lines until one starts with `prefix`; false when the peer has gone.
+  // A UIDL on the way is refused, as by a server without it.
   bool expect(const std::string& prefix);
   // The greeting, then the reply to the client's CAPA (a server of RFC 1939
   // alone refuses it).
