@@ -26,8 +26,8 @@ struct Msg {
 // What the server does wrong with its listing in one session.
 enum Quirk { kGood, kRefused, kLineMissing, kLineExtra, kNumberTwice, kIdTwice, kIdTooLong, kQuirks };
 
-// Users "c..." are offered UIDL, users "p..." are not: they read every
-// message. Each user's maildrop is taken at PASS and changed at QUIT, as
+// Users "c..." have unique ids, users "p..." are refused UIDL: they read
+// every message. Each user's maildrop is taken at PASS and changed at QUIT, as
 // POP3 has it; a DELE of a message whose subject says "locked" is refused.
 class ModelServer {
  public:
@@ -40,6 +40,7 @@ class ModelServer {
 
  private:
   void serve(ScriptConnection& c) {
+    c.noDelay();
     c.send("+OK ready\r\n");
     std::string user;
     std::vector<Msg> drop;
@@ -113,7 +114,7 @@ struct Checker {
 
 const char* const kFroms[] = {"a@example.jp", "Taro <taro@example.jp>", "spam@example.com",
                               "=?utf-8?B?5bGx55Sw?= <yamada@example.jp>", "news@example.org"};
-const char* const kSubjects[] = {"hello", "sale now", "news of the week", "locked", "=?utf-8?Q?=E3=81=82?= re",
+const char* const kSubjects[] = {"hello", "sale now", "news of the week", "=?utf-8?Q?=E3=81=82?= re",
                                  "a subject much longer than thirty-two bytes, cut for display"};
 const char* const kTos[] = {"me@example.jp", "list@example.org"};
 const char* const kKeywords[] = {"spam", "sale", "news", "taro", "Taro", "example", "list", "locked", "\x82\xA0",
@@ -143,7 +144,7 @@ void editRules(Kel& kel, std::mt19937& rng, bool toDelete, int kind, size_t keyw
   std::lock_guard<std::mutex> g(kel.checkLock);
   int used = 0;
   while (used < kRuleSlots && list[used]) ++used;
-  if (remove && used > 0) {
+  if ((remove || used >= 4) && used > 0) {  // a few rules at a time
     int s = static_cast<int>(rng() % static_cast<unsigned>(used));
     delete list[s];
     for (; s + 1 < kRuleSlots && list[s + 1]; ++s) list[s] = list[s + 1];
@@ -168,7 +169,7 @@ TEST(KnownMessages, ARunWithTheCacheLeavesWhatReadingEveryMessageLeaves) {
   auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
   std::map<char, int> nextId = {{'A', 1}, {'B', 1}};
   char mailbox = 'A';
-  int cachedTops = 0, plainTops = 0, failures = 0, reusedIds = 0;
+  int cachedTops = 0, plainTops = 0, failures = 0, sharedIds = 0;
 
   for (int step = 0; step < 300 && !HasFailure(); ++step) {
     SCOPED_TRACE("step " + std::to_string(step));
@@ -178,30 +179,33 @@ TEST(KnownMessages, ARunWithTheCacheLeavesWhatReadingEveryMessageLeaves) {
         std::vector<Msg>& c = server.boxes[std::string("c") + box];
         std::vector<Msg>& p = server.boxes[std::string("p") + box];
         ASSERT_EQ(c, p);
-        for (size_t k = pick(4); k > 0; --k) {  // new mail
-          Msg m{"u" + std::to_string(nextId[box]++), kFroms[pick(5)], kSubjects[pick(6)], kTos[pick(2)]};
-          if (!c.empty() && pick(25) == 0) {  // a server that gives an id twice
-            m.id = c[pick(c.size())].id;
-            ++reusedIds;
-          }
+        for (size_t k = pick(4); k > 0; --k) {  // new mail, now and then a message in its own words
+          Msg m{"u" + std::to_string(nextId[box]++), kFroms[pick(5)], pick(30) ? kSubjects[pick(5)] : "locked",
+                kTos[pick(2)]};
           c.push_back(m);
           p.push_back(m);
+          if (pick(60) == 0) {  // a server that gives two messages one id
+            m.subject += " too";
+            c.push_back(m);
+            p.push_back(m);
+            ++sharedIds;
+          }
         }
         for (size_t k = pick(3); k > 0 && !c.empty(); --k) {  // read and deleted elsewhere
           size_t at = pick(c.size());
           c.erase(c.begin() + static_cast<std::ptrdiff_t>(at));
           p.erase(p.begin() + static_cast<std::ptrdiff_t>(at));
         }
-        if (pick(40) == 0) {  // the other device empties it
+        if (pick(25) == 0) {  // the other device empties it
           c.clear();
           p.clear();
         }
       }
       server.pipelining = pick(3) != 0;
-      server.quirk = pick(10) == 0 ? static_cast<Quirk>(1 + pick(kQuirks - 1)) : kGood;
+      server.quirk = pick(20) == 0 ? static_cast<Quirk>(1 + pick(kQuirks - 1)) : kGood;
     }
     for (int e = static_cast<int>(pick(3)); e > 0; --e) {  // the user edits the rules
-      bool toDelete = pick(2) == 0, remove = pick(3) == 0;
+      bool toDelete = pick(2) == 0, remove = pick(2) == 0;
       int kind = static_cast<int>(pick(6));
       size_t keyword = pick(sizeof kKeywords / sizeof kKeywords[0]);
       std::mt19937 same = rng;
@@ -213,15 +217,28 @@ TEST(KnownMessages, ARunWithTheCacheLeavesWhatReadingEveryMessageLeaves) {
       cached.kel->results[0].lineState[s] = plain.kel->results[0].lineState[s] =
           cached.kel->results[0].lineState[s] == kLineEmpty ? kLineEmpty : kLineAnnounced;
     }
-    if (pick(20) == 0) {  // the account now names the other mailbox
+    if (pick(30) == 0) {  // the account now names the other mailbox
       mailbox = mailbox == 'A' ? 'B' : 'A';
       std::lock_guard<std::mutex> g(cached.kel->checkLock);
       snprintf(cached.kel->accounts[0].user, sizeof cached.kel->accounts[0].user, "c%c", mailbox);
       snprintf(plain.kel->accounts[0].user, sizeof plain.kel->accounts[0].user, "p%c", mailbox);
     }
 
+    size_t listed;
+    bool distinct = true;
+    {
+      std::lock_guard<std::mutex> g(server.lock);
+      const std::vector<Msg>& box = server.boxes[std::string("c") + mailbox];
+      listed = box.size();
+      for (size_t i = 0; i < listed; ++i)
+        for (size_t j = 0; j < i; ++j) distinct = distinct && box[i].id != box[j].id;
+    }
     cached.check();
     plain.check();
+    if (server.quirk == kGood && distinct) {  // the cache never holds more than the listing
+      std::lock_guard<std::mutex> g(cached.kel->checkLock);
+      EXPECT_LE(cached.kel->headerCache.entries(mailboxOf(cached.kel->accounts[0])), listed);
+    }
     expectSameResults(cached, plain);
     cachedTops += cached.tops;
     plainTops += plain.tops;
@@ -230,13 +247,12 @@ TEST(KnownMessages, ARunWithTheCacheLeavesWhatReadingEveryMessageLeaves) {
     for (char box : {'A', 'B'}) EXPECT_EQ(server.boxes[std::string("p") + box], server.boxes[std::string("c") + box]);
   }
   // The walk went where it should: the cache did save TOPs, checks failed
-  // now and then (a refused DELE), servers gave ids twice.
-  EXPECT_LT(cachedTops * 3, plainTops);
+  // now and then (a refused DELE), a server gave two messages one id. Ids
+  // the server gives anew to other messages cannot be told; the model has
+  // none.
+  EXPECT_LT(cachedTops * 2, plainTops);
   EXPECT_GT(failures, 0);
-  EXPECT_GT(reusedIds, 0);
-  std::lock_guard<std::mutex> g(cached.kel->checkLock);
-  EXPECT_LE(cached.kel->headerCache.entries(mailboxOf(cached.kel->accounts[0])),
-            server.boxes[std::string("c") + mailbox].size());
+  EXPECT_GT(sharedIds, 0);
 }
 
 // A listing that cannot be used reads every message, also those the cache

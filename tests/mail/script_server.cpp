@@ -9,6 +9,7 @@ using socklen_t = int;
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #define closesocket close
@@ -78,6 +79,11 @@ bool ScriptConnection::expect(const std::string& prefix) {
 void ScriptConnection::greet(const std::string& greeting, const std::string& capabilities) {
   send(greeting);
   if (expect("CAPA")) send(capabilities);
+}
+
+void ScriptConnection::noDelay() {
+  int on = 1;
+  setsockopt(sock_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
 bool ScriptConnection::pending(int ms) { return platform::waitSocket(sock_, false, ms) == 1; }
