@@ -119,6 +119,7 @@ TEST(Pipelining, ManyMessagesGoAheadAndLeaveWhatOneAtATimeLeaves) {
   EXPECT_EQ(0, piped.rc);
   EXPECT_EQ(80 - 20, piped.result.count);  // messages 3, 7, 11, ... deleted
   std::vector<std::string> a = piped.commands, b = single.commands;
+  b.erase(std::find(b.begin(), b.end(), "UIDL"));  // asked of the server without CAPA, and refused
   std::sort(a.begin(), a.end());
   std::sort(b.begin(), b.end());
   EXPECT_EQ(b, a);  // the same commands, in another order

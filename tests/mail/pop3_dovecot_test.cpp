@@ -354,9 +354,10 @@ TEST(Pop3Dovecot, OnlyWhatIsNewCostsATop) {
   EXPECT_EQ(3, kel->results[0].count);
   EXPECT_EQ(1, kel->results[0].ignoredCount);
   EXPECT_EQ(0, memcmp(first.lines, kel->results[0].lines, sizeof first.lines));
-  int uidl = trace.find("UIDL\r\n");
-  ASSERT_GT(uidl, trace.find("STAT\r\n"));
-  EXPECT_GT(trace.find("ID 4件、TOP 0件\n"), uidl);
+  int stat = trace.find("STAT\r\n");
+  ASSERT_GE(stat, 0);
+  EXPECT_EQ(stat + 1, trace.find("UIDL\r\n", stat));  // pipelined with STAT
+  EXPECT_GT(trace.find("ID 4件、TOP 0件\n"), stat);
 
   std::filesystem::path dropped = std::filesystem::path(maildirOf("kuro")) / "new" / "1800000000.M99P1.kel";
   {
