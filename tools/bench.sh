@@ -99,7 +99,7 @@ def cell(build, rtt, n, mode):
 print()
 if any(mode.startswith("cache-") for (_, _, _, mode) in runs):
     print("5,000 messages, header blocks of 2-16 KB, 50 ms and 10 Mbit/s: seconds, MB received, TOP sent")
-    print("%-22s | %-30s | %-30s" % ("check", "native", "wine"))
+    print("%-26s | %-30s | %-30s" % ("check", "native", "wine"))
     for what, label in (("first", "first"), ("unchanged", "nothing new"), ("new10", "10 new messages")):
         for how in ("cache", "full"):
             row = []
@@ -108,7 +108,7 @@ if any(mode.startswith("cache-") for (_, _, _, mode) in runs):
                 row.append("%7.2f s %7.2f MB %5s TOP%s" % (float(r["seconds"]), int(r["bytes"]) / 1e6, r["tops"],
                                                           "" if r["rc"] == "0" else " (rc %s)" % r["rc"])
                            if r else "-")
-            print("%-22s | %-30s | %-30s" % ("%s, %s" % (label, "with ids" if how == "cache" else "read all"),
+            print("%-26s | %-30s | %-30s" % ("%s, %s" % (label, "with ids" if how == "cache" else "read all"),
                                              row[0], row[1]))
     print()
 if any(mode == "pipelined" for (_, _, _, mode) in runs):
