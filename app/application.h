@@ -9,6 +9,7 @@
 
 #include "clock/clock_report.h"
 #include "mailcheck/check_result.h"
+#include "mailcheck/header_cache.h"
 #include "mailcheck/pop3_session.h"
 #include "platform/os_types.h"
 #include "settings/settings.h"
@@ -98,6 +99,9 @@ class Kel {
   CheckResult results[kAccountSlots];
   uint32_t lastAccountId;  // the last identity stamped into results
   MailLine recentDeleted[kRecentDeleted];
+  // The decoded headers of the messages the servers named by their ids,
+  // so that a check reads only what is new; under checkLock.
+  HeaderCache headerCache;
 
   // Filter rules (mail3.ini, mail4.ini) and the one the condition editor
   // works on; each slot owns its record.

@@ -60,13 +60,16 @@ int classifyMessage(const MessageHeaders& headers, FilterRule* const (&deleteLis
 
 void decodeMessage(const char* response, DecodedMessage& out) {
   extractHeaders(response, out.headers);
-  // The cuts are for display only: the rules see the whole values.
-  const MessageHeaders& h = out.headers;
-  out.line = MailLine{};
+  out.line = shownLine(out.headers);
+}
+
+// The cuts are for display only: the rules see the whole values.
+MailLine shownLine(const MessageHeaders& h) {
+  MailLine line{};
   const char* sender = h.senderName[0] != '\0' ? h.senderName : h.senderAddress;
   size_t senderLength = strnlen(sender, kShownBytes);
-  memcpy(out.line.bytes, sender, senderLength);
-  char* subject = out.line.bytes + senderLength + 1;
+  memcpy(line.bytes, sender, senderLength);
+  char* subject = line.bytes + senderLength + 1;
   size_t subjectLength = strlen(h.subject);
   if (subjectLength > kShownBytes) {
     memcpy(subject, h.subject, kShownBytes - 2);
@@ -74,6 +77,7 @@ void decodeMessage(const char* response, DecodedMessage& out) {
   } else {
     memcpy(subject, h.subject, subjectLength);
   }
+  return line;
 }
 
 Judgement judgeMessage(const DecodedMessage& message, const Kel& kel) {

@@ -38,6 +38,8 @@ struct DecodedMessage {
   MailLine line;           // sender and subject as shown
 };
 void decodeMessage(const char* response, DecodedMessage& out);
+// Sender and subject as shown, cut from the whole values.
+MailLine shownLine(const MessageHeaders& headers);
 Judgement judgeMessage(const DecodedMessage& message, const Kel& kel);
 // Both halves at once.
 Judgement judgeMessage(const char* response, const Kel& kel);

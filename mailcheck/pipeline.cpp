@@ -13,7 +13,8 @@
 // effects, which happens strictly in the order of the messages.
 struct Pop3Conversation::Fetched {
   enum Dele { kNone, kWaiting, kRefused, kDone };
-  bool replied = false;  // the TOP reply has been taken
+  bool known = false;    // the cache has its headers: no TOP
+  bool replied = false;  // the TOP reply has been taken, or the known headers judged
   bool refused = false;  // ... and it was not positive
   bool judged = false;   // its line and counts have been applied
   Judgement judgement{};
@@ -29,13 +30,14 @@ struct Pop3Conversation::InFlight {
 
 bool Pop3Conversation::sendTop(int n, std::deque<InFlight>& inFlight) {
   if (!sendCommand("TOP %d 4\r\n", n)) return false;
+  ++t_.topsSent;
   inFlight.push_back({false, n});
   return true;
 }
 
 // A reply to TOP, read to its end however long it is; only what the
 // header scan reads is kept for the judgement.
-bool Pop3Conversation::readTop(Fetched& m) {
+bool Pop3Conversation::readTop(Fetched& m, int n) {
   Connection& c = t_.connection;
   int first = readLine(c, buf_);
   if (first < 0) return receiveFailed(kErrorReceiveFailed);
@@ -56,45 +58,67 @@ bool Pop3Conversation::readTop(Fetched& m) {
   }
   DecodedMessage decoded;  // from the reply alone: no lock for the decoding
   decodeMessage(reply.text(), decoded);
-  return publish([&] { m.judgement = judgeMessage(decoded, t_.kel); });
+  return publish([&] {
+    m.judgement = judgeMessage(decoded, t_.kel);
+    if (withIds_ && mailboxConfigured(t_.kel.accounts, box_))
+      t_.kel.headerCache.store(box_, ids_[static_cast<size_t>(n - 1)], decoded.headers);
+  });
 }
 
-// TOP for every message, and DELE for those the delete list matches. With
-// PIPELINING the commands go ahead of their replies in a bounded window;
-// the replies are taken in order, and each message's effects are applied
-// only once every command before it in the one-at-a-time exchange has had
-// its reply, so that a refusal leaves exactly what that exchange would.
+// A message the cache knows, judged when its turn comes with the rules as
+// they are then; a DELE follows as after its TOP.
+bool Pop3Conversation::judgeKnown(Fetched& m, int n, std::deque<InFlight>& inFlight, bool mayDelete) {
+  DecodedMessage decoded;
+  unpackHeaders(*known_[static_cast<size_t>(n - 1)], decoded.headers);
+  decoded.line = shownLine(decoded.headers);
+  if (!publish([&] { m.judgement = judgeMessage(decoded, t_.kel); })) return false;
+  m.replied = true;
+  if (mayDelete && m.judgement.list == 1) {
+    if (!sendCommand("DELE %d\r\n", n)) return false;
+    inFlight.push_back({true, n});
+    m.dele = Fetched::kWaiting;
+  }
+  return true;
+}
+
+// TOP for every message the cache does not know, and DELE for those the
+// delete list matches. With PIPELINING the commands go ahead of their
+// replies in a bounded window; the replies are taken in order, and each
+// message's effects are applied only once every command before it in the
+// one-at-a-time exchange has had its reply, so that a refusal leaves
+// exactly what that exchange would. A known message is judged once every
+// message before it has been (so all are judged in order); without
+// PIPELINING also only when no command awaits its reply.
 bool Pop3Conversation::fetchAll(int total) {
-  const size_t window = pipelining_ && t_.maxInFlight > 1 ? static_cast<size_t>(t_.maxInFlight) : 1;
+  const size_t window = caps_.pipelining && t_.maxInFlight > 1 ? static_cast<size_t>(t_.maxInFlight) : 1;
+  auto isKnown = [&](int n) { return withIds_ && known_[static_cast<size_t>(n - 1)] != nullptr; };
   std::deque<InFlight> inFlight;
   std::deque<Fetched> pending;  // messages applied + 1 onwards
-  int nextTop = 1;
+  int nextTop = 1;   // the next message to send TOP for or to take from the cache
+  int reached = 0;   // messages 1 to reached have been judged
   int applied = 0;
   int listed = 0;
   bool refusalSeen = false;  // no new commands once a TOP was refused
+  auto at = [&](int n) -> Fetched& { return pending[static_cast<size_t>(n - applied - 1)]; };
 
-  while (applied < total) {
-    while (!refusalSeen && nextTop <= total && inFlight.size() < window) {
-      if (!sendTop(nextTop, inFlight)) return false;
-      pending.emplace_back();
-      ++nextTop;
-    }
-    if (inFlight.empty()) return false;  // nothing to wait for: cannot happen
-    InFlight command = inFlight.front();
-    inFlight.pop_front();
-    Fetched& m = pending[static_cast<size_t>(command.n - applied - 1)];
-    if (command.dele) {
-      if (!readReply()) return false;
-      m.dele = replyClass() == kPositive ? Fetched::kDone : Fetched::kRefused;
-      if (m.dele == Fetched::kRefused) replyReason(buf_, static_cast<size_t>(length_), m.refusal);
-    } else {
-      if (!readTop(m)) return false;
-      if (m.refused) refusalSeen = true;
-      if (!refusalSeen && m.judgement.list == 1) {
-        if (!sendCommand("DELE %d\r\n", command.n)) return false;
-        inFlight.push_back({true, command.n});
-        m.dele = Fetched::kWaiting;
+  for (;;) {
+    for (;;) {
+      while (reached < nextTop - 1) {
+        Fetched& m = at(reached + 1);
+        if (m.refused) break;
+        if (!m.replied) {
+          if (!m.known || (window == 1 && !inFlight.empty())) break;
+          if (!judgeKnown(m, reached + 1, inFlight, !refusalSeen)) return false;
+        }
+        ++reached;
       }
+      if (refusalSeen || nextTop > total) break;
+      bool known = isKnown(nextTop);
+      if (known ? window == 1 && (reached < nextTop - 1 || !inFlight.empty()) : inFlight.size() >= window) break;
+      pending.emplace_back();
+      pending.back().known = known;
+      if (!known && !sendTop(nextTop, inFlight)) return false;
+      ++nextTop;
     }
 
     // Apply what the one-at-a-time exchange would have reached by now.
@@ -117,8 +141,26 @@ bool Pop3Conversation::fetchAll(int total) {
       pending.pop_front();
       ++applied;
     }
+    if (applied >= total) break;
+
+    if (inFlight.empty()) return false;  // nothing to wait for: cannot happen
+    InFlight command = inFlight.front();
+    inFlight.pop_front();
+    Fetched& m = at(command.n);
+    if (command.dele) {
+      if (!readReply()) return false;
+      m.dele = replyClass() == kPositive ? Fetched::kDone : Fetched::kRefused;
+      if (m.dele == Fetched::kRefused) replyReason(buf_, static_cast<size_t>(length_), m.refusal);
+    } else {
+      if (!readTop(m, command.n)) return false;
+      if (m.refused) refusalSeen = true;
+      if (!refusalSeen && m.judgement.list == 1) {
+        if (!sendCommand("DELE %d\r\n", command.n)) return false;
+        inFlight.push_back({true, command.n});
+        m.dele = Fetched::kWaiting;
+      }
+    }
   }
   clearLines(listed);
   return true;
 }
-

@@ -7,9 +7,14 @@
 #include <deque>
 #include <mutex>
 
+#include <string>
+#include <vector>
+
 #include "app/application.h"
+#include "mailcheck/capabilities.h"
 #include "mailcheck/error_code.h"
 #include "mailcheck/failure_reason.h"
+#include "mailcheck/header_cache.h"
 #include "mailcheck/pop3_session.h"
 #include "mailcheck/transport.h"
 
@@ -82,17 +87,25 @@ class Pop3Conversation {
   bool reconnectInClear();
   bool login();
   bool refusedLogin(ErrorCode code, const char* traceLine);
+  // The ids of the maildrop and what the cache knows of them
+  // (known_messages.cpp); false only for a failure of the session.
+  bool learnIds(int total, bool ask, bool sent);
+  bool readIdListing(int total);
   bool fetchAll(int total);
-  bool readTop(Fetched& m);
+  bool readTop(Fetched& m, int n);
+  bool judgeKnown(Fetched& m, int n, std::deque<InFlight>& inFlight, bool mayDelete);
   bool sendTop(int n, std::deque<InFlight>& inFlight);
   int fail();
   void clearLines(int from);
 
   SessionTask& t_;
   int slot_;  // where publish found the account's results
-  bool pipelining_ = false;
-  bool stls_ = false;  // CAPA lists STLS
+  Capabilities caps_;
   bool clearOnly_ = false;  // an upgrade failed: this session asks for none
+  MailboxKey box_;
+  bool withIds_ = false;              // the listing was usable
+  std::vector<std::string> ids_;      // by message number
+  std::vector<PackedHeaders> known_;  // by message number: what the cache held, or null
   char buf_[kSessionBufferSize];  // the reply line at hand
   int length_ = 0;
 };

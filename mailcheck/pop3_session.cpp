@@ -8,6 +8,7 @@
 
 #include "app/application.h"
 #include "mailcheck/apop.h"
+#include "mailcheck/capabilities.h"
 #include "mailcheck/pop3_conversation.h"
 #include "mailcheck/transport.h"
 #include "platform/trace.h"
@@ -45,14 +46,6 @@ void SessionTask::giveUp() {
 
 namespace {
 
-bool sameLetters(const char* text, const char* word, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    char c = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 'a' + 'A') : text[i];
-    if (c != word[i]) return false;
-  }
-  return true;
-}
-
 // A refusal of PASS that says the password was not judged (RFC 2449,
 // RFC 3206): the mailbox is busy, or the server wants fewer logins.
 bool refusalIsTemporary(const char* reply) {
@@ -63,12 +56,6 @@ bool refusalIsTemporary(const char* reply) {
     if (sameLetters(code, known, n) && (code[n] == ']' || code[n] == '/')) return true;
   }
   return false;
-}
-
-// A capability line: its first word, in any letter case.
-bool listsCapability(const char* line, const char* word) {
-  size_t n = strlen(word);
-  return sameLetters(line, word, n) && (line[n] == '\r' || line[n] == ' ');
 }
 
 // The count of "+OK n m": digits from the fifth byte up to the next space.
@@ -142,15 +129,14 @@ bool Pop3Conversation::refusedReply(const Reason* kept) {
 // CAPA after the greeting, and again after STLS; a server of RFC 1939
 // alone refuses it.
 bool Pop3Conversation::askCapabilities() {
-  pipelining_ = false;
-  stls_ = false;
+  caps_ = Capabilities{};
   if (!sendCommand("CAPA\r\n") || !readReply()) return false;
   if (replyClass() != kPositive) return true;
+  caps_.answered = true;
   for (;;) {
     if (!readReply()) return false;
     if (strcmp(buf_, ".\r\n") == 0) return true;
-    if (listsCapability(buf_, "PIPELINING")) pipelining_ = true;
-    if (listsCapability(buf_, "STLS")) stls_ = true;
+    noteCapability(buf_, caps_);
   }
 }
 
@@ -190,7 +176,7 @@ void Pop3Conversation::offerPin(const ServerKey& key) {
 // Before the password on a plain connection: STLS when the server offers
 // it. A pinned account never goes on in clear.
 Pop3Conversation::Link Pop3Conversation::secureLink() {
-  if (stls_ && !clearOnly_) return upgrade();
+  if (caps_.stls && !clearOnly_) return upgrade();
   if (!t_.account.pin[0]) return kLinkReady;
   Reason why;
   fixedReason("TLS: STLSがありません", why);
@@ -346,9 +332,14 @@ int Pop3Conversation::converse() {
   memcpy(buf_, greeting, sizeof greeting);
   if (!login()) return fail();
 
-  if (!sendCommand("STAT\r\n") || !readReply() || !expectPositive()) return fail();
+  // UIDL goes with STAT when the server may have it: listed, or no CAPA.
+  const bool askIds = caps_.uidl || !caps_.answered;
+  if (!sendCommand("STAT\r\n")) return fail();
+  if (askIds && caps_.pipelining && !sendCommand("UIDL\r\n")) return fail();
+  if (!readReply() || !expectPositive()) return fail();
   int total = statCount(buf_);
   publish([&] { result().count = total; });
+  if (!learnIds(total, askIds, caps_.pipelining)) return fail();
   if (total <= 0) {
     clearLines(0);
   } else if (!fetchAll(total)) {

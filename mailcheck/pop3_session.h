@@ -35,6 +35,9 @@ struct SessionTask {
   // A key to trust from now on, for the window thread to store; written by
   // the worker, read by the check cycle once the worker has ended.
   PinOffer pinOffer{};
+  // What the check cost: TOP commands sent (the bytes received are
+  // watch.received). Written by the worker.
+  std::atomic<int> topsSent{0};
   // For the tests: sees (and may change) what a handshake learned of the
   // server's key before it is judged. Null in the program.
   void (*inspectKey)(ServerKey& key) = nullptr;

@@ -76,6 +76,7 @@ int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* s
       // A success of another server or mailbox says nothing of this one.
       kel.results[slot].lastSuccess = {};
     }
+    kel.headerCache.forgetUnconfigured(kel.accounts);  // another mailbox starts afresh
   }
   if (saved) *saved = save(kel, kAccountsFile);
   return slot + 1;
@@ -94,6 +95,7 @@ SaveOutcome deleteAccount(Kel& kel, int s) {
     }
     kel.accounts[kAccountSlots - 1].mailaddr[0] = '\0';
     kel.results[kAccountSlots - 1] = CheckResult{};
+    kel.headerCache.forgetUnconfigured(kel.accounts);
   }
   return save(kel, kAccountsFile);
 }

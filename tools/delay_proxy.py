@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """A TCP proxy on loopback that delays every byte by half a round trip each
 way, to give the tests and the benchmark a slow link (the kernel here has no
-netem). It is a delay line, not a bandwidth limit: reading goes on while what
-was read waits out its delay, so a long transfer costs one delay, not one per
-chunk.
+netem). It is a delay line: reading goes on while what was read waits out its
+delay, so a long transfer costs one delay, not one per chunk. With a rate it
+is also a bottleneck of that many Mbit/s each way, as a link of that speed:
+each byte leaves after the bytes before it and then waits out the delay.
 
-  delay_proxy.py [--hide-capa NAME] LISTEN_PORT_OR_0 TARGET_HOST TARGET_PORT RTT_MS
+  delay_proxy.py [--hide-capa NAME] [--rate MBIT] LISTEN_PORT_OR_0 TARGET_HOST TARGET_PORT RTT_MS
       prints PORT=NNNN once listening, runs until SIGTERM or SIGINT;
       --hide-capa drops a line such as PIPELINING from the server's first
       multi-line reply (its CAPA list), to play a server without it
-  delay_proxy.py --measure RTT_MS
+  delay_proxy.py --measure RTT_MS [MBIT]
       a request/response round trip and a 5 MB transfer through the proxy
 
 In Python:
@@ -30,6 +31,8 @@ import time
 QUEUE_LIMIT = 16 << 20
 # A timer may fire a little before its time; treat that as due.
 EARLY = 1e-4
+# With a rate, data is paced in slices of this many bytes.
+SLICE = 8192
 
 
 def _require_loopback(host):
@@ -125,8 +128,10 @@ class _CapaFilter:
 class _Line:
     """One direction: chunks stamped on arrival, written when due, in order."""
 
-    def __init__(self, loop, delay, src, dst, pair):
+    def __init__(self, loop, delay, src, dst, pair, rate=None):
         self.loop, self.delay, self.src, self.dst, self.pair = loop, delay, src, dst, pair
+        self.rate = rate  # bytes per second, or None
+        self.free_at = 0.0  # when the bottleneck has sent what it holds
         self.queue = collections.deque()
         self.queued = 0
         self.timer = None
@@ -144,7 +149,14 @@ class _Line:
             if self.queued > QUEUE_LIMIT and not self.held:
                 self.held = True
                 self.src.pause("queue")
-        self.queue.append((self.loop.time() + self.delay, data))
+        now = self.loop.time()
+        if data is None or not self.rate:
+            self.queue.append((max(now, self.free_at) + self.delay, data))
+        else:
+            for at in range(0, len(data), SLICE):
+                piece = data[at:at + SLICE]
+                self.free_at = max(now, self.free_at) + len(piece) / self.rate
+                self.queue.append((self.free_at + self.delay, piece))
         if self.timer is None:
             self.timer = self.loop.call_at(self.queue[0][0], self._flush)
 
@@ -211,8 +223,8 @@ class _Pair:
         if proxy.hide_capabilities:
             self.server.filter = _CapaFilter(proxy.hide_capabilities)
         half = proxy.rtt / 2
-        self.up = _Line(loop, half, self.client, self.server, self)
-        self.down = _Line(loop, half, self.server, self.client, self)
+        self.up = _Line(loop, half, self.client, self.server, self, proxy.rate)
+        self.down = _Line(loop, half, self.server, self.client, self, proxy.rate)
         self.client.out = self.up
         self.server.out = self.down
         self.closing = False
@@ -257,13 +269,14 @@ class DelayProxy:
     """The proxy on an event loop of its own thread: start(), .port, stop()."""
 
     def __init__(self, target_host, target_port, rtt_ms, listen_port=0, listen_host="127.0.0.1",
-                 hide_capabilities=()):
+                 hide_capabilities=(), rate_mbit=None):
         _require_loopback(listen_host)
         _require_loopback(target_host)
         self.target_host, self.target_port = target_host, int(target_port)
         self.rtt = float(rtt_ms) / 1000.0
         self.listen_host, self.listen_port = listen_host, int(listen_port)
         self.hide_capabilities = tuple(hide_capabilities)
+        self.rate = rate_mbit * 1e6 / 8 if rate_mbit else None
         self.port = None
         self.connections = 0  # accepted so far
         self.pairs = set()
@@ -333,9 +346,10 @@ class DelayProxy:
         self.stop()
 
 
-def serve_forever(listen_port, target_host, target_port, rtt_ms, hide_capabilities=()):
+def serve_forever(listen_port, target_host, target_port, rtt_ms, hide_capabilities=(), rate_mbit=None):
     async def main():
-        proxy = DelayProxy(target_host, target_port, rtt_ms, listen_port, hide_capabilities=hide_capabilities)
+        proxy = DelayProxy(target_host, target_port, rtt_ms, listen_port, hide_capabilities=hide_capabilities,
+                           rate_mbit=rate_mbit)
         port = await proxy.open()
         print("PORT=%d" % port, flush=True)
         stop = asyncio.Event()
@@ -347,7 +361,7 @@ def serve_forever(listen_port, target_host, target_port, rtt_ms, hide_capabiliti
     asyncio.run(main())
 
 
-def measure(rtt_ms, size=5 << 20):
+def measure(rtt_ms, size=5 << 20, rate_mbit=None):
     """Round trip of a small request and time of a large transfer through the proxy."""
     listener = socket.socket()
     listener.bind(("127.0.0.1", 0))
@@ -369,7 +383,7 @@ def measure(rtt_ms, size=5 << 20):
                         break
 
     threading.Thread(target=serve, daemon=True).start()
-    with DelayProxy("127.0.0.1", listener.getsockname()[1], rtt_ms) as proxy:
+    with DelayProxy("127.0.0.1", listener.getsockname()[1], rtt_ms, rate_mbit=rate_mbit) as proxy:
         with socket.create_connection(("127.0.0.1", proxy.port)) as c:
             c.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             times = []
@@ -398,21 +412,24 @@ def measure(rtt_ms, size=5 << 20):
 
 
 def main(argv):
-    if len(argv) == 2 and argv[0] == "--measure":
-        m = measure(float(argv[1]))
-        print("delay proxy at %s ms: round trip %.1f ms (min %.1f, max %.1f); %.1f MB in %.3f s "
-              "(%d reads; one delay per read would take %.1f s)"
-              % (argv[1], m["rtt_ms"], m["rtt_min_ms"], m["rtt_max_ms"], m["bytes"] / 1e6, m["transfer_s"],
-                 m["chunks"], m["chunks"] * float(argv[1]) / 2000))
+    if len(argv) in (2, 3) and argv[0] == "--measure":
+        rate = float(argv[2]) if len(argv) == 3 else None
+        m = measure(float(argv[1]), rate_mbit=rate)
+        print("delay proxy at %s ms%s: round trip %.1f ms (min %.1f, max %.1f); %.1f MB in %.3f s "
+              "(%.1f Mbit/s; %d reads; one delay per read would take %.1f s)"
+              % (argv[1], " and %g Mbit/s" % rate if rate else "", m["rtt_ms"], m["rtt_min_ms"], m["rtt_max_ms"],
+                 m["bytes"] / 1e6, m["transfer_s"], m["bytes"] * 8 / 1e6 / m["transfer_s"], m["chunks"],
+                 m["chunks"] * float(argv[1]) / 2000))
         return
     parser = argparse.ArgumentParser(usage=__doc__)
     parser.add_argument("--hide-capa", action="append", default=[])
+    parser.add_argument("--rate", type=float, default=None, help="Mbit/s each way")
     parser.add_argument("listen_port", type=int)
     parser.add_argument("target_host")
     parser.add_argument("target_port", type=int)
     parser.add_argument("rtt_ms", type=float)
     a = parser.parse_args(argv)
-    serve_forever(a.listen_port, a.target_host, a.target_port, a.rtt_ms, a.hide_capa)
+    serve_forever(a.listen_port, a.target_host, a.target_port, a.rtt_ms, a.hide_capa, a.rate)
 
 
 if __name__ == "__main__":

@@ -82,16 +82,22 @@ def test_announces_at_start_up_then_only_what_arrives(session):
         assert w["visible"] == "0"
         assert w["rect"] == "%d,%d,%d,%d" % (l, t, r, b)
 
-        # Checking again with nothing new announces nothing.
+        # Checking again with nothing new announces nothing, and costs no TOP:
+        # Dovecot lists UIDL and the message's headers are known.
+        def tops():
+            return [line for line in kel.trace() if line.startswith("TOP ")]
+        assert tops() == ["TOP 1 4\r\n"], tops()
         kel.post(w["hwnd"], WM_COMMAND, IDM_CHECK_NOW)
         assert kel.wait_trace("QUIT\r\n", count=2, timeout=30)
         time.sleep(1.5)
         assert kel.trace().count("新着メール有り\n") == 1
+        assert tops() == ["TOP 1 4\r\n"], tops()
 
         # A message dropped into the maildir is announced at the next check.
         drop_message(maildir(session, "hanako"), "1800000000.M1P1.kel", "new@example.jp", "fresh")
         kel.post(w["hwnd"], WM_COMMAND, IDM_CHECK_NOW)
         assert kel.wait_trace("新着メール有り\n", count=2, timeout=30), kel.trace()
+        assert tops() == ["TOP 1 4\r\n", "TOP 2 4\r\n"], tops()  # only the newcomer's
         exit_cleanly(kel, w["hwnd"])
     finally:
         kel.stop()

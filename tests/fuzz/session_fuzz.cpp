@@ -14,14 +14,12 @@
 
 namespace {
 void quiet(const char*) {}
-}  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0 || size > 100000) return 0;
-  platform::setTraceSink(quiet);
-  platform::netStartup();
+// The server's side, written ahead into one end of a socket pair; the
+// other end for the session, or -1.
+int replies(const uint8_t* data, size_t size, int* server) {
   int fds[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 0;
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return -1;
   int big = 1 << 20;
   setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
   setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
@@ -32,6 +30,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     done += static_cast<size_t>(n);
   }
   shutdown(fds[0], SHUT_WR);
+  *server = fds[0];
+  return fds[1];
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0 || size > 100000) return 0;
+  platform::setTraceSink(quiet);
+  platform::netStartup();
 
   KelPtr kel = newKel();
   Account& a = kel->accounts[0];
@@ -46,11 +54,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ign.kind = 4;
   if (data[0] & 2) kel->deleteList[0] = new FilterRule(del);
   if (data[0] & 4) kel->ignoreList[0] = new FilterRule(ign);
-  {
+  // Twice: the second session meets what the first left in the header cache.
+  for (int pass = 0; pass < 2; ++pass) {
+    int server;
+    int sock = replies(data, size, &server);
+    if (sock < 0) return 0;
     SessionTask task(*kel, 0);
-    task.connection.sock = fds[1];
-    runSessionOnConnection(task);  // closes fds[1]
+    task.connection.sock = sock;
+    runSessionOnConnection(task);  // closes sock
+    close(server);
   }
-  close(fds[0]);
   return 0;
 }

@@ -2,12 +2,18 @@
 // (tools/bench.sh starts Dovecot and the delaying proxies). Each run also
 // prints a "RESULT ..." line that bench.sh gathers into its table.
 //
-//   kel_bench [--baseline] [--cycle]
+//   kel_bench [--baseline] [--cycle] [--cache]
 //   --baseline  also fetch one command at a time, as the comparison
 //   --cycle     a 1,500-message check through the whole check pass, with its
 //               real timing, on a link whose server lists no PIPELINING
+//   --cache     what checks cost with the header cache: 5,000 messages with
+//               header blocks of 2-16 KB, the first check, one with nothing
+//               new and one with 10 new messages, by one Kel, beside reading
+//               every message (a link that hides UIDL); only this with
+//               --cache-only
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,26 +64,76 @@ struct Outcome {
   double seconds;
   int rc;
   int count;
+  uint32_t bytes;  // received
+  int tops;        // sent
 };
+
+// One session of account 0 of kel, which may have checked before.
+Outcome checkWith(Kel& kel, bool oneAtATime = false) {
+  SessionTask task(kel, 0);
+  if (oneAtATime) task.maxInFlight = 1;
+  kel.sessionState = kSessionStarting;
+  auto start = std::chrono::steady_clock::now();
+  int rc = runSession(task);
+  return {since(start), rc, kel.results[0].count, task.watch.received.load(), task.topsSent.load()};
+}
 
 Outcome checkOnce(int port, int n, bool oneAtATime = false) {
   char user[32];
   snprintf(user, sizeof user, "bench%d", n);
   auto kel = kelWithAccount("127.0.0.1", port, user, "bench");
-  SessionTask task(*kel, 0);
-  if (oneAtATime) task.maxInFlight = 1;
-  kel->sessionState = kSessionStarting;
-  auto start = std::chrono::steady_clock::now();
-  int rc = runSession(task);
-  return {since(start), rc, kel->results[0].count};
+  return checkWith(*kel, oneAtATime);
 }
 
 void report(const char* link, int rtt, int n, const char* mode, const Outcome& o) {
-  printf("%s: %s, %d messages, %s: %.2f s, %.0f messages/s (rc %d, count %d)\n", kBuild, link, n, mode,
-         o.seconds, n / o.seconds, o.rc, o.count);
-  printf("RESULT build=%s rtt=%d n=%d mode=%s seconds=%.3f rc=%d count=%d\n", kBuild, rtt, n, mode, o.seconds,
-         o.rc, o.count);
+  printf("%s: %s, %d messages, %s: %.2f s, %.0f messages/s, %.1f MB, %d TOP (rc %d, count %d)\n", kBuild, link,
+         n, mode, o.seconds, n / o.seconds, o.bytes / 1e6, o.tops, o.rc, o.count);
+  printf("RESULT build=%s rtt=%d n=%d mode=%s seconds=%.3f rc=%d count=%d bytes=%u tops=%d\n", kBuild, rtt, n,
+         mode, o.seconds, o.rc, o.count, o.bytes, o.tops);
   fflush(stdout);
+}
+
+// Ten messages delivered into the bench mailbox, and taken out again.
+const char kDropped[] = ".M77P7.kel";
+void deliverTen(const std::string& user) {
+  for (int i = 0; i < 10; ++i) {
+    char name[64];
+    snprintf(name, sizeof name, "%d%s", 1900000000 + i, kDropped);
+    FILE* f = fopen((std::filesystem::path(maildirOf(user)) / "new" / name).string().c_str(), "wb");
+    if (!f) continue;
+    fprintf(f, "From: new%d@example.jp\nTo: %s@example.jp\nSubject: new %d\n\nbody\n", i, user.c_str(), i);
+    fclose(f);
+  }
+}
+void takeOutTen(const std::string& user) {
+  for (const char* sub : {"new", "cur"}) {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(maildirOf(user)) / sub, ec))
+      if (e.path().filename().string().find(kDropped) != std::string::npos) std::filesystem::remove(e.path(), ec);
+  }
+}
+
+// The cost of checks with the cache (one Kel throughout) and of reading
+// every message (a link whose server hides UIDL), at the same link.
+void cacheCost(int rtt, int cachedPort, int fullPort) {
+  const std::string user = "real5000";
+  const int n = 5000;
+  char link[48];
+  snprintf(link, sizeof link, "%d ms and 10 Mbit/s", rtt);
+  takeOutTen(user);
+  auto kel = kelWithAccount("127.0.0.1", cachedPort, user, "bench");
+  auto full = [&] {
+    auto k = kelWithAccount("127.0.0.1", fullPort, user, "bench");
+    return checkWith(*k);
+  };
+  report(link, rtt, n, "full-first", full());
+  report(link, rtt, n, "cache-first", checkWith(*kel));
+  report(link, rtt, n, "cache-unchanged", checkWith(*kel));
+  report(link, rtt, n, "full-unchanged", full());
+  deliverTen(user);
+  report(link, rtt, n, "cache-new10", checkWith(*kel));
+  report(link, rtt, n, "full-new10", full());
+  takeOutTen(user);
 }
 
 void noSound(Kel&) {}
@@ -110,10 +166,12 @@ void cyclePass(int rtt, int port, int n) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool baseline = false, cycle = false;
+  bool baseline = false, cycle = false, cache = false, cacheOnly = false;
   for (int i = 1; i < argc; ++i) {
     baseline = baseline || strcmp(argv[i], "--baseline") == 0;
     cycle = cycle || strcmp(argv[i], "--cycle") == 0;
+    cache = cache || strcmp(argv[i], "--cache") == 0;
+    cacheOnly = cacheOnly || strcmp(argv[i], "--cache-only") == 0;
   }
   platform::netStartup();
   platform::setTraceSink(quiet);
@@ -121,6 +179,16 @@ int main(int argc, char** argv) {
   if (!port) {
     fprintf(stderr, "KEL_POP3_PORT is not set: run tools/bench.sh\n");
     return 1;
+  }
+  auto cacheLinks = links("KEL_BENCH_CACHE_LINK"), fullLinks = links("KEL_BENCH_FULL_LINK");
+  if (cache || cacheOnly) {
+    {
+      auto kel = kelWithAccount("127.0.0.1", port, "real5000", "bench");  // Dovecot's index, as below
+      checkWith(*kel);
+    }
+    if (!cacheLinks.empty() && !fullLinks.empty())
+      cacheCost(cacheLinks[0].first, cacheLinks[0].second, fullLinks[0].second);
+    if (cacheOnly) return 0;
   }
   // Dovecot builds its index of a mailbox on first use: not part of a check.
   for (int n : {1000, 1500, 5000}) checkOnce(port, n);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,7 +30,8 @@
 
 namespace {
 
-// A POP3 server holding a list of (from, subject) messages.
+// A POP3 server holding a list of (from, subject) messages, each with an
+// id made from its text, as servers that hash their messages make them.
 class Maildrop {
  public:
   Maildrop()
@@ -57,8 +59,14 @@ class Maildrop {
         }
         const auto& m = messages_[n - 1];
         c.send("+OK\r\nFrom: " + m.first + "\r\nSubject: " + m.second + "\r\n\r\nbody\r\n.\r\n");
+      } else if (line.rfind("UIDL", 0) == 0) {
+        std::string listing = "+OK\r\n";
+        for (size_t i = 0; i < messages_.size(); ++i)
+          listing += std::to_string(i + 1) + " " +
+                     std::to_string(std::hash<std::string>()(messages_[i].first + "\n" + messages_[i].second)) + "\r\n";
+        c.send(listing + ".\r\n");
       } else if (line.rfind("CAPA", 0) == 0) {
-        c.send("+OK\r\nPIPELINING\r\n.\r\n");
+        c.send("+OK\r\nPIPELINING\r\nUIDL\r\n.\r\n");
       } else if (line.rfind("QUIT", 0) == 0) {
         c.send("+OK bye\r\n");
         return;
@@ -300,6 +308,13 @@ TEST(CheckCycle, EditsDuringAPassAreGuarded) {
   // an edit that changed the first one's port would make it another one.
   AccountFields second{"second@example.jp", "127.0.0.1", "user", "pw", false, false};
   ASSERT_EQ(2, storeAccount(*kel, -1, second, nullptr));
+  const Account a = kel->accounts[0];
+  runPass(*kel);  // every header known: the edits meet a session that reads the cache
+  {
+    std::lock_guard<std::mutex> g(kel->checkLock);
+    ASSERT_EQ(20u, kel->headerCache.entries(mailboxOf(a)));
+    kel->session = nullptr;  // so that the wait below sees the next pass's session
+  }
 
   std::atomic<bool> done{false};
   std::thread pass([&] {
@@ -319,6 +334,7 @@ TEST(CheckCycle, EditsDuringAPassAreGuarded) {
   }
   pass.join();
   EXPECT_GT(edits, 0);
+  EXPECT_EQ(20u, kel->headerCache.entries(mailboxOf(a)));  // its account was not changed
   EXPECT_EQ(20, kel->results[0].count);
   EXPECT_EQ(20, kel->totalNew);
   EXPECT_EQ(nullptr, kel->ignoreList[0]);

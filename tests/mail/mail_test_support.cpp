@@ -129,10 +129,12 @@ void addRule(FilterRule* (&list)[kRuleSlots], const char* keyword, int kind) {
   }
 }
 
-int checkAccount(Kel& kel) {
+int checkAccount(Kel& kel, int* topsSent) {
   SessionTask task(kel, 0);
   kel.sessionState = kSessionStarting;
-  return runSession(task);
+  int rc = runSession(task);
+  if (topsSent) *topsSent = task.topsSent;
+  return rc;
 }
 
 int envPort(const char* name) {

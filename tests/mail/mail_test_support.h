@@ -28,8 +28,9 @@ int openHandles();
 KelPtr kelWithAccount(const std::string& host, int port, const std::string& user,
                      const std::string& pass, bool apop = false, bool ssl = false);
 void addRule(FilterRule* (&list)[kRuleSlots], const char* keyword, int kind);
-// Runs one session for account 0 on this thread; returns runSession's result.
-int checkAccount(Kel& kel);
+// Runs one session for account 0 on this thread; returns runSession's result
+// (and how many TOP commands it sent).
+int checkAccount(Kel& kel, int* topsSent = nullptr);
 
 // From the environment the test runner sets (KEL_POP3_PORT, KEL_POP3S_PORT,
 // KEL_MAILDIRS); an empty result fails the test that asked.

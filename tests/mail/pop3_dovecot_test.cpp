@@ -330,3 +330,51 @@ TEST(Pop3Dovecot, RulesThatReadBackEmptyMatchNothing) {
   EXPECT_EQ(1, messagesIn("hanako"));
   std::filesystem::remove_all(dir);
 }
+
+// Dovecot lists UIDL and PIPELINING: a second check of an unchanged mailbox
+// sends no TOP, a message dropped in costs one, and each check leaves what
+// reading every message would.
+TEST(Pop3Dovecot, OnlyWhatIsNewCostsATop) {
+  int port = pop3Port();
+  ASSERT_NE(0, port);
+  ASSERT_EQ(4, messagesIn("kuro"));
+  auto kel = kelWithAccount("127.0.0.1", port, "kuro", "kuro-pw");
+  addRule(kel->ignoreList, "広告", kSubjectContains);
+  int tops = -1;
+  EXPECT_EQ(0, checkAccount(*kel, &tops));
+  EXPECT_EQ(4, tops);
+  const CheckResult first = kel->results[0];
+  EXPECT_EQ(3, first.count);
+  EXPECT_EQ(1, first.ignoredCount);
+  EXPECT_EQ("第4報", lineSubject(first.lines[2]));
+
+  TraceCapture trace;
+  EXPECT_EQ(0, checkAccount(*kel, &tops));
+  EXPECT_EQ(0, tops);
+  EXPECT_EQ(3, kel->results[0].count);
+  EXPECT_EQ(1, kel->results[0].ignoredCount);
+  EXPECT_EQ(0, memcmp(first.lines, kel->results[0].lines, sizeof first.lines));
+  int stat = trace.find("STAT\r\n");
+  ASSERT_GE(stat, 0);
+  EXPECT_EQ(stat + 1, trace.find("UIDL\r\n", stat));  // pipelined with STAT
+  EXPECT_GT(trace.find("ID 4件、TOP 0件\n"), stat);
+
+  std::filesystem::path dropped = std::filesystem::path(maildirOf("kuro")) / "new" / "1800000000.M99P1.kel";
+  {
+    FILE* f = fopen(dropped.string().c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fputs("From: new@example.jp\nSubject: dropped in\n\nbody\n", f);
+    fclose(f);
+  }
+  EXPECT_EQ(0, checkAccount(*kel, &tops));
+  EXPECT_EQ(1, tops);
+  EXPECT_EQ(4, kel->results[0].count);
+  EXPECT_EQ("dropped in", lineSubject(kel->results[0].lines[3]));
+  EXPECT_EQ(0, memcmp(first.lines, kel->results[0].lines, 3 * sizeof(MailLine)));
+  for (const char* sub : {"cur", "new"}) {  // Dovecot may have moved it to cur/
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(maildirOf("kuro")) / sub, ec))
+      if (e.path().filename().string().find(".M99P1.") != std::string::npos) std::filesystem::remove(e.path());
+  }
+  EXPECT_EQ(4, messagesIn("kuro"));
+}

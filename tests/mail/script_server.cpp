@@ -9,6 +9,7 @@ using socklen_t = int;
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #define closesocket close
@@ -71,12 +72,18 @@ bool ScriptConnection::expect(const std::string& prefix) {
     std::string line = readLine();
     if (line.empty()) return false;
     if (line.compare(0, prefix.size(), prefix) == 0) return true;
+    if (line == "UIDL") send("-ERR\r\n");  // a server of RFC 1939 alone may lack it
   }
 }
 
 void ScriptConnection::greet(const std::string& greeting, const std::string& capabilities) {
   send(greeting);
   if (expect("CAPA")) send(capabilities);
+}
+
+void ScriptConnection::noDelay() {
+  int on = 1;
+  setsockopt(sock_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
 bool ScriptConnection::pending(int ms) { return platform::waitSocket(sock_, false, ms) == 1; }

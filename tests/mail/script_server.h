@@ -18,10 +18,13 @@ class ScriptConnection {
   // The next line without its CR LF; "" when the peer has gone.
   std::string readLine();
   // Reads lines until one starts with `prefix`; false when the peer has gone.
+  // A UIDL on the way is refused, as by a server without it.
   bool expect(const std::string& prefix);
   // The greeting, then the reply to the client's CAPA (a server of RFC 1939
   // alone refuses it).
   void greet(const std::string& greeting, const std::string& capabilities = "-ERR\r\n");
+  // Each reply leaves at once, not once the one before is acknowledged.
+  void noDelay();
   // True when the client has sent more that is not read yet, within ms.
   bool pending(int ms);
   // Waits until the client closes (or the server stops).

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/application.h"
+#include "mailcheck/header_cache.h"
 #include "settings/settings.h"
 #include "tests/support/kel_fixture.h"
 #include "tests/unit/test_dir.h"
@@ -106,4 +107,40 @@ TEST(Edits, AnotherServerPortOrUserForgetsTheLastSuccess) {
     ASSERT_EQ(1, storeAccount(*t.kel, 0, changed, nullptr));
     EXPECT_EQ(c.forgets ? 0 : 3, t.kel->results[0].lastSuccess.month) << c.server << " " << c.user;
   }
+}
+
+// What the header cache knows of a mailbox goes when no account names it:
+// its server, port or user changed, or the account deleted.
+TEST(Edits, AMailboxNoAccountNamesLosesItsCachedHeaders) {
+  Editing t;
+  MessageHeaders h{};
+  auto boxOf = [&](int s) { return mailboxOf(t.kel->accounts[s]); };
+  auto fill = [&](int s) { return t.kel->headerCache.store(boxOf(s), "id", h); };
+  const AccountFields a{"a@example.jp", "pop.example.jp", "a", "pw", false, false};
+  const AccountFields b{"b@example.jp", "pop.example.jp", "b", "pw", false, false};
+  ASSERT_EQ(1, storeAccount(*t.kel, -1, a, nullptr));
+  ASSERT_EQ(2, storeAccount(*t.kel, -1, b, nullptr));
+  ASSERT_TRUE(fill(0) && fill(1));
+
+  AccountFields kept = a;
+  kept.mailaddr = "other@example.jp";  // not part of the mailbox
+  kept.apop = true;
+  storeAccount(*t.kel, 0, kept, nullptr);
+  EXPECT_EQ(1u, t.kel->headerCache.entries(boxOf(0)));
+
+  AccountFields user = a, server = a, port = a;
+  user.user = "a2";
+  server.pop3server = "pop2.example.jp";
+  port.ssl = true;  // 995
+  for (const AccountFields& changed : {user, server, port}) {
+    storeAccount(*t.kel, 0, a, nullptr);
+    ASSERT_TRUE(fill(0));
+    MailboxKey before = boxOf(0);
+    storeAccount(*t.kel, 0, changed, nullptr);
+    EXPECT_EQ(0u, t.kel->headerCache.entries(before)) << changed.user << changed.pop3server << changed.ssl;
+    EXPECT_EQ(1u, t.kel->headerCache.entries(boxOf(1)));  // the other account's stay
+  }
+  MailboxKey second = boxOf(1);
+  deleteAccount(*t.kel, 1);
+  EXPECT_EQ(0u, t.kel->headerCache.entries(second));
 }

@@ -1,0 +1,16 @@
+// What a server's CAPA reply (RFC 2449) tells a session, one line at a time.
+#pragma once
+
+#include <cstddef>
+
+struct Capabilities {
+  bool answered = false;    // CAPA was positive; false for a server of RFC 1939 alone
+  bool pipelining = false;  // commands may go ahead of their replies
+  bool stls = false;
+  bool uidl = false;
+};
+
+// One line of the list (CR LF included), before its terminating ".".
+void noteCapability(const char* line, Capabilities& caps);
+// The first n bytes of text are word's, in any letter case (word in capitals).
+bool sameLetters(const char* text, const char* word, size_t n);

@@ -1,0 +1,63 @@
+// What the rules see of each message a server has named by its unique id:
+// the four decoded header fields of its TOP reply, kept in memory so that
+// a check reads only the messages it has not seen. Per mailbox (server,
+// port and user); a mailbox no account names any more is forgotten.
+// Guarded by the check lock: every member is called with it held.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "mailcheck/headers.h"
+#include "settings/settings.h"
+
+struct MailboxKey {
+  std::string server;
+  uint16_t port = 0;
+  std::string user;
+  bool operator==(const MailboxKey& o) const { return port == o.port && server == o.server && user == o.user; }
+};
+MailboxKey mailboxOf(const Account& a);
+
+// senderAddress, senderName, subject and to, each ended by a NUL.
+using PackedHeaders = std::shared_ptr<const std::string>;
+void unpackHeaders(const std::string& packed, MessageHeaders& out);
+
+constexpr size_t kHeaderCacheLimit = 64u << 20;  // bytes of ids and texts, in all
+
+class HeaderCache {
+ public:
+  explicit HeaderCache(size_t limit = kHeaderCacheLimit) : limit_(limit) {}
+  // Null when the mailbox holds no entry for the id. The entry stays
+  // valid for its holder whatever the cache does later.
+  PackedHeaders find(const MailboxKey& box, const std::string& id) const;
+  // False when the entry would take the cache past its limit (nothing is
+  // stored then); an id already there keeps its entry.
+  bool store(const MailboxKey& box, const std::string& id, const MessageHeaders& h);
+  // After a usable listing: drops the mailbox's entries whose ids it lacks.
+  void keepOnly(const MailboxKey& box, const std::vector<std::string>& ids);
+  // Drops every mailbox that no configured account names.
+  void forgetUnconfigured(const Account (&accounts)[kAccountSlots]);
+  size_t bytes() const { return bytes_; }
+  size_t entries(const MailboxKey& box) const;
+
+ private:
+  struct Box {
+    MailboxKey key;
+    std::unordered_map<std::string, PackedHeaders> entries;
+  };
+  static size_t cost(const std::string& id, const std::string& packed) { return id.size() + packed.size(); }
+  const Box* boxOf(const MailboxKey& key) const;
+  Box* boxOf(const MailboxKey& key);
+
+  size_t limit_;
+  size_t bytes_ = 0;
+  std::vector<Box> boxes_;
+};
+
+// The mailbox is that of a configured account.
+bool mailboxConfigured(const Account (&accounts)[kAccountSlots], const MailboxKey& box);

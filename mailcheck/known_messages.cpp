@@ -1,0 +1,52 @@
+// The maildrop's unique ids (UIDL) and what the header cache knows of
+// them: a check with ids reads with TOP only the messages the cache lacks.
+// A listing that cannot be used leaves the check without ids, reading
+// every message as a server without UIDL would have it.
+#include <cstring>
+
+#include "mailcheck/pop3_conversation.h"
+#include "mailcheck/transport.h"
+#include "mailcheck/uidl.h"
+#include "platform/trace.h"
+
+// The listing, read to its "." line whatever it holds; its lines are not
+// traced. False for a failure of the session.
+bool Pop3Conversation::readIdListing(int total) {
+  UidlListing listing(total);
+  for (;;) {
+    int n = readLine(t_.connection, buf_);
+    if (n < 0) return receiveFailed(kErrorReceiveFailed);
+    if (n == 3 && memcmp(buf_, ".\r\n", 3) == 0) break;
+    listing.take(buf_, static_cast<size_t>(n));
+  }
+  withIds_ = listing.finish(ids_);
+  return true;
+}
+
+bool Pop3Conversation::learnIds(int total, bool ask, bool sent) {
+  withIds_ = false;
+  ids_.clear();
+  known_.clear();
+  if (ask) {
+    if (!sent && !sendCommand("UIDL\r\n")) return false;
+    if (!readReply()) return false;
+    if (replyClass() == kPositive && !readIdListing(total)) return false;
+  }
+  int toRead = total > 0 ? total : 0;
+  if (withIds_) {
+    box_ = mailboxOf(t_.account);
+    known_.resize(ids_.size());
+    bool ok = publish([&] {
+      HeaderCache& cache = t_.kel.headerCache;
+      cache.forgetUnconfigured(t_.kel.accounts);
+      cache.keepOnly(box_, ids_);
+      for (size_t i = 0; i < ids_.size(); ++i) {
+        known_[i] = cache.find(box_, ids_[i]);
+        if (known_[i]) --toRead;
+      }
+    });
+    if (!ok) return false;
+  }
+  platform::tracef("ID %d件、TOP %d件\n", static_cast<int>(ids_.size()), toRead);
+  return true;
+}
