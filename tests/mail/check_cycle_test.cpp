@@ -24,49 +24,6 @@
 
 namespace {
 
-// A POP3 server holding a list of (from, subject) messages.
-class Maildrop {
- public:
-  Maildrop()
-      : server_([this](ScriptConnection& c) { serve(c); }) {}
-  void set(std::vector<std::pair<std::string, std::string>> messages) {
-    std::lock_guard<std::mutex> g(lock_);
-    messages_ = std::move(messages);
-  }
-  int port() const { return server_.port(); }
-
- private:
-  void serve(ScriptConnection& c) {
-    c.send("+OK ready\r\n");
-    for (;;) {
-      std::string line = c.readLine();
-      if (line.empty()) return;
-      std::lock_guard<std::mutex> g(lock_);
-      if (line.rfind("STAT", 0) == 0) {
-        c.send("+OK " + std::to_string(messages_.size()) + " 100\r\n");
-      } else if (line.rfind("TOP ", 0) == 0) {
-        size_t n = static_cast<size_t>(atoi(line.c_str() + 4));
-        if (n < 1 || n > messages_.size()) {
-          c.send("-ERR no such message\r\n");
-          continue;
-        }
-        const auto& m = messages_[n - 1];
-        c.send("+OK\r\nFrom: " + m.first + "\r\nSubject: " + m.second + "\r\n\r\nbody\r\n.\r\n");
-      } else if (line.rfind("CAPA", 0) == 0) {
-        c.send("+OK\r\nPIPELINING\r\n.\r\n");
-      } else if (line.rfind("QUIT", 0) == 0) {
-        c.send("+OK bye\r\n");
-        return;
-      } else {
-        c.send("+OK\r\n");
-      }
-    }
-  }
-  std::mutex lock_;
-  std::vector<std::pair<std::string, std::string>> messages_;
-  ScriptServer server_;
-};
-
 struct Call {
   std::string what;
   std::vector<std::string> lines;
@@ -129,7 +86,7 @@ bool has(const std::vector<Call>& cs, const std::string& what) {
   return false;
 }
 
-KelPtr kelFor(const Maildrop& drop) {
+KelPtr kelFor(const ScriptMaildrop& drop) {
   auto kel = kelWithAccount("127.0.0.1", drop.port(), "user", "pw");
   kel->nmp = 1;
   return kel;
@@ -138,7 +95,7 @@ KelPtr kelFor(const Maildrop& drop) {
 }  // namespace
 
 TEST(CheckCycle, FirstPassAnnouncesThenNothingThenOnlyTheNewcomer) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
   auto kel = kelFor(drop);
   TraceCapture trace;
@@ -170,7 +127,7 @@ TEST(CheckCycle, FirstPassAnnouncesThenNothingThenOnlyTheNewcomer) {
 }
 
 TEST(CheckCycle, ARemovedAndAnAddedMessageAnnounceNothing) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
   auto kel = kelFor(drop);
   runPass(*kel);
@@ -182,8 +139,8 @@ TEST(CheckCycle, ARemovedAndAnAddedMessageAnnounceNothing) {
 }
 
 TEST(CheckCycle, SevenKeptMessagesListSix) {
-  Maildrop drop;
-  std::vector<std::pair<std::string, std::string>> seven;
+  ScriptMaildrop drop;
+  std::vector<ScriptMaildrop::Message> seven;
   for (int i = 1; i <= 7; ++i) seven.push_back({"m" + std::to_string(i) + "@example.jp", "s"});
   drop.set(seven);
   auto kel = kelFor(drop);
@@ -194,7 +151,7 @@ TEST(CheckCycle, SevenKeptMessagesListSix) {
 }
 
 TEST(CheckCycle, PopupOffPlaysTheSoundAndShowsOnlyTheSummary) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   auto kel = kelFor(drop);
   kel->nmp = 0;
@@ -206,7 +163,7 @@ TEST(CheckCycle, PopupOffPlaysTheSoundAndShowsOnlyTheSummary) {
 }
 
 TEST(CheckCycle, HeadingsOnlyWithShacAndANewLineAndTheAddressCut) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   auto kel = kelFor(drop);
   kel->shac = 1;
@@ -232,7 +189,7 @@ TEST(CheckCycle, NoAccountGivesTheErrorPair) {
 }
 
 TEST(CheckCycle, FailedAccountKeepsItsCountAndDoesNotCount) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   auto kel = kelFor(drop);
   runPass(*kel);
@@ -250,7 +207,7 @@ TEST(CheckCycle, SilentServerIsGivenUpAfterItsBudgetAndTheNextAccountFollows) {
     c.send("+OK ready\r\n");
     c.waitForClose();
   });
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   auto kel = kelWithAccount("127.0.0.1", silent.port(), "user", "pw");
   kel->results[0].count = 3;
@@ -276,8 +233,8 @@ TEST(CheckCycle, SilentServerIsGivenUpAfterItsBudgetAndTheNextAccountFollows) {
 // The editors change accounts and rules on the window thread while a pass
 // runs; under ThreadSanitizer any access outside the lock would show here.
 TEST(CheckCycle, EditsDuringAPassAreGuarded) {
-  Maildrop drop;
-  std::vector<std::pair<std::string, std::string>> mail;
+  ScriptMaildrop drop;
+  std::vector<ScriptMaildrop::Message> mail;
   for (int i = 0; i < 20; ++i) mail.push_back({"a@example.jp", "message " + std::to_string(i)});
   drop.set(mail);
   auto kel = kelFor(drop);
@@ -376,7 +333,7 @@ TEST(CheckCycle, AProgramThatEndsStopsThePassAtOnce) {
     c.send("+OK ready\r\n");
     c.waitForClose();
   });
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   {
     auto kel = kelWithAccount("127.0.0.1", silent.port(), "user", "pw");
@@ -439,7 +396,7 @@ struct SettingsFolder {
 }  // namespace
 
 TEST(CheckCycle, APlainAccountOffersNoKey) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   auto kel = kelFor(drop);
   std::vector<Call> cs = runPass(*kel);

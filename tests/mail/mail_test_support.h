@@ -25,7 +25,6 @@ int liveThreads();
 
 KelPtr kelWithAccount(const std::string& host, int port, const std::string& user,
                      const std::string& pass, bool apop = false, bool ssl = false);
-void addRule(FilterRule* (&list)[kRuleSlots], const char* keyword, int kind);
 // Runs one session for account 0 on this thread; returns runSession's result.
 int checkAccount(Kel& kel);
 

@@ -1,5 +1,6 @@
 #include "tests/mail/script_server.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/net.h"
@@ -130,4 +131,68 @@ int refusedPort() {
   SOCKET s = listenOn(false, &port);
   closesocket(s);
   return port;
+}
+
+ScriptMaildrop::ScriptMaildrop(std::string capabilities)
+    : capabilities_(std::move(capabilities)), server_([this](ScriptConnection& c) { serve(c); }) {}
+
+void ScriptMaildrop::set(std::vector<Message> messages) {
+  std::lock_guard<std::mutex> g(lock_);
+  messages_ = std::move(messages);
+}
+
+void ScriptMaildrop::answer(const std::string& command, const std::string& reply) {
+  std::lock_guard<std::mutex> g(lock_);
+  answers_.emplace_back(command, reply);
+}
+
+void ScriptMaildrop::onCommand(Handler handler) {
+  std::lock_guard<std::mutex> g(lock_);
+  handler_ = std::move(handler);
+}
+
+void ScriptMaildrop::watchAhead(int ms) {
+  std::lock_guard<std::mutex> g(lock_);
+  watchMs_ = ms;
+}
+
+std::vector<std::string> ScriptMaildrop::commands() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return commands_;
+}
+
+void ScriptMaildrop::serve(ScriptConnection& c) {
+  c.send("+OK ready\r\n");
+  for (;;) {
+    std::string line = c.readLine();
+    if (line.empty()) return;
+    Handler handler;
+    int watchMs;
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      commands_.push_back(line);
+      handler = handler_;
+      watchMs = watchMs_;
+    }
+    if (watchMs > 0 && c.pending(watchMs)) ++ahead_;
+    if (handler && handler(c, line)) continue;
+    c.send(reply(line));
+    if (line == "QUIT") return;
+  }
+}
+
+std::string ScriptMaildrop::reply(const std::string& line) {
+  std::lock_guard<std::mutex> g(lock_);
+  for (const auto& a : answers_)
+    if (line == a.first || line.compare(0, a.first.size() + 1, a.first + " ") == 0) return a.second;
+  if (line == "CAPA") return capabilities_;
+  if (line == "STAT") return "+OK " + std::to_string(messages_.size()) + " " + std::to_string(100 * messages_.size()) + "\r\n";
+  if (line.rfind("TOP ", 0) == 0) {
+    size_t n = static_cast<size_t>(atoi(line.c_str() + 4));
+    if (n < 1 || n > messages_.size()) return "-ERR no such message\r\n";
+    const Message& m = messages_[n - 1];
+    return "+OK\r\nFrom: " + m.from + "\r\nSubject: " + m.subject + "\r\n\r\nbody\r\n.\r\n";
+  }
+  if (line == "QUIT") return "+OK bye\r\n";
+  return "+OK\r\n";
 }

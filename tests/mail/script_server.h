@@ -1,10 +1,12 @@
-// A POP3 server of the tests' own on loopback, for the replies a real
-// server won't give. Each accepted connection runs the given script on a
-// thread of its own.
+// POP3 servers of the tests' own on loopback, for the replies a real
+// server won't give: ScriptServer runs a script of the test's on each
+// connection; ScriptMaildrop answers as a maildrop of the test's messages,
+// with the twists a test asks for.
 #pragma once
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,3 +54,59 @@ class ScriptServer {
 
 // A port on loopback that refuses connections.
 int refusedPort();
+
+// A maildrop holding the messages a test sets, which may change between
+// checks. It greets "+OK ready", answers CAPA with `capabilities`, STAT with
+// the count, "TOP n ..." with message n's From and Subject (-ERR past the
+// last), QUIT with "+OK bye" (and hangs up), and anything else (USER, PASS,
+// DELE, NOOP, ...) with "+OK". Every command is recorded. For example:
+//
+//   ScriptMaildrop drop;                          // lists PIPELINING
+//   drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
+//   drop.answer("DELE 2", "-ERR locked\r\n");   // one command, its own reply
+//   drop.answer("PASS", "-ERR [IN-USE] busy\r\n");  // every PASS
+//   auto kel = kelWithAccount("127.0.0.1", drop.port(), "user", "pw");
+//   ... check ...
+//   EXPECT_EQ("QUIT", drop.commands().back());
+//
+// A command the maildrop should handle otherwise (UIDL, say) is the
+// business of onCommand: its handler sees each command first and returns
+// true when it has answered it itself.
+class ScriptMaildrop {
+ public:
+  struct Message {
+    std::string from;
+    std::string subject;
+  };
+  static constexpr const char* kPipelining = "+OK\r\nPIPELINING\r\n.\r\n";
+  static constexpr const char* kNoCapa = "-ERR unknown command\r\n";  // RFC 1939 alone
+
+  explicit ScriptMaildrop(std::string capabilities = kPipelining);
+  void set(std::vector<Message> messages);
+  // `reply` (CR LF included) to every command that is `command` or starts
+  // with it and a blank: "PASS" takes every PASS, "DELE 7" only DELE 7.
+  void answer(const std::string& command, const std::string& reply);
+  using Handler = std::function<bool(ScriptConnection&, const std::string& command)>;
+  void onCommand(Handler handler);
+  // Counts the commands that arrive within `ms` after the one before, while
+  // its reply is held back: the client sent them ahead (pipelining). Each
+  // reply waits that long.
+  void watchAhead(int ms);
+  std::vector<std::string> commands() const;
+  int sentAhead() const { return ahead_; }
+  int port() const { return server_.port(); }
+
+ private:
+  void serve(ScriptConnection& c);
+  std::string reply(const std::string& command);
+
+  const std::string capabilities_;
+  mutable std::mutex lock_;
+  std::vector<Message> messages_;
+  std::vector<std::pair<std::string, std::string>> answers_;
+  std::vector<std::string> commands_;
+  Handler handler_;
+  int watchMs_ = 0;
+  std::atomic<int> ahead_{0};
+  ScriptServer server_;  // last: its connections use the members above
+};
