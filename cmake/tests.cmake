@@ -51,7 +51,7 @@ if(WIN32)
   set_tests_properties(wine-unit PROPERTIES LABELS unit
     ENVIRONMENT KEL_TEST_PREFIX=${WINE_PREFIX} RESOURCE_LOCK wine-prefix)
 
-  # First of all (COST): it holds the sntp lock, which e2e-checks waits for.
+  # Early (COST): e2e-checks waits for it.
   kel_gtest_xml(xml wine-mail)
   kel_mail_test(wine-mail kel_mail_tests ${xml})
   set_property(TEST wine-mail APPEND PROPERTY ENVIRONMENT KEL_TEST_PREFIX=${WINE_PREFIX})
@@ -88,7 +88,10 @@ if(WIN32)
     set_tests_properties(${part} PROPERTIES LABELS e2e COST 250
       ENVIRONMENT "KEL_WIN_BUILD=${CMAKE_BINARY_DIR};KEL_WINE_PREFIX=${part}")
   endforeach()
+  # After wine-mail, which would wait for it otherwise: ctest starts
+  # e2e-checks while wine-mail's fixtures start.
   set_property(TEST e2e-checks APPEND PROPERTY RESOURCE_LOCK sntp)
+  set_property(TEST e2e-checks PROPERTY DEPENDS wine-mail)
 
   # The same two programs as on an English Windows: Wine's C locale gives
   # them code page 1252.
