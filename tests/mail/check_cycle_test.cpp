@@ -289,11 +289,7 @@ void trickle(ScriptConnection& c, const std::string& bytes, int msPerByte) {
 TEST(CheckCycle, ASlowButProgressingServerIsLetFinishWithinTheWholeBudget) {
   const CheckTiming timing = {50, 100, 5, 3000};
   auto serve = [](ScriptConnection& c, int msPerByte) {
-    c.greet("+OK ready\r\n");
-    c.expect("USER");
-    c.send("+OK\r\n");
-    c.expect("PASS");
-    c.send("+OK\r\n");
+    c.login();
     c.expect("STAT");
     c.send("+OK 1 100\r\n");
     c.expect("TOP 1 4");

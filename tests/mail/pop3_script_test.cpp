@@ -18,19 +18,6 @@ using Script = ScriptServer::Script;
 
 const char* kGreeting = "+OK ready\r\n";
 
-// Greeting, USER and PASS answered positively.
-void login(ScriptConnection& c) {
-  c.greet(kGreeting);
-  c.expect("USER");
-  c.send("+OK\r\n");
-  c.expect("PASS");
-  c.send("+OK\r\n");
-}
-
-std::string topReply(const std::string& from, const std::string& subject) {
-  return "+OK\r\nFrom: " + from + "\r\nSubject: " + subject + "\r\n\r\nbody\r\n.\r\n";
-}
-
 struct Outcome {
   int rc;
   int code;
@@ -78,14 +65,14 @@ TEST(Pop3Script, NegativeRepliesAtEachStepGiveSeven) {
   EXPECT_FALSE(traced(passOther, "PASSが違う～♪\n"));
 
   Outcome stat = check([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("-ERR\r\n");
   });
   EXPECT_EQ(7, stat.code);
 
   Outcome top = check([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK 1 100\r\n");
     c.expect("TOP 1 4");
@@ -96,7 +83,7 @@ TEST(Pop3Script, NegativeRepliesAtEachStepGiveSeven) {
 
   Outcome dele = check(
       [](ScriptConnection& c) {
-        login(c);
+        c.login();
         c.expect("STAT");
         c.send("+OK 1 100\r\n");
         c.expect("TOP 1 4");
@@ -110,7 +97,7 @@ TEST(Pop3Script, NegativeRepliesAtEachStepGiveSeven) {
 
 TEST(Pop3Script, RefusedQuitStillCompletes) {
   Outcome o = check([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK 0 0\r\n");
     c.expect("QUIT");
@@ -123,7 +110,7 @@ TEST(Pop3Script, RefusedQuitStillCompletes) {
 
 TEST(Pop3Script, StatWithTwoSpacesCountsNothing) {
   Outcome o = check([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK  3 300\r\n");
     c.expect("QUIT");
@@ -135,7 +122,7 @@ TEST(Pop3Script, StatWithTwoSpacesCountsNothing) {
 
 TEST(Pop3Script, StatCountStopsAtTheFirstNonDigit) {
   ScriptServer server([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK 2x 300\r\n");
     for (int n = 1; n <= 2; ++n) {
@@ -173,7 +160,7 @@ TEST(Pop3Script, LinesUpTo8190BytesAreRead) {
 
 TEST(Pop3Script, PeerClosingMidReplyGivesSix) {
   Outcome o = check([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK 1 100\r\n");
     c.expect("TOP 1 4");
@@ -186,7 +173,7 @@ TEST(Pop3Script, PeerClosingMidReplyGivesSix) {
 
 TEST(Pop3Script, TopRepliesOfAnySizeAreReadAndJudged) {
   ScriptServer server([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK 2 100\r\n");
     c.expect("TOP 1 4");
@@ -243,7 +230,7 @@ TEST(Pop3Script, ApopFallsBackOnlyWithoutATimestamp) {
         c.expect("APOP");
         c.send("+OK\r\n");
       } else {
-        login(c);
+        c.login();
       }
       c.expect("STAT");
       c.send("+OK 0 0\r\n");

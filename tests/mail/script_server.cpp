@@ -80,6 +80,14 @@ void ScriptConnection::greet(const std::string& greeting, const std::string& cap
   if (expect("CAPA")) send(capabilities);
 }
 
+void ScriptConnection::login(const std::string& capabilities) {
+  greet("+OK ready\r\n", capabilities);
+  expect("USER");
+  send("+OK\r\n");
+  expect("PASS");
+  send("+OK\r\n");
+}
+
 bool ScriptConnection::pending(int ms) { return platform::waitSocket(sock_, false, ms) == 1; }
 
 void ScriptConnection::waitForClose() {
@@ -124,6 +132,10 @@ ScriptServer::~ScriptServer() {
   for (std::thread& t : workers_) t.join();
   for (SOCKET s : open_) closesocket(s);
   closesocket(listener_);
+}
+
+std::string topReply(const std::string& from, const std::string& subject) {
+  return "+OK\r\nFrom: " + from + "\r\nSubject: " + subject + "\r\n\r\nbody\r\n.\r\n";
 }
 
 int refusedPort() {
@@ -190,8 +202,7 @@ std::string ScriptMaildrop::reply(const std::string& line) {
   if (line.rfind("TOP ", 0) == 0) {
     size_t n = static_cast<size_t>(atoi(line.c_str() + 4));
     if (n < 1 || n > messages_.size()) return "-ERR no such message\r\n";
-    const Message& m = messages_[n - 1];
-    return "+OK\r\nFrom: " + m.from + "\r\nSubject: " + m.subject + "\r\n\r\nbody\r\n.\r\n";
+    return topReply(messages_[n - 1].from, messages_[n - 1].subject);
   }
   if (line == "QUIT") return "+OK bye\r\n";
   return "+OK\r\n";

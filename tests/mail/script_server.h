@@ -24,6 +24,8 @@ class ScriptConnection {
   // The greeting, then the reply to the client's CAPA (a server of RFC 1939
   // alone refuses it).
   void greet(const std::string& greeting, const std::string& capabilities = "-ERR\r\n");
+  // "+OK ready", the reply to CAPA, then USER and PASS taken with +OK.
+  void login(const std::string& capabilities = "-ERR\r\n");
   // True when the client has sent more that is not read yet, within ms.
   bool pending(int ms);
   // Waits until the client closes (or the server stops).
@@ -54,6 +56,9 @@ class ScriptServer {
 
 // A port on loopback that refuses connections.
 int refusedPort();
+
+// A TOP reply of a message with these headers and a one-line body.
+std::string topReply(const std::string& from, const std::string& subject);
 
 // A maildrop holding the messages a test sets, which may change between
 // checks. It greets "+OK ready", answers CAPA with `capabilities`, STAT with
