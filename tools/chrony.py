@@ -20,9 +20,11 @@ def start(d, address):
     d = os.path.abspath(d)
     os.makedirs(d, exist_ok=True)
     conf = os.path.join(d, "chrony.conf")
+    # No command port and no command socket (its default, /run/chrony, is
+    # one for every chronyd of the machine): the tests only ask for the time.
     with open(conf, "w") as f:
         f.write("bindaddress %s\nport 123\nallow 127.0.0.0/8\nlocal stratum 8\ncmdport 0\n"
-                "pidfile %s/chronyd.pid\n" % (address, d))
+                "bindcmdaddress /\npidfile %s/chronyd.pid\n" % (address, d))
     log = open(os.path.join(d, "chronyd.log"), "wb")
     proc = subprocess.Popen(["chronyd", "-x", "-d", "-f", conf], stdin=subprocess.DEVNULL, stdout=log,
                             stderr=log, start_new_session=True)

@@ -7,7 +7,12 @@
                          with --stls also STLS_PORT=..: POP3 on 127.0.0.3 that
                          refuses USER and PASS before STLS
   dovecot.py reset DIR   writes the mailboxes anew
-  dovecot.py stop DIR    stops the server started in DIR
+  dovecot.py stop DIR    stops the server started in DIR; its log is left
+                         in DIR/dovecot.log
+
+The server itself lives in a short private folder under /tmp, made by start
+(DIR/home links to it) and removed by stop: Dovecot's Unix sockets must fit
+in 108 bytes, which a folder inside a deep checkout does not.
 """
 import grp
 import os
@@ -16,6 +21,7 @@ import shutil
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -113,8 +119,29 @@ service anvil {{
 """.format(d=d, pop3=pop3, pop3s=pop3s) + extra
 
 
+def home(d):
+    """The private folder of the server started in DIR, or None."""
+    link = os.path.join(os.path.abspath(d), "home")
+    return os.path.realpath(link) if os.path.islink(link) else None
+
+
 def start(d, stls=False):
     d = os.path.abspath(d)
+    os.makedirs(d, exist_ok=True)
+    if home(d):
+        stop(d)
+    # Under /tmp whatever TMPDIR says: TMPDIR may be as deep as the checkout.
+    h = tempfile.mkdtemp(prefix="kel-dovecot-", dir="/tmp")
+    os.chmod(h, 0o755)  # the login processes run as dovenull
+    os.symlink(h, os.path.join(d, "home"))
+    env = serve(h, stls)
+    with open(os.path.join(d, "ports.env"), "w") as f:
+        f.write(env)
+    sys.stdout.write(env)
+
+
+def serve(d, stls):
+    """Starts Dovecot with everything in folder d; returns the ports.env text."""
     for sub in ("base", "state", "log", "ssl"):
         os.makedirs(os.path.join(d, sub), exist_ok=True)
     cert = os.path.join(d, "ssl", "cert.pem")
@@ -148,13 +175,21 @@ def start(d, stls=False):
     env = "POP3_PORT=%d\nPOP3S_PORT=%d\nMAILDIRS=%s\n" % (pop3, pop3s, maildirs)
     if stls:
         env += "STLS_PORT=%d\n" % stls_port
-    with open(os.path.join(d, "ports.env"), "w") as f:
-        f.write(env)
-    sys.stdout.write(env)
+    return env
 
 
 def stop(d):
-    stop_by_pidfile(os.path.join(os.path.abspath(d), "base", "master.pid"))
+    d = os.path.abspath(d)
+    h = home(d)
+    if not h:
+        return
+    stop_by_pidfile(os.path.join(h, "base", "master.pid"))
+    try:
+        shutil.copyfile(os.path.join(h, "log", "dovecot.log"), os.path.join(d, "dovecot.log"))
+    except OSError:
+        pass
+    shutil.rmtree(h, ignore_errors=True)
+    os.remove(os.path.join(d, "home"))
 
 
 def main():
@@ -167,7 +202,9 @@ def main():
     if verb == "start":
         start(d, stls)
     elif verb == "reset":
-        write_mailboxes(os.path.abspath(d))
+        if not home(d):
+            raise SystemExit("no server was started in %s" % d)
+        write_mailboxes(home(d))
     else:
         stop(d)
 

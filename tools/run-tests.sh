@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # `make test`: ctest runs every test of the native and the windows build trees
-# (cmake/tests.cmake), one tree after the other; then tools/test-results.py
-# counts them from their XML results and ends with "N passed, N failed".
-# Fails if anything failed. CTEST_ARGS adds arguments to both runs (-L e2e).
+# (cmake/tests.cmake), one tree after the other, each KEL_TEST_JOBS tests at
+# a time (default 4: most of them wait; their resource locks keep apart what
+# they share); then tools/test-results.py counts them from their XML results
+# and ends with "N passed, N failed". Fails if anything failed. CTEST_ARGS
+# adds arguments to both runs (-L e2e). Each test's time is in
+# build/test-logs/TREE.log and TREE/Testing/Temporary/CTestCostData.txt.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,7 +18,7 @@ for tree in build/native build/windows; do
   echo "== $name"
   rm -rf "$tree/test-results"
   mkdir -p "$tree/test-results"
-  ctest --test-dir "$tree" --output-junit "$root/$tree/test-results/ctest.xml" \
+  ctest --test-dir "$tree" -j "${KEL_TEST_JOBS:-4}" --output-junit "$root/$tree/test-results/ctest.xml" \
     --output-log "$logs/$name.log" "${extra[@]}"
 done
 echo

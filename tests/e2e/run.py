@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Runs every test_* function of the test_*.py files beside this one, each
 given the shared Session, and ends with the line 'e2e: N passed, N failed'.
-Arguments: parts of the names of the tests to run; --xml PATH also writes a
-JUnit XML report there; --codepage N runs them on a Windows of that ANSI
-code page (932, the default; 1252; 65001)."""
+Arguments: parts of the names of the tests to run; --not NAME leaves out
+the tests whose names hold NAME (make test runs the modules in several
+parts side by side, the last one all that the others do not name); --xml PATH also
+writes a JUnit XML report there; --codepage N runs them on a Windows of
+that ANSI code page (932, the default; 1252; 65001). KEL_WINE_PREFIX names
+the run's Wine prefix (build/wine/NAME), so that parts keep apart."""
 import importlib.util
 import os
 import sys
@@ -23,6 +26,11 @@ def main():
         i = only.index("--xml")
         xml_path = only[i + 1]
         del only[i:i + 2]
+    skip = []
+    while "--not" in only:
+        i = only.index("--not")
+        skip.append(only[i + 1])
+        del only[i:i + 2]
     codepage = 932
     if "--codepage" in only:
         i = only.index("--codepage")
@@ -38,7 +46,7 @@ def main():
         for attr in sorted(dir(module)):
             if attr.startswith("test_") and callable(getattr(module, attr)):
                 full = "%s.%s" % (name[:-3], attr)
-                if not only or any(o in full for o in only):
+                if (not only or any(o in full for o in only)) and not any(n in full for n in skip):
                     tests.append((full, getattr(module, attr)))
     session = kelwine.Session(codepage=codepage)
     passed = failed = 0

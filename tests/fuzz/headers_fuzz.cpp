@@ -17,19 +17,8 @@
 
 namespace {
 KelPtr kelWithRules() {
-  KelPtr k = newKel();
-  const char* keywords[] = {"spam@example.com", "example", "山田", "田", "=?", "メルマガ"};
-  for (int kind = 0; kind < 6; ++kind) {
-    FilterRule* r = new FilterRule{};
-    strcpy(r->keyword, keywords[kind]);
-    r->kind = static_cast<int8_t>(kind);
-    (kind % 2 ? k->ignoreList : k->deleteList)[kind / 2] = r;
-  }
-  FilterRule* odd = new FilterRule{};
-  strcpy(odd->keyword, "x");
-  odd->kind = 42;  // an unknown kind from a hand-edited file
-  k->ignoreList[3] = odd;
-  return k;
+  static const char* const keywords[6] = {"spam@example.com", "example", "山田", "田", "=?", "メルマガ"};
+  return kelWithOneRuleOfEachKind(keywords, /*withUnknown=*/true);
 }
 
 void compareStreamed(const std::string& input, size_t cap, size_t chunk, const Kel& kel) {

@@ -30,56 +30,6 @@
 
 namespace {
 
-// A POP3 server holding a list of (from, subject) messages, each with an
-// id made from its text, as servers that hash their messages make them.
-class Maildrop {
- public:
-  Maildrop()
-      : server_([this](ScriptConnection& c) { serve(c); }) {}
-  void set(std::vector<std::pair<std::string, std::string>> messages) {
-    std::lock_guard<std::mutex> g(lock_);
-    messages_ = std::move(messages);
-  }
-  int port() const { return server_.port(); }
-
- private:
-  void serve(ScriptConnection& c) {
-    c.send("+OK ready\r\n");
-    for (;;) {
-      std::string line = c.readLine();
-      if (line.empty()) return;
-      std::lock_guard<std::mutex> g(lock_);
-      if (line.rfind("STAT", 0) == 0) {
-        c.send("+OK " + std::to_string(messages_.size()) + " 100\r\n");
-      } else if (line.rfind("TOP ", 0) == 0) {
-        size_t n = static_cast<size_t>(atoi(line.c_str() + 4));
-        if (n < 1 || n > messages_.size()) {
-          c.send("-ERR no such message\r\n");
-          continue;
-        }
-        const auto& m = messages_[n - 1];
-        c.send("+OK\r\nFrom: " + m.first + "\r\nSubject: " + m.second + "\r\n\r\nbody\r\n.\r\n");
-      } else if (line.rfind("UIDL", 0) == 0) {
-        std::string listing = "+OK\r\n";
-        for (size_t i = 0; i < messages_.size(); ++i)
-          listing += std::to_string(i + 1) + " " +
-                     std::to_string(std::hash<std::string>()(messages_[i].first + "\n" + messages_[i].second)) + "\r\n";
-        c.send(listing + ".\r\n");
-      } else if (line.rfind("CAPA", 0) == 0) {
-        c.send("+OK\r\nPIPELINING\r\nUIDL\r\n.\r\n");
-      } else if (line.rfind("QUIT", 0) == 0) {
-        c.send("+OK bye\r\n");
-        return;
-      } else {
-        c.send("+OK\r\n");
-      }
-    }
-  }
-  std::mutex lock_;
-  std::vector<std::pair<std::string, std::string>> messages_;
-  ScriptServer server_;
-};
-
 struct Call {
   std::string what;
   std::vector<std::string> lines;
@@ -146,7 +96,7 @@ bool has(const std::vector<Call>& cs, const std::string& what) {
   return false;
 }
 
-KelPtr kelFor(const Maildrop& drop) {
+KelPtr kelFor(const ScriptMaildrop& drop) {
   auto kel = kelWithAccount("127.0.0.1", drop.port(), "user", "pw");
   kel->nmp = 1;
   return kel;
@@ -155,7 +105,7 @@ KelPtr kelFor(const Maildrop& drop) {
 }  // namespace
 
 TEST(CheckCycle, FirstPassAnnouncesThenNothingThenOnlyTheNewcomer) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
   auto kel = kelFor(drop);
   TraceCapture trace;
@@ -187,7 +137,7 @@ TEST(CheckCycle, FirstPassAnnouncesThenNothingThenOnlyTheNewcomer) {
 }
 
 TEST(CheckCycle, ARemovedAndAnAddedMessageAnnounceNothing) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
   auto kel = kelFor(drop);
   runPass(*kel);
@@ -199,8 +149,8 @@ TEST(CheckCycle, ARemovedAndAnAddedMessageAnnounceNothing) {
 }
 
 TEST(CheckCycle, SevenKeptMessagesListSix) {
-  Maildrop drop;
-  std::vector<std::pair<std::string, std::string>> seven;
+  ScriptMaildrop drop;
+  std::vector<ScriptMaildrop::Message> seven;
   for (int i = 1; i <= 7; ++i) seven.push_back({"m" + std::to_string(i) + "@example.jp", "s"});
   drop.set(seven);
   auto kel = kelFor(drop);
@@ -211,7 +161,7 @@ TEST(CheckCycle, SevenKeptMessagesListSix) {
 }
 
 TEST(CheckCycle, PopupOffPlaysTheSoundAndShowsOnlyTheSummary) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   auto kel = kelFor(drop);
   kel->nmp = 0;
@@ -223,7 +173,7 @@ TEST(CheckCycle, PopupOffPlaysTheSoundAndShowsOnlyTheSummary) {
 }
 
 TEST(CheckCycle, HeadingsOnlyWithShacAndANewLineAndTheAddressCut) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   auto kel = kelFor(drop);
   kel->shac = 1;
@@ -249,7 +199,7 @@ TEST(CheckCycle, NoAccountGivesTheErrorPair) {
 }
 
 TEST(CheckCycle, FailedAccountKeepsItsCountAndDoesNotCount) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   auto kel = kelFor(drop);
   runPass(*kel);
@@ -267,7 +217,7 @@ TEST(CheckCycle, SilentServerIsGivenUpAfterItsBudgetAndTheNextAccountFollows) {
     c.send("+OK ready\r\n");
     c.waitForClose();
   });
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   auto kel = kelWithAccount("127.0.0.1", silent.port(), "user", "pw");
   kel->results[0].count = 3;
@@ -294,8 +244,8 @@ TEST(CheckCycle, SilentServerIsGivenUpAfterItsBudgetAndTheNextAccountFollows) {
 // The editors change accounts and rules on the window thread while a pass
 // runs; under ThreadSanitizer any access outside the lock would show here.
 TEST(CheckCycle, EditsDuringAPassAreGuarded) {
-  Maildrop drop;
-  std::vector<std::pair<std::string, std::string>> mail;
+  ScriptMaildrop drop;
+  std::vector<ScriptMaildrop::Message> mail;
   for (int i = 0; i < 20; ++i) mail.push_back({"a@example.jp", "message " + std::to_string(i)});
   drop.set(mail);
   auto kel = kelFor(drop);
@@ -358,11 +308,7 @@ void trickle(ScriptConnection& c, const std::string& bytes, int msPerByte) {
 TEST(CheckCycle, ASlowButProgressingServerIsLetFinishWithinTheWholeBudget) {
   const CheckTiming timing = {50, 100, 5, 3000, kWakeRetryWaits};
   auto serve = [](ScriptConnection& c, int msPerByte) {
-    c.greet("+OK ready\r\n");
-    c.expect("USER");
-    c.send("+OK\r\n");
-    c.expect("PASS");
-    c.send("+OK\r\n");
+    c.login();
     c.expect("STAT");
     c.send("+OK 1 100\r\n");
     c.expect("TOP 1 4");
@@ -403,7 +349,7 @@ TEST(CheckCycle, AProgramThatEndsStopsThePassAtOnce) {
     c.send("+OK ready\r\n");
     c.waitForClose();
   });
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   {
     auto kel = kelWithAccount("127.0.0.1", silent.port(), "user", "pw");
@@ -466,7 +412,7 @@ struct SettingsFolder {
 }  // namespace
 
 TEST(CheckCycle, APlainAccountOffersNoKey) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   auto kel = kelFor(drop);
   std::vector<Call> cs = runPass(*kel);
@@ -634,7 +580,7 @@ TEST(CheckCycle, AccountsDeletedOrChangedDuringTheirPassKeepTheirOwnResults) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.layout);
     HeldServer held;
-    Maildrop a, b;
+    ScriptMaildrop a, b;
     a.set({{"a1@example.jp", "a"}, {"a2@example.jp", "a"}});
     b.set({{"b1@example.jp", "b"}, {"b2@example.jp", "b"}, {"b3@example.jp", "b"}});
     auto kel = kelWithAccount("127.0.0.1", 0, "user", "pw");
@@ -708,7 +654,7 @@ bool holds(const std::vector<std::string>& lines, const std::string& line) {
 // A failing account is seen while another works: in the tooltip, and in
 // the dialog with the time of its last success.
 TEST(CheckCycle, AFailedAccountIsCountedInTheTipAndShowsItsLastSuccess) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   auto kel = kelFor(drop);
   kel->accounts[1] = kel->accounts[0];
@@ -779,7 +725,7 @@ TEST(CheckCycle, AnAnnouncementIsHeldWhileNobodyCanSeeItAndGivenOnceWhenTheyCan)
                {kUserQuietTime, false}, {kUserStateUnknown, false}};
   for (const auto& row : table) {
     SCOPED_TRACE(row.state);
-    Maildrop drop;
+    ScriptMaildrop drop;
     drop.set({{"a@example.jp", "one"}});
     auto kel = kelFor(drop);
     UserIs user(row.state);
@@ -816,7 +762,7 @@ TEST(CheckCycle, AnAnnouncementIsHeldWhileNobodyCanSeeItAndGivenOnceWhenTheyCan)
 // with the totals of the last pass that reached the server and the popup
 // setting as it is then.
 TEST(CheckCycle, AHeldAnnouncementGathersLaterLinesAndOutlastsAFailedPass) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   auto kel = kelFor(drop);
   kel->nmp = 0;
@@ -850,7 +796,7 @@ TEST(CheckCycle, AHeldAnnouncementGathersLaterLinesAndOutlastsAFailedPass) {
 // The mail was read elsewhere while the announcement was held: a pass that
 // finds none leaves nothing to give.
 TEST(CheckCycle, AHeldAnnouncementIsDroppedWhenThePassFindsNoMail) {
-  Maildrop drop;
+  ScriptMaildrop drop;
   drop.set({{"a@example.jp", "one"}});
   auto kel = kelFor(drop);
   UserIs user(kUserBusy);
@@ -877,7 +823,7 @@ TEST(CheckCycle, APassAfterWakingWaitsForTheNetworkBeforeItShowsItsOutcome) {
   } table[] = {{true, 2, 2, "tray count 2"}, {true, 0, 3, "tray error"}, {false, 1, 0, "tray error"}};
   for (const auto& row : table) {
     SCOPED_TRACE(row.retries);
-    Maildrop drop;
+    ScriptMaildrop drop;
     drop.set({{"a@example.jp", "one"}});
     auto kel = kelFor(drop);
     runPass(*kel);

@@ -20,14 +20,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Script = std::function<void(ScriptConnection&, std::atomic<bool>& silent)>;
 
-void login(ScriptConnection& c) {
-  c.greet("+OK ready\r\n", "+OK\r\nPIPELINING\r\n.\r\n");
-  c.expect("USER");
-  c.send("+OK\r\n");
-  c.expect("PASS");
-  c.send("+OK\r\n");
-}
-
 // One round: the server goes silent in the phase; the session is given up
 // there. Returns the seconds from the give-up to the worker's end.
 double giveUpOnce(const Script& script, bool ssl) {
@@ -106,7 +98,7 @@ TEST(GiveUp, TlsHandshakeNeverAnswered) {
 
 TEST(GiveUp, InTheMiddleOfATopReply) {
   giveUpTenTimes("middle of TOP", [](ScriptConnection& c, std::atomic<bool>& silent) {
-    login(c);
+    c.login(ScriptMaildrop::kPipelining);
     c.expect("STAT");
     c.send("+OK 3 300\r\n");
     c.expect("TOP 1 4");
@@ -118,7 +110,7 @@ TEST(GiveUp, InTheMiddleOfATopReply) {
 
 TEST(GiveUp, AfterADele) {
   giveUpTenTimes("after DELE", [](ScriptConnection& c, std::atomic<bool>& silent) {
-    login(c);
+    c.login(ScriptMaildrop::kPipelining);
     c.expect("STAT");
     c.send("+OK 1 300\r\n");
     c.expect("TOP 1 4");

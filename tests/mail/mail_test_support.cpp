@@ -119,16 +119,6 @@ KelPtr kelWithAccount(const std::string& host, int port, const std::string& user
   return k;
 }
 
-void addRule(FilterRule* (&list)[kRuleSlots], const char* keyword, int kind) {
-  for (FilterRule*& slot : list) {
-    if (slot) continue;
-    slot = new FilterRule{};
-    snprintf(slot->keyword, sizeof slot->keyword, "%s", keyword);
-    slot->kind = static_cast<int8_t>(kind);
-    return;
-  }
-}
-
 int checkAccount(Kel& kel, int* topsSent) {
   SessionTask task(kel, 0);
   kel.sessionState = kSessionStarting;

@@ -27,7 +27,6 @@ int openHandles();
 
 KelPtr kelWithAccount(const std::string& host, int port, const std::string& user,
                      const std::string& pass, bool apop = false, bool ssl = false);
-void addRule(FilterRule* (&list)[kRuleSlots], const char* keyword, int kind);
 // Runs one session for account 0 on this thread; returns runSession's result
 // (and how many TOP commands it sent).
 int checkAccount(Kel& kel, int* topsSent = nullptr);

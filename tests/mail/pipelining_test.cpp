@@ -4,9 +4,8 @@
 // exchange of a server without it, command for command.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,52 +15,7 @@
 
 namespace {
 
-struct Drop {
-  bool pipelining;
-  int messages;
-  int refuseDele;  // the message whose DELE is refused, or 0
-  int refuseTop;   // the message whose TOP is refused, or 0
-  std::mutex lock;
-  std::vector<std::string> commands;
-  std::atomic<int> early{0};  // commands that arrived before the reply to the one before
-};
-
 std::string sender(int n) { return n % 4 == 3 ? "spam@example.com" : "m" + std::to_string(n) + "@example.jp"; }
-
-void serve(Drop& d, ScriptConnection& c) {
-  c.send("+OK ready\r\n");
-  for (;;) {
-    std::string line = c.readLine();
-    if (line.empty()) return;
-    {
-      std::lock_guard<std::mutex> g(d.lock);
-      d.commands.push_back(line);
-    }
-    if (c.pending(30)) ++d.early;
-    if (line == "CAPA") {
-      c.send(d.pipelining ? "+OK\r\nTOP\r\nPIPELINING\r\n.\r\n" : "-ERR unknown command\r\n");
-    } else if (line == "UIDL") {
-      c.send("-ERR\r\n");  // every message is read
-    } else if (line == "STAT") {
-      c.send("+OK " + std::to_string(d.messages) + " 1000\r\n");
-    } else if (line.rfind("TOP ", 0) == 0) {
-      int n = atoi(line.c_str() + 4);
-      if (n == d.refuseTop) {
-        c.send("-ERR TOP " + std::to_string(n) + " refused\r\n");
-        continue;
-      }
-      c.send("+OK\r\nFrom: " + sender(n) + "\r\nSubject: s" + std::to_string(n) + "\r\n\r\nbody\r\n.\r\n");
-    } else if (line.rfind("DELE ", 0) == 0) {
-      int n = atoi(line.c_str() + 5);
-      c.send(n == d.refuseDele ? "-ERR DELE " + std::to_string(n) + " locked\r\n" : std::string("+OK\r\n"));
-    } else if (line == "QUIT") {
-      c.send("+OK bye\r\n");
-      return;
-    } else {
-      c.send("+OK\r\n");
-    }
-  }
-}
 
 struct Outcome {
   int rc;
@@ -72,22 +26,25 @@ struct Outcome {
 };
 
 Outcome check(bool pipelining, int messages, int refuseDele, int refuseTop = 0) {
-  Drop d{pipelining, messages, refuseDele, refuseTop, {}, {}, {}};
   Outcome o;
-  {
-    ScriptServer server([&](ScriptConnection& c) { serve(d, c); });
-    auto kel = kelWithAccount("127.0.0.1", server.port(), "user", "secret");
-    addRule(kel->deleteList, "spam@example.com", kSenderAddressEquals);
-    for (int i = 0; i < kMailLines; ++i) {  // what an earlier check left
-      snprintf(kel->results[0].lines[i].bytes, sizeof(MailLine), "old %d", i);
-      kel->results[0].lineState[i] = kLineAnnounced;
-    }
-    o.rc = checkAccount(*kel);
-    o.result = kel->results[0];
-    memcpy(o.deleted, kel->recentDeleted, sizeof o.deleted);
+  ScriptMaildrop drop(pipelining ? "+OK\r\nTOP\r\nPIPELINING\r\n.\r\n" : ScriptMaildrop::kNoCapa);
+  std::vector<ScriptMaildrop::Message> list;
+  for (int n = 1; n <= messages; ++n) list.push_back({sender(n), "s" + std::to_string(n)});
+  drop.set(list);
+  if (refuseDele) drop.answer("DELE " + std::to_string(refuseDele), "-ERR DELE " + std::to_string(refuseDele) + " locked\r\n");
+  if (refuseTop) drop.answer("TOP " + std::to_string(refuseTop), "-ERR TOP " + std::to_string(refuseTop) + " refused\r\n");
+  drop.watchAhead(30);
+  auto kel = kelWithAccount("127.0.0.1", drop.port(), "user", "secret");
+  addRule(kel->deleteList, "spam@example.com", kSenderAddressEquals);
+  for (int i = 0; i < kMailLines; ++i) {  // what an earlier check left
+    snprintf(kel->results[0].lines[i].bytes, sizeof(MailLine), "old %d", i);
+    kel->results[0].lineState[i] = kLineAnnounced;
   }
-  o.commands = d.commands;
-  o.early = d.early;
+  o.rc = checkAccount(*kel);
+  o.result = kel->results[0];
+  memcpy(o.deleted, kel->recentDeleted, sizeof o.deleted);
+  o.commands = drop.commands();
+  o.early = drop.sentAhead();
   return o;
 }
 

@@ -19,19 +19,6 @@ using Script = ScriptServer::Script;
 
 const char* kGreeting = "+OK ready\r\n";
 
-// Greeting, USER and PASS answered positively.
-void login(ScriptConnection& c) {
-  c.greet(kGreeting);
-  c.expect("USER");
-  c.send("+OK\r\n");
-  c.expect("PASS");
-  c.send("+OK\r\n");
-}
-
-std::string topReply(const std::string& from, const std::string& subject) {
-  return "+OK\r\nFrom: " + from + "\r\nSubject: " + subject + "\r\n\r\nbody\r\n.\r\n";
-}
-
 struct Outcome {
   int rc;
   int code;
@@ -80,14 +67,14 @@ TEST(Pop3Script, NegativeRepliesAtEachStepGiveSeven) {
   EXPECT_FALSE(traced(passOther, "PASSが違う～♪\n"));
 
   Outcome stat = check([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("-ERR\r\n");
   });
   EXPECT_EQ(7, stat.code);
 
   Outcome top = check([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK 1 100\r\n");
     c.expect("TOP 1 4");
@@ -98,7 +85,7 @@ TEST(Pop3Script, NegativeRepliesAtEachStepGiveSeven) {
 
   Outcome dele = check(
       [](ScriptConnection& c) {
-        login(c);
+        c.login();
         c.expect("STAT");
         c.send("+OK 1 100\r\n");
         c.expect("TOP 1 4");
@@ -112,7 +99,7 @@ TEST(Pop3Script, NegativeRepliesAtEachStepGiveSeven) {
 
 TEST(Pop3Script, RefusedQuitStillCompletes) {
   Outcome o = check([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK 0 0\r\n");
     c.expect("QUIT");
@@ -125,7 +112,7 @@ TEST(Pop3Script, RefusedQuitStillCompletes) {
 
 TEST(Pop3Script, StatWithTwoSpacesCountsNothing) {
   Outcome o = check([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK  3 300\r\n");
     c.expect("QUIT");
@@ -137,7 +124,7 @@ TEST(Pop3Script, StatWithTwoSpacesCountsNothing) {
 
 TEST(Pop3Script, StatCountStopsAtTheFirstNonDigit) {
   ScriptServer server([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK 2x 300\r\n");
     for (int n = 1; n <= 2; ++n) {
@@ -175,7 +162,7 @@ TEST(Pop3Script, LinesUpTo8190BytesAreRead) {
 
 TEST(Pop3Script, PeerClosingMidReplyGivesSix) {
   Outcome o = check([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK 1 100\r\n");
     c.expect("TOP 1 4");
@@ -189,7 +176,7 @@ TEST(Pop3Script, PeerClosingMidReplyGivesSix) {
 
 TEST(Pop3Script, TopRepliesOfAnySizeAreReadAndJudged) {
   ScriptServer server([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK 2 100\r\n");
     c.expect("TOP 1 4");
@@ -219,7 +206,7 @@ TEST(Pop3Script, AHeaderPastTheCapHidesNeitherTheSenderNorTheSubject) {
   const std::string replies[] = {"+OK\r\n" + to + from + subject + "\r\n.\r\n",
                                  "+OK\r\n" + from + to + subject + "\r\n.\r\n"};
   ScriptServer server([&](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK 2 100\r\n");
     for (const std::string& r : replies) {
@@ -276,7 +263,7 @@ TEST(Pop3Script, ApopFallsBackOnlyWithoutATimestamp) {
         c.expect("APOP");
         c.send("+OK\r\n");
       } else {
-        login(c);
+        c.login();
       }
       c.expect("STAT");
       c.send("+OK 0 0\r\n");
@@ -323,7 +310,7 @@ TEST(Pop3Script, FailuresBeforeAnyReplyNameTheirStep) {
   // The next session starts without the last one's reason.
   unknown->accounts[0] = refused->accounts[0];
   ScriptServer fine([](ScriptConnection& c) {
-    login(c);
+    c.login();
     c.expect("STAT");
     c.send("+OK 0 0\r\n");
     c.expect("QUIT");

@@ -1,5 +1,7 @@
 #include "tests/mail/script_server.h"
 
+#include <cstdlib>
+#include <functional>
 #include <cstring>
 
 #include "platform/net.h"
@@ -86,6 +88,14 @@ void ScriptConnection::noDelay() {
   setsockopt(sock_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
+void ScriptConnection::login(const std::string& capabilities) {
+  greet("+OK ready\r\n", capabilities);
+  expect("USER");
+  send("+OK\r\n");
+  expect("PASS");
+  send("+OK\r\n");
+}
+
 bool ScriptConnection::pending(int ms) { return platform::waitSocket(sock_, false, ms) == 1; }
 
 void ScriptConnection::waitForClose() {
@@ -132,6 +142,10 @@ ScriptServer::~ScriptServer() {
   closesocket(listener_);
 }
 
+std::string topReply(const std::string& from, const std::string& subject) {
+  return "+OK\r\nFrom: " + from + "\r\nSubject: " + subject + "\r\n\r\nbody\r\n.\r\n";
+}
+
 int refusedPort() {
   int port = 0;
   SOCKET s = listenOn(false, &port);
@@ -162,4 +176,75 @@ SilentListener::SilentListener() {
 SilentListener::~SilentListener() {
   for (SOCKET s : queued_) platform::closeSocket(s);
   closesocket(listener_);
+}
+
+ScriptMaildrop::ScriptMaildrop(std::string capabilities)
+    : capabilities_(std::move(capabilities)), server_([this](ScriptConnection& c) { serve(c); }) {}
+
+void ScriptMaildrop::set(std::vector<Message> messages) {
+  std::lock_guard<std::mutex> g(lock_);
+  messages_ = std::move(messages);
+}
+
+void ScriptMaildrop::answer(const std::string& command, const std::string& reply) {
+  std::lock_guard<std::mutex> g(lock_);
+  answers_.emplace_back(command, reply);
+}
+
+void ScriptMaildrop::onCommand(Handler handler) {
+  std::lock_guard<std::mutex> g(lock_);
+  handler_ = std::move(handler);
+}
+
+void ScriptMaildrop::watchAhead(int ms) {
+  std::lock_guard<std::mutex> g(lock_);
+  watchMs_ = ms;
+}
+
+std::vector<std::string> ScriptMaildrop::commands() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return commands_;
+}
+
+void ScriptMaildrop::serve(ScriptConnection& c) {
+  c.send("+OK ready\r\n");
+  for (;;) {
+    std::string line = c.readLine();
+    if (line.empty()) return;
+    Handler handler;
+    int watchMs;
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      commands_.push_back(line);
+      handler = handler_;
+      watchMs = watchMs_;
+    }
+    if (watchMs > 0 && c.pending(watchMs)) ++ahead_;
+    if (handler && handler(c, line)) continue;
+    c.send(reply(line));
+    if (line == "QUIT") return;
+  }
+}
+
+std::string ScriptMaildrop::reply(const std::string& line) {
+  std::lock_guard<std::mutex> g(lock_);
+  for (const auto& a : answers_)
+    if (line == a.first || line.compare(0, a.first.size() + 1, a.first + " ") == 0) return a.second;
+  if (line == "CAPA") return capabilities_;
+  if (line == "STAT") return "+OK " + std::to_string(messages_.size()) + " " + std::to_string(100 * messages_.size()) + "\r\n";
+  if (line.rfind("TOP ", 0) == 0) {
+    size_t n = static_cast<size_t>(atoi(line.c_str() + 4));
+    if (n < 1 || n > messages_.size()) return "-ERR no such message\r\n";
+    return topReply(messages_[n - 1].from, messages_[n - 1].subject);
+  }
+  if (line == "UIDL") {
+    if (capabilities_.find("\r\nUIDL\r\n") == std::string::npos) return "-ERR\r\n";
+    std::string listing = "+OK\r\n";
+    for (size_t i = 0; i < messages_.size(); ++i)
+      listing += std::to_string(i + 1) + " " +
+                 std::to_string(std::hash<std::string>()(messages_[i].from + "\n" + messages_[i].subject)) + "\r\n";
+    return listing + ".\r\n";
+  }
+  if (line == "QUIT") return "+OK bye\r\n";
+  return "+OK\r\n";
 }

@@ -1,10 +1,12 @@
-// A POP3 server of the tests' own on loopback, for the replies a real
-// server won't give. Each accepted connection runs the given script on a
-// thread of its own.
+// POP3 servers of the tests' own on loopback, for the replies a real
+// server won't give: ScriptServer runs a script of the test's on each
+// connection; ScriptMaildrop answers as a maildrop of the test's messages,
+// with the twists a test asks for.
 #pragma once
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +27,8 @@ class ScriptConnection {
   void greet(const std::string& greeting, const std::string& capabilities = "-ERR\r\n");
   // Each reply leaves at once, not once the one before is acknowledged.
   void noDelay();
+  // "+OK ready", the reply to CAPA, then USER and PASS taken with +OK.
+  void login(const std::string& capabilities = "-ERR\r\n");
   // True when the client has sent more that is not read yet, within ms.
   bool pending(int ms);
   // Waits until the client closes (or the server stops).
@@ -68,4 +72,65 @@ class SilentListener {
   SOCKET listener_ = kNoSocket;
   int port_ = 0;
   std::vector<SOCKET> queued_;
+};
+
+// A TOP reply of a message with these headers and a one-line body.
+std::string topReply(const std::string& from, const std::string& subject);
+
+// A maildrop holding the messages a test sets, which may change between
+// checks. It greets "+OK ready", answers CAPA with `capabilities`, STAT with
+// the count, "TOP n ..." with message n's From and Subject (-ERR past the
+// last), UIDL with ids made from each message's text when its capabilities
+// list UIDL (as servers that hash their messages make them; else -ERR), QUIT with "+OK bye" (and hangs up), and anything else (USER, PASS,
+// DELE, NOOP, ...) with "+OK". Every command is recorded. For example:
+//
+//   ScriptMaildrop drop;                          // lists PIPELINING
+//   drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
+//   drop.answer("DELE 2", "-ERR locked\r\n");   // one command, its own reply
+//   drop.answer("PASS", "-ERR [IN-USE] busy\r\n");  // every PASS
+//   auto kel = kelWithAccount("127.0.0.1", drop.port(), "user", "pw");
+//   ... check ...
+//   EXPECT_EQ("QUIT", drop.commands().back());
+//
+// A command the maildrop should handle otherwise (UIDL of its own, say) is the
+// business of onCommand: its handler sees each command first and returns
+// true when it has answered it itself.
+class ScriptMaildrop {
+ public:
+  struct Message {
+    std::string from;
+    std::string subject;
+  };
+  static constexpr const char* kPipelining = "+OK\r\nPIPELINING\r\n.\r\n";
+  static constexpr const char* kPipeliningAndIds = "+OK\r\nPIPELINING\r\nUIDL\r\n.\r\n";
+  static constexpr const char* kNoCapa = "-ERR unknown command\r\n";  // RFC 1939 alone
+
+  explicit ScriptMaildrop(std::string capabilities = kPipeliningAndIds);
+  void set(std::vector<Message> messages);
+  // `reply` (CR LF included) to every command that is `command` or starts
+  // with it and a blank: "PASS" takes every PASS, "DELE 7" only DELE 7.
+  void answer(const std::string& command, const std::string& reply);
+  using Handler = std::function<bool(ScriptConnection&, const std::string& command)>;
+  void onCommand(Handler handler);
+  // Counts the commands that arrive within `ms` after the one before, while
+  // its reply is held back: the client sent them ahead (pipelining). Each
+  // reply waits that long.
+  void watchAhead(int ms);
+  std::vector<std::string> commands() const;
+  int sentAhead() const { return ahead_; }
+  int port() const { return server_.port(); }
+
+ private:
+  void serve(ScriptConnection& c);
+  std::string reply(const std::string& command);
+
+  const std::string capabilities_;
+  mutable std::mutex lock_;
+  std::vector<Message> messages_;
+  std::vector<std::pair<std::string, std::string>> answers_;
+  std::vector<std::string> commands_;
+  Handler handler_;
+  int watchMs_ = 0;
+  std::atomic<int> ahead_{0};
+  ScriptServer server_;  // last: its connections use the members above
 };

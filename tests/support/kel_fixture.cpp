@@ -23,3 +23,25 @@ KelPtr loadedKel(const std::string& moduleDir) {
   loadAllSettings(*kel);
   return kel;
 }
+
+FilterRule* putRule(FilterRule* (&list)[kRuleSlots], int slot, const std::string& keyword, int kind) {
+  delete list[slot];
+  FilterRule* rule = new FilterRule{};
+  snprintf(rule->keyword, sizeof rule->keyword, "%s", keyword.c_str());
+  rule->kind = static_cast<int8_t>(kind);
+  list[slot] = rule;
+  return rule;
+}
+
+FilterRule* addRule(FilterRule* (&list)[kRuleSlots], const std::string& keyword, int kind) {
+  for (int slot = 0; slot < kRuleSlots; ++slot)
+    if (!list[slot]) return putRule(list, slot, keyword, kind);
+  return nullptr;
+}
+
+KelPtr kelWithOneRuleOfEachKind(const char* const (&keywords)[6], bool withUnknown) {
+  KelPtr k = newKel();
+  for (int kind = 0; kind < 6; ++kind) putRule(kind % 2 ? k->ignoreList : k->deleteList, kind / 2, keywords[kind], kind);
+  if (withUnknown) putRule(k->ignoreList, 3, "x", 42);
+  return k;
+}

@@ -14,13 +14,8 @@ namespace {
 
 struct KelWithRules {
   KelPtr kel = newKel();
-  void add(FilterRule* (&list)[kRuleSlots], int slot, const char* keyword, int kind) {
-    list[slot] = new FilterRule{};
-    strncpy(list[slot]->keyword, keyword, sizeof list[slot]->keyword - 1);
-    list[slot]->kind = static_cast<int8_t>(kind);
-  }
-  void deleteRule(int slot, const char* keyword, int kind) { add(kel->deleteList, slot, keyword, kind); }
-  void ignoreRule(int slot, const char* keyword, int kind) { add(kel->ignoreList, slot, keyword, kind); }
+  void deleteRule(int slot, const char* keyword, int kind) { putRule(kel->deleteList, slot, keyword, kind); }
+  void ignoreRule(int slot, const char* keyword, int kind) { putRule(kel->ignoreList, slot, keyword, kind); }
   MessageVerdict analyse(const std::string& headerLines, int account = 0, int slot = 0) {
     std::string r = "+OK\r\n" + headerLines + "\r\nbody\r\n.\r\n";
     return analyseMessage(r.c_str(), *kel, account, slot);

@@ -19,12 +19,6 @@ struct KelInDir {
   KelPtr reload() const { return loadedKel(dir.path()); }
 };
 
-void addRule(FilterRule* (&list)[kRuleSlots], int slot, const char* keyword, int kind) {
-  list[slot] = new FilterRule{};
-  strcpy(list[slot]->keyword, keyword);
-  list[slot]->kind = static_cast<int8_t>(kind);
-}
-
 }  // namespace
 
 TEST(Settings, DefaultsWithNoFiles) {
@@ -100,9 +94,9 @@ TEST(Settings, AllFourFilesRoundTrip) {
   a.ipver = 6;
   a.protocol = -2;
   strcpy(k.accounts[1].mailaddr, "hanako@example.jp");
-  addRule(k.deleteList, 0, "spam@example.com", kSenderAddressEquals);
-  addRule(k.deleteList, 1, "未承諾広告", kSubjectContains);
-  addRule(k.ignoreList, 0, "メルマガ", kSenderNameContains);
+  putRule(k.deleteList, 0, "spam@example.com", kSenderAddressEquals);
+  putRule(k.deleteList, 1, "未承諾広告", kSubjectContains);
+  putRule(k.ignoreList, 0, "メルマガ", kSenderNameContains);
   for (int f = 1; f <= 4; ++f) ASSERT_TRUE(saveSettings(k, f)) << f;
 
   KelPtr back = t.reload();
@@ -153,8 +147,8 @@ TEST(Settings, FilesKeepTheirKeyOrder) {
   loadAllSettings(k);
   strcpy(k.accounts[0].mailaddr, "a@example.jp");
   strcpy(k.accounts[0].pop3server, "pop");
-  addRule(k.deleteList, 0, "x", 1);
-  addRule(k.deleteList, 1, "y", 5);
+  putRule(k.deleteList, 0, "x", 1);
+  putRule(k.deleteList, 1, "y", 5);
   for (int f = 1; f <= 3; ++f) ASSERT_TRUE(saveSettings(k, f));
 
   std::vector<std::string> options = fileLines(t.path(1));
@@ -232,7 +226,7 @@ TEST(Settings, TextsWithEdgeBlanksAndQuotesReadBackAsTyped) {
                                    " \"\" ", " " + std::string(60, 'f'), std::string(60, 'f') + "'",
                                    "\vtab", "feed\f", "\f\v"};
   constexpr int kKeywords = sizeof keywords / sizeof keywords[0];
-  for (int i = 0; i < kKeywords; ++i) addRule(k.deleteList, i, keywords[i].c_str(), i % 6);
+  for (int i = 0; i < kKeywords; ++i) putRule(k.deleteList, i, keywords[i].c_str(), i % 6);
   strcpy(k.accounts[0].mailaddr, " taro@example.jp ");
   strcpy(k.accounts[0].pop3server, "'pop.example.jp'");
   strcpy(k.accounts[0].user, "taro ");
@@ -326,7 +320,7 @@ TEST(Settings, EmptyFilesAreLeftDeleted) {
   Kel& k = *t.kel;
   loadAllSettings(k);
   strcpy(k.accounts[0].mailaddr, "a@example.jp");
-  addRule(k.ignoreList, 0, "x", 0);
+  putRule(k.ignoreList, 0, "x", 0);
   ASSERT_TRUE(saveSettings(k, kAccountsFile));
   ASSERT_TRUE(saveSettings(k, kIgnoreListFile));
   ASSERT_TRUE(fileExists(t.path(2)));
@@ -371,8 +365,8 @@ void fillAll(Kel& k) {
   strcpy(k.server, "ntp.example.jp");
   strcpy(k.accounts[0].mailaddr, "taro@example.jp");
   strcpy(k.accounts[0].pass, "p@ss ワード");
-  addRule(k.deleteList, 0, "未承諾広告", kSubjectContains);
-  addRule(k.ignoreList, 0, "メルマガ", kSenderNameContains);
+  putRule(k.deleteList, 0, "未承諾広告", kSubjectContains);
+  putRule(k.ignoreList, 0, "メルマガ", kSenderNameContains);
 }
 
 }  // namespace

@@ -89,15 +89,8 @@ std::string generate(std::mt19937& rng, size_t* statusLength) {
 }
 
 KelPtr kelWithRules() {
-  KelPtr k = newKel();
-  const char* keywords[] = {"spam@example.com", "example", "山田", "w", "メルマガ", "x@"};
-  for (int kind = 0; kind < 6; ++kind) {
-    FilterRule* r = new FilterRule{};
-    strcpy(r->keyword, keywords[kind]);
-    r->kind = static_cast<int8_t>(kind);
-    (kind % 2 ? k->ignoreList : k->deleteList)[kind / 2] = r;
-  }
-  return k;
+  static const char* const keywords[6] = {"spam@example.com", "example", "山田", "w", "メルマガ", "x@"};
+  return kelWithOneRuleOfEachKind(keywords);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "resources/resource_ids.h"
 #include "settings/win32/property_sheet.h"
 #include "settings/settings.h"
+#include "tests/support/kel_fixture.h"
 #include "tests/windows/dialog_driver.h"
 
 namespace {
@@ -61,12 +62,6 @@ void selectItem(HWND page, int item) {
   state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
   state.state = LVIS_SELECTED | LVIS_FOCUSED;
   SendDlgItemMessageW(page, IDC_RULES_LIST, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&state));
-}
-
-void putRule(FilterRule* (&list)[kRuleSlots], int slot, const std::string& keyword, int kind) {
-  list[slot] = new FilterRule{};
-  strcpy(list[slot]->keyword, keyword.c_str());
-  list[slot]->kind = static_cast<int8_t>(kind);
 }
 
 std::vector<std::string> run(DialogFixture& f, int tab, const std::function<void(Driver&, HWND page)>& script) {
