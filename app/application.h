@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "mailcheck/check_result.h"
+#include "mailcheck/login_delay.h"
 #include "mailcheck/pop3_session.h"
 #include "platform/os_types.h"
 #include "settings/settings.h"
@@ -116,6 +117,12 @@ class Kel {
   StateWord sessionState;
   std::shared_ptr<SessionTask> session;
   SOCKET clockSocket;
+
+  // The LOGIN-DELAY of each server that asked for one, kept by the check
+  // cycle under checkLock, and the clock it counts on (null: the system's
+  // monotonic clock; tests hand in their own).
+  LoginDelayTable loginDelays;
+  uint64_t (*monotonicClock)();
 
   // Guards the check results and the session's writes to them against the
   // check cycle and the dialogs.

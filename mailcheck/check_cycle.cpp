@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/application.h"
+#include "mailcheck/login_delay.h"
 #include "mailcheck/pop3_session.h"
 #include "mailcheck/transport.h"
 #include "platform/trace.h"
@@ -35,9 +36,29 @@ void markFailed(Kel& kel, int i) {
   kel.results[i].count = kel.results[i].prevCount;
 }
 
+// A server that asked for fewer logins (LOGIN-DELAY) is not connected to
+// before its time: the account counts as checked with nothing new.
+bool waitsForLoginDelay(Kel& kel, int i) {
+  uint32_t left;
+  {
+    Guard g(kel.checkLock);
+    left = loginDelayLeft(kel.loginDelays, kel.accounts[i], monotonicNow(kel));
+    if (left == 0) return false;
+    CheckResult& r = kel.results[i];
+    r.prevCount = r.count;
+    if (r.failed != 1) {
+      kel.totalNew += r.count;
+      kel.totalIgnored += r.ignoredCount;
+    }
+  }
+  platform::tracef("LOGIN-DELAY: あと%u秒は接続しません。\n", left);
+  return true;
+}
+
 // Runs one account's session on a worker and watches it. Every wait of the
 // worker ends within a slice of its give-up, so it is always joined.
 void checkAccount(Kel& kel, int i, const CheckEffects& fx, const CheckTiming& timing) {
+  if (waitsForLoginDelay(kel, i)) return;
   platform::trace("スレッド作成！\n");
   kel.sessionState = kSessionStarting;
   std::shared_ptr<SessionTask> task;
@@ -106,6 +127,10 @@ void checkAccount(Kel& kel, int i, const CheckEffects& fx, const CheckTiming& ti
     return;
   }
   worker.join();
+  if (task->loggedIn) {
+    Guard g(kel.checkLock);
+    rememberLogin(kel.loginDelays, task->account, task->loginDelaySeconds, task->loginAtMs);
+  }
   // Only a session that ran its course speaks for the server's key.
   if (!givenUp && task->pinOffer.pin[0] != '\0') fx.offerPin(kel, task->pinOffer);
 }
@@ -170,6 +195,7 @@ void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) 
     Guard g(kel.checkLock);
     kel.totalNew = 0;
     kel.totalIgnored = 0;
+    forgetUnconfigured(kel.loginDelays, kel.accounts);
   }
   for (int i = 0; i < kAccountSlots; ++i) {
     bool empty;

@@ -54,6 +54,7 @@ class Pop3Conversation {
   bool upgradeFailed(const char* traceLine);
   bool login();
   bool refusedLogin(ErrorCode code, const char* traceLine);
+  bool noteLogin();
   bool fetchAll(int total);
   bool readTop(Fetched& m);
   bool sendTop(int n, std::deque<InFlight>& inFlight);
@@ -64,6 +65,8 @@ class Pop3Conversation {
   CheckResult& result_;
   bool pipelining_ = false;
   bool stls_ = false;  // CAPA lists STLS
+  uint32_t loginDelay_ = 0;        // CAPA's LOGIN-DELAY, in seconds
+  bool loginDelayPerUser_ = false; // ... which may differ once logged in
   char buf_[kSessionBufferSize];  // the reply line at hand
   int length_ = 0;
 };

@@ -7,6 +7,7 @@
 
 #include "app/application.h"
 #include "mailcheck/apop.h"
+#include "mailcheck/login_delay.h"
 #include "mailcheck/pop3_conversation.h"
 #include "mailcheck/transport.h"
 #include "platform/trace.h"
@@ -121,6 +122,8 @@ bool Pop3Conversation::refusedReply() {
 bool Pop3Conversation::askCapabilities() {
   pipelining_ = false;
   stls_ = false;
+  loginDelay_ = 0;
+  loginDelayPerUser_ = false;
   if (!sendCommand("CAPA\r\n") || !readReply()) return false;
   if (replyClass() != kPositive) return true;
   for (;;) {
@@ -128,6 +131,7 @@ bool Pop3Conversation::askCapabilities() {
     if (strcmp(buf_, ".\r\n") == 0) return true;
     if (listsCapability(buf_, "PIPELINING")) pipelining_ = true;
     if (listsCapability(buf_, "STLS")) stls_ = true;
+    if (listsCapability(buf_, "LOGIN-DELAY")) loginDelay_ = loginDelayOf(buf_, &loginDelayPerUser_);
   }
 }
 
@@ -237,6 +241,18 @@ bool Pop3Conversation::login() {
   return refusedLogin(kErrorPasswordRefused, "PASSが違う～♪\n");
 }
 
+// The delay counts from this moment. "LOGIN-DELAY n USER" says the value
+// for this user is only told after login (RFC 2449 section 6.5).
+bool Pop3Conversation::noteLogin() {
+  t_.loggedIn = true;
+  t_.loginAtMs = monotonicNow(t_.kel);
+  t_.loginDelaySeconds = loginDelay_;
+  if (!loginDelayPerUser_) return true;
+  if (!askCapabilities()) return false;
+  t_.loginDelaySeconds = loginDelay_;
+  return true;
+}
+
 void Pop3Conversation::clearLines(int from) {
   publish([&] {
     for (int i = from; i < kMailLines; ++i) {
@@ -286,6 +302,7 @@ int Pop3Conversation::converse() {
   if (!t_.account.ssl && !secureLink()) return fail();
   memcpy(buf_, greeting, sizeof greeting);
   if (!login()) return fail();
+  if (!noteLogin()) return fail();
 
   if (!sendCommand("STAT\r\n") || !readReply() || !expectPositive()) return fail();
   int total = statCount(buf_);

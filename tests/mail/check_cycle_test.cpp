@@ -34,10 +34,21 @@ class Maildrop {
     messages_ = std::move(messages);
   }
   int port() const { return server_.port(); }
+  // CAPA's lines before and after login; PASS replies counted.
+  void capabilities(std::string before, std::string after = "") {
+    std::lock_guard<std::mutex> g(lock_);
+    capa_[0] = std::move(before);
+    capa_[1] = std::move(after);
+  }
+  int logins() {
+    std::lock_guard<std::mutex> g(lock_);
+    return logins_;
+  }
 
  private:
   void serve(ScriptConnection& c) {
     c.send("+OK ready\r\n");
+    bool loggedIn = false;
     for (;;) {
       std::string line = c.readLine();
       if (line.empty()) return;
@@ -53,7 +64,11 @@ class Maildrop {
         const auto& m = messages_[n - 1];
         c.send("+OK\r\nFrom: " + m.first + "\r\nSubject: " + m.second + "\r\n\r\nbody\r\n.\r\n");
       } else if (line.rfind("CAPA", 0) == 0) {
-        c.send("+OK\r\nPIPELINING\r\n.\r\n");
+        c.send("+OK\r\nPIPELINING\r\n" + capa_[loggedIn ? 1 : 0] + ".\r\n");
+      } else if (line.rfind("PASS", 0) == 0) {
+        loggedIn = true;
+        ++logins_;
+        c.send("+OK\r\n");
       } else if (line.rfind("QUIT", 0) == 0) {
         c.send("+OK bye\r\n");
         return;
@@ -64,6 +79,8 @@ class Maildrop {
   }
   std::mutex lock_;
   std::vector<std::pair<std::string, std::string>> messages_;
+  std::string capa_[2];
+  int logins_ = 0;
   ScriptServer server_;
 };
 
@@ -560,4 +577,46 @@ TEST(CheckCycle, AKeyOtherThanTheTrustedOneGetsNoLoginUntilTheUserTrustsIt) {
   EXPECT_EQ(0, kel->results[0].failed);
   EXPECT_EQ(real, kel->accounts[0].pin);
   EXPECT_EQ(logins + 1, dovecotLogins("shiro"));
+}
+
+namespace {
+std::atomic<uint64_t> fakeNowMs{1000};
+uint64_t fakeClock() { return fakeNowMs.load(); }
+}  // namespace
+
+// A server that asks for 900 s between logins is not connected to sooner,
+// by the interval or by hand; the account keeps its count and is not failed.
+TEST(CheckCycle, LoginDelayIsWaitedOutWithoutFailingTheAccount) {
+  struct Case {
+    std::string before, after;
+    uint64_t heldMs;  // how long after a login checks still do not connect
+  };
+  for (const Case& c : {Case{"LOGIN-DELAY 900\r\n", "", 900000}, Case{"LOGIN-DELAY 900 USER\r\n", "LOGIN-DELAY 60\r\n", 60000},
+                        Case{"", "", 0}}) {
+    SCOPED_TRACE(c.before);
+    Maildrop drop;
+    drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
+    drop.capabilities(c.before, c.after);
+    auto kel = kelFor(drop);
+    kel->monotonicClock = fakeClock;
+    fakeNowMs = 1000;
+    runPass(*kel);
+    ASSERT_EQ(1, drop.logins());
+    drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}, {"c@example.jp", "three"}});
+    fakeNowMs += c.heldMs ? c.heldMs - 1000 : 0;
+    std::vector<Call> cs = runPass(*kel);
+    EXPECT_EQ(c.heldMs ? 1 : 2, drop.logins());
+    if (c.heldMs) {
+      EXPECT_EQ(0, kel->results[0].failed);
+      EXPECT_EQ(2, kel->results[0].count);
+      EXPECT_EQ(2, kel->results[0].prevCount);
+      EXPECT_EQ(2, kel->totalNew);
+      EXPECT_TRUE(has(cs, "tray count 2"));
+      EXPECT_FALSE(has(cs, "show"));  // nothing announced again
+      fakeNowMs += 1000;
+      runPass(*kel);
+      EXPECT_EQ(2, drop.logins());
+      EXPECT_EQ(3, kel->results[0].count);
+    }
+  }
 }
