@@ -10,6 +10,7 @@
 #include "clock/clock_report.h"
 #include "mailcheck/check_result.h"
 #include "mailcheck/header_cache.h"
+#include "mailcheck/login_delay.h"
 #include "mailcheck/pop3_session.h"
 #include "platform/os_types.h"
 #include "settings/settings.h"
@@ -124,6 +125,12 @@ class Kel {
   SOCKET clockSocket;
   // The last clock synchronisation's outcome, under checkLock.
   ClockReport clockReport;
+
+  // The LOGIN-DELAY of each server that asked for one, kept by the check
+  // cycle under checkLock, and the clock it counts on (null: the system's
+  // monotonic clock; tests hand in their own).
+  LoginDelayTable loginDelays;
+  uint64_t (*monotonicClock)();
 
   // Guards the check results and the session's writes to them against the
   // check cycle and the dialogs.

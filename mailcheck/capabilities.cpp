@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "mailcheck/login_delay.h"
+
 bool sameLetters(const char* text, const char* word, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     char c = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 'a' + 'A') : text[i];
@@ -22,4 +24,5 @@ void noteCapability(const char* line, Capabilities& caps) {
   if (listsCapability(line, "PIPELINING")) caps.pipelining = true;
   if (listsCapability(line, "STLS")) caps.stls = true;
   if (listsCapability(line, "UIDL")) caps.uidl = true;
+  if (listsCapability(line, "LOGIN-DELAY")) caps.loginDelay = loginDelayOf(line, &caps.loginDelayPerUser);
 }

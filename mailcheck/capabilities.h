@@ -2,12 +2,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 struct Capabilities {
   bool answered = false;    // CAPA was positive; false for a server of RFC 1939 alone
   bool pipelining = false;  // commands may go ahead of their replies
   bool stls = false;
   bool uidl = false;
+  // LOGIN-DELAY (RFC 2449 section 6.5): seconds between logins, and whether
+  // the value for this user is only told after login.
+  uint32_t loginDelay = 0;
+  bool loginDelayPerUser = false;
 };
 
 // One line of the list (CR LF included), before its terminating ".".

@@ -14,6 +14,7 @@
 #include "app/application.h"
 #include "mailcheck/error_code.h"
 #include "mailcheck/failure_reason.h"
+#include "mailcheck/login_delay.h"
 #include "mailcheck/pop3_session.h"
 #include "mailcheck/transport.h"
 #include "notify/presence.h"
@@ -54,6 +55,19 @@ void markFailed(Kel& kel, uint32_t accountId, const char* reason = nullptr) {
 void markSucceeded(Kel& kel, uint32_t accountId) {
   Guard g(kel.checkLock);
   if (CheckResult* r = resultsOf(kel, accountId)) r->lastSuccess = platform::localMinute();
+}
+
+// A server that asked for fewer logins (LOGIN-DELAY) is not connected to
+// before its time: the account counts as checked with nothing new, and a
+// failed one stays as its last check left it. Under the lock; the seconds
+// still to wait, or 0 to connect now.
+uint32_t waitsForLoginDelay(Kel& kel, int i, bool* completed) {
+  uint32_t left = loginDelayLeft(kel.loginDelays, kel.accounts[i], monotonicNow(kel));
+  if (left == 0) return 0;
+  CheckResult& r = kel.results[i];
+  r.prevCount = r.count;
+  *completed = r.failed != 1;
+  return left;
 }
 
 // Runs one account's session on a worker and watches it. Every wait of the
@@ -137,6 +151,10 @@ bool checkAccount(Kel& kel, const std::shared_ptr<SessionTask>& task, const Chec
     return completed;
   }
   worker.join();
+  if (task->loggedIn) {
+    Guard g(kel.checkLock);
+    rememberLogin(kel.loginDelays, task->account, task->loginDelaySeconds, task->loginAtMs);
+  }
   // The worker has ended: the key it decided to trust stands, given up or
   // not (one whose checks are always given up would never be pinned).
   if (!kel.stopping && task->pinOffer.pin[0] != '\0') {
@@ -232,21 +250,32 @@ std::vector<uint32_t> checkAllAccounts(Kel& kel, const CheckEffects& fx, const C
     Guard g(kel.checkLock);
     kel.totalNew = 0;
     kel.totalIgnored = 0;
+    forgetUnconfigured(kel.loginDelays, kel.accounts);
   }
   // Accounts in slot order, each once: one that a deletion moves down is
   // still checked, one that is changed is checked as it is now.
   std::vector<uint32_t> checked, completed;
   while (!kel.stopping) {
     std::shared_ptr<SessionTask> task;
+    uint32_t wait = 0;
     {
       Guard g(kel.checkLock);
       int i = nextAccount(kel, checked);
       if (i < 0) break;
       task = std::make_shared<SessionTask>(kel, i);
-      kel.session = task;
-      kel.sessionState = kSessionStarting;
+      checked.push_back(task->accountId);
+      bool stands = false;
+      wait = waitsForLoginDelay(kel, i, &stands);
+      if (stands) completed.push_back(task->accountId);
+      if (!wait) {
+        kel.session = task;
+        kel.sessionState = kSessionStarting;
+      }
     }
-    checked.push_back(task->accountId);
+    if (wait) {
+      platform::tracef("LOGIN-DELAY: あと%u秒は接続しません。\n", wait);
+      continue;
+    }
     if (checkAccount(kel, task, fx, timing)) completed.push_back(task->accountId);
   }
   return completed;

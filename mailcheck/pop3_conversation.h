@@ -91,6 +91,7 @@ class Pop3Conversation {
   // (known_messages.cpp); false only for a failure of the session.
   bool learnIds(int total, bool ask, bool sent);
   bool readIdListing(int total);
+  bool noteLogin();
   bool fetchAll(int total);
   bool readTop(Fetched& m, int n);
   bool judgeKnown(Fetched& m, int n, std::deque<InFlight>& inFlight, bool mayDelete);

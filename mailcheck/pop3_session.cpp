@@ -9,6 +9,7 @@
 #include "app/application.h"
 #include "mailcheck/apop.h"
 #include "mailcheck/capabilities.h"
+#include "mailcheck/login_delay.h"
 #include "mailcheck/pop3_conversation.h"
 #include "mailcheck/transport.h"
 #include "platform/trace.h"
@@ -276,6 +277,18 @@ bool Pop3Conversation::login() {
   return refusedLogin(kErrorPasswordRefused, "PASSが違う～♪\n");
 }
 
+// The delay counts from this moment. "LOGIN-DELAY n USER" says the value
+// for this user is only told after login (RFC 2449 section 6.5).
+bool Pop3Conversation::noteLogin() {
+  t_.loggedIn = true;
+  t_.loginAtMs = monotonicNow(t_.kel);
+  t_.loginDelaySeconds = caps_.loginDelay;
+  if (!caps_.loginDelayPerUser) return true;
+  if (!askCapabilities()) return false;
+  t_.loginDelaySeconds = caps_.loginDelay;
+  return true;
+}
+
 void Pop3Conversation::clearLines(int from) {
   publish([&] {
     for (int i = from; i < kMailLines; ++i) {
@@ -331,6 +344,7 @@ int Pop3Conversation::converse() {
   }
   memcpy(buf_, greeting, sizeof greeting);
   if (!login()) return fail();
+  if (!noteLogin()) return fail();
 
   // UIDL goes with STAT when the server may have it: listed, or no CAPA.
   const bool askIds = caps_.uidl || !caps_.answered;

@@ -3,6 +3,8 @@
 
 #include <atomic>
 
+#include <cstdint>
+
 #include "mailcheck/connection.h"
 #include "mailcheck/server_trust.h"
 #include "settings/settings.h"
@@ -38,6 +40,11 @@ struct SessionTask {
   // What the check cost: TOP commands sent (the bytes received are
   // watch.received). Written by the worker.
   std::atomic<int> topsSent{0};
+  // The LOGIN-DELAY its server stated (0: none) and when the login it
+  // counts from was accepted; like the pin offer, for the check cycle.
+  bool loggedIn = false;
+  uint32_t loginDelaySeconds = 0;
+  uint64_t loginAtMs = 0;
   // For the tests: sees (and may change) what a handshake learned of the
   // server's key before it is judged. Null in the program.
   void (*inspectKey)(ServerKey& key) = nullptr;

@@ -856,3 +856,53 @@ TEST(CheckCycle, APassAfterWakingWaitsForTheNetworkBeforeItShowsItsOutcome) {
     }
   }
 }
+
+namespace {
+std::atomic<uint64_t> fakeNowMs{1000};
+uint64_t fakeClock() { return fakeNowMs.load(); }
+}  // namespace
+
+// A server that asks for 900 s between logins is not connected to sooner,
+// by the interval or by hand; the account keeps its count and is not failed.
+TEST(CheckCycle, LoginDelayIsWaitedOutWithoutFailingTheAccount) {
+  struct Case {
+    std::string before, after;
+    uint64_t heldMs;  // how long after a login checks still do not connect
+  };
+  for (const Case& c : {Case{"LOGIN-DELAY 900\r\n", "", 900000}, Case{"LOGIN-DELAY 900 USER\r\n", "LOGIN-DELAY 60\r\n", 60000},
+                        Case{"", "", 0}}) {
+    SCOPED_TRACE(c.before);
+    ScriptMaildrop drop;
+    drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
+    std::atomic<int> logins{0};
+    std::atomic<bool> loggedIn{false};  // one session at a time
+    drop.onCommand([&](ScriptConnection& conn, const std::string& command) {
+      if (command == "PASS pw") ++logins, loggedIn = true;
+      if (command == "QUIT") loggedIn = false;
+      if (command != "CAPA") return false;
+      conn.send("+OK\r\nPIPELINING\r\n" + (loggedIn ? c.after : c.before) + ".\r\n");
+      return true;
+    });
+    auto kel = kelFor(drop);
+    kel->monotonicClock = fakeClock;
+    fakeNowMs = 1000;
+    runPass(*kel);
+    ASSERT_EQ(1, logins.load());
+    drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}, {"c@example.jp", "three"}});
+    fakeNowMs += c.heldMs ? c.heldMs - 1000 : 0;
+    std::vector<Call> cs = runPass(*kel);
+    EXPECT_EQ(c.heldMs ? 1 : 2, logins.load());
+    if (c.heldMs) {
+      EXPECT_EQ(0, kel->results[0].failed);
+      EXPECT_EQ(2, kel->results[0].count);
+      EXPECT_EQ(2, kel->results[0].prevCount);
+      EXPECT_EQ(2, kel->totalNew);
+      EXPECT_TRUE(has(cs, "tray count 2"));
+      EXPECT_FALSE(has(cs, "show"));  // nothing announced again
+      fakeNowMs += 1000;
+      runPass(*kel);
+      EXPECT_EQ(2, logins.load());
+      EXPECT_EQ(3, kel->results[0].count);
+    }
+  }
+}
