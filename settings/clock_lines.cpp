@@ -7,16 +7,18 @@
 void appendClockLines(const Kel& kel, std::vector<std::string>& out) {
   const ClockReport& r = kel.clockReport;
   if (r.outcome == ClockOutcome::kNone || kel.server[0] == '\0') return;
+  // What rounds to no error reads "+0.0", not "-0.0".
+  const double offset = r.offsetSeconds > -0.05 && r.offsetSeconds < 0.05 ? 0.0 : r.offsetSeconds;
   char what[64];
   switch (r.outcome) {
     case ClockOutcome::kSynchronised:
-      snprintf(what, sizeof what, "同期しました（ずれ %+.1f秒）", r.offsetSeconds);
+      snprintf(what, sizeof what, "同期しました（ずれ %+.1f秒）", offset);
       break;
     case ClockOutcome::kRefused:
       if (r.refusal == platform::kPrivilegeNotHeld)
-        snprintf(what, sizeof what, "設定できません（権限なし）ずれ %+.1f秒", r.offsetSeconds);
+        snprintf(what, sizeof what, "設定できません（権限なし）ずれ %+.1f秒", offset);
       else
-        snprintf(what, sizeof what, "設定できません（%d）ずれ %+.1f秒", static_cast<int>(r.refusal), r.offsetSeconds);
+        snprintf(what, sizeof what, "設定できません（%d）ずれ %+.1f秒", static_cast<int>(r.refusal), offset);
       break;
     case ClockOutcome::kNameNotFound: snprintf(what, sizeof what, "サーバのアドレスが取得できません"); break;
     case ClockOutcome::kUnsynchronised: snprintf(what, sizeof what, "サーバが同期していません"); break;

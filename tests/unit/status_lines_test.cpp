@@ -110,6 +110,7 @@ TEST(ServerStatus, ClockLinesSayWhatTheLastSynchronisationCameTo) {
     const char* text;
   } cases[] = {
       {ClockOutcome::kSynchronised, 0, 0.04, "同期しました（ずれ +0.0秒）"},
+      {ClockOutcome::kSynchronised, 0, -0.04, "同期しました（ずれ +0.0秒）"},
       {ClockOutcome::kSynchronised, 0, -12.46, "同期しました（ずれ -12.5秒）"},
       {ClockOutcome::kRefused, platform::kPrivilegeNotHeld, 3.25, "設定できません（権限なし）ずれ +3.2秒"},
       {ClockOutcome::kRefused, 87, -0.5, "設定できません（87）ずれ -0.5秒"},
