@@ -16,19 +16,7 @@ const char* unpackField(const char* p, const char* end, char (&field)[N]) {
   return p + n < end ? p + n + 1 : end;
 }
 
-bool isAccount(const Account& a) { return a.mailaddr[0] != '\0'; }
-
 }  // namespace
-
-MailboxKey mailboxOf(const Account& a) {
-  return {bounded(a.pop3server, sizeof a.pop3server), a.port, bounded(a.user, sizeof a.user)};
-}
-
-bool mailboxConfigured(const Account (&accounts)[kAccountSlots], const MailboxKey& box) {
-  for (const Account& a : accounts)
-    if (isAccount(a) && mailboxOf(a) == box) return true;
-  return false;
-}
 
 void unpackHeaders(const std::string& packed, MessageHeaders& out) {
   const char* p = packed.data();

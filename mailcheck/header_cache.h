@@ -13,15 +13,9 @@
 #include <vector>
 
 #include "mailcheck/headers.h"
+#include "mailcheck/mailbox_key.h"
 #include "settings/settings.h"
 
-struct MailboxKey {
-  std::string server;
-  uint16_t port = 0;
-  std::string user;
-  bool operator==(const MailboxKey& o) const { return port == o.port && server == o.server && user == o.user; }
-};
-MailboxKey mailboxOf(const Account& a);
 
 // senderAddress, senderName, subject and to, each ended by a NUL.
 using PackedHeaders = std::shared_ptr<const std::string>;
@@ -58,6 +52,3 @@ class HeaderCache {
   size_t bytes_ = 0;
   std::vector<Box> boxes_;
 };
-
-// The mailbox is that of a configured account.
-bool mailboxConfigured(const Account (&accounts)[kAccountSlots], const MailboxKey& box);

@@ -1,28 +1,15 @@
 #include "mailcheck/login_delay.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "app/application.h"
 #include "mailcheck/capabilities.h"
 #include "platform/monotonic.h"
 
 namespace {
-
-bool sameAccount(const LoginDelayTable::Entry& e, const Account& a) {
-  return e.port == a.port && strncmp(e.server, a.pop3server, sizeof e.server) == 0 &&
-         strncmp(e.user, a.user, sizeof e.user) == 0;
+std::vector<LoginDelayTable::Entry>::iterator find(LoginDelayTable& t, const MailboxKey& box) {
+  return std::find_if(t.entries.begin(), t.entries.end(), [&](const LoginDelayTable::Entry& e) { return e.box == box; });
 }
-
-LoginDelayTable::Entry* find(LoginDelayTable& t, const Account& a) {
-  for (int i = 0; i < t.used; ++i)
-    if (sameAccount(t.entries[i], a)) return &t.entries[i];
-  return nullptr;
-}
-
-void remove(LoginDelayTable& t, int i) {
-  t.entries[i] = t.entries[--t.used];
-}
-
 }  // namespace
 
 uint64_t monotonicNow(const Kel& kel) {
@@ -47,9 +34,9 @@ uint32_t loginDelayOf(const char* line, bool* perUser) {
 }
 
 uint32_t loginDelayLeft(const LoginDelayTable& t, const Account& a, uint64_t nowMs) {
-  for (int i = 0; i < t.used; ++i) {
-    const LoginDelayTable::Entry& e = t.entries[i];
-    if (!sameAccount(e, a)) continue;
+  const MailboxKey box = mailboxOf(a);
+  for (const LoginDelayTable::Entry& e : t.entries) {
+    if (!(e.box == box)) continue;
     uint64_t wait = static_cast<uint64_t>(e.delaySeconds) * 1000;
     uint64_t since = nowMs - e.loginAtMs;
     if (nowMs < e.loginAtMs || since >= wait) return 0;
@@ -59,28 +46,20 @@ uint32_t loginDelayLeft(const LoginDelayTable& t, const Account& a, uint64_t now
 }
 
 void rememberLogin(LoginDelayTable& t, const Account& a, uint32_t delaySeconds, uint64_t loginAtMs) {
-  LoginDelayTable::Entry* e = find(t, a);
+  const MailboxKey box = mailboxOf(a);
+  auto e = find(t, box);
   if (delaySeconds == 0) {
-    if (e) remove(t, static_cast<int>(e - t.entries));
-    return;
+    if (e != t.entries.end()) t.entries.erase(e);
+  } else if (e == t.entries.end()) {
+    t.entries.push_back({box, delaySeconds, loginAtMs});
+  } else {
+    e->delaySeconds = delaySeconds;
+    e->loginAtMs = loginAtMs;
   }
-  if (!e) {
-    if (t.used == kAccountSlots) remove(t, 0);  // only when accounts changed faster than checks ran
-    e = &t.entries[t.used++];
-    memcpy(e->server, a.pop3server, sizeof e->server);
-    e->server[sizeof e->server - 1] = '\0';
-    e->port = a.port;
-    memcpy(e->user, a.user, sizeof e->user);
-    e->user[sizeof e->user - 1] = '\0';
-  }
-  e->delaySeconds = delaySeconds;
-  e->loginAtMs = loginAtMs;
 }
 
 void forgetUnconfigured(LoginDelayTable& t, const Account (&accounts)[kAccountSlots]) {
-  for (int i = t.used - 1; i >= 0; --i) {
-    bool named = false;
-    for (const Account& a : accounts) named = named || (a.mailaddr[0] != '\0' && sameAccount(t.entries[i], a));
-    if (!named) remove(t, i);
-  }
+  t.entries.erase(std::remove_if(t.entries.begin(), t.entries.end(),
+                                 [&](const LoginDelayTable::Entry& e) { return !mailboxConfigured(accounts, e.box); }),
+                  t.entries.end());
 }

@@ -1,25 +1,24 @@
 // LOGIN-DELAY (RFC 2449 section 6.5): the least time a server allows
-// between two logins of the same user. Kept per server, port and user, in
-// memory only, by the check cycle; a check that comes sooner does not
-// connect.
+// between two logins of the same user. Kept per mailbox (server, port and
+// user), in memory only, by the check cycle; a check that comes sooner
+// does not connect.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "mailcheck/mailbox_key.h"
 #include "settings/settings.h"
 
 class Kel;
 
 struct LoginDelayTable {
   struct Entry {
-    char server[sizeof Account::pop3server];
-    uint16_t port;
-    char user[sizeof Account::user];
+    MailboxKey box;
     uint32_t delaySeconds;
     uint64_t loginAtMs;  // monotonic: the wall clock may be set by SNTP
   };
-  Entry entries[kAccountSlots];
-  int32_t used;
+  std::vector<Entry> entries;
 };
 
 // The value of a "LOGIN-DELAY n [USER]" capability line: n (0 when the

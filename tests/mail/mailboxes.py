@@ -173,6 +173,18 @@ def encoded_words(text, charset):
     return "\n ".join(words)
 
 
+def stamped_up_to(rng, out, target):
+    """`out` with anti-spam stamps after it, to about `target` bytes in all."""
+    size = sum(len(h) + 1 for h in out)
+    n = 0
+    while size < target - 200:
+        h = folded("X-Antispam-Report-%d" % n, b64_text(rng, min(2000, target - size - 200)))
+        out.append(h)
+        size += len(h) + 1
+        n += 1
+    return out
+
+
 def big_header_block(rng, i, target):
     """Trace and signature headers of a large hosted provider, about `target` bytes."""
     domain = rng.choice(DOMAINS)
@@ -198,15 +210,7 @@ def big_header_block(rng, i, target):
                           "reply-to; bh=%s; b=%s" % (domain, selector, b64_text(rng, 44), b64_text(rng, 1800))))
     out.append(folded("Authentication-Results", "mx.example.jp; dkim=pass header.i=@%s; spf=pass "
                       "smtp.mailfrom=%s; dmarc=pass header.from=%s" % (domain, domain, domain)))
-    size = sum(len(h) + 1 for h in out)
-    n = 0
-    while size < target - 200:
-        # the anti-spam stamps fill up the rest
-        h = folded("X-Antispam-Report-%d" % n, b64_text(rng, min(2000, target - size - 200)))
-        out.append(h)
-        size += len(h) + 1
-        n += 1
-    return out
+    return stamped_up_to(rng, out, target)
 
 
 def bulk(n, seed=3000):
@@ -258,14 +262,7 @@ def sized_header_block(rng, i, target):
            "Mon, 3 Jun 2024 09:00:00 +0900 (JST)" % (domain, domain, i % 250 + 1),
            folded("DKIM-Signature", "v=1; a=rsa-sha256; d=%s; s=sel; h=from:to:subject:date; bh=%s; b=%s"
                   % (domain, b64_text(rng, 44), b64_text(rng, 340)))]
-    size = sum(len(h) + 1 for h in out)
-    n = 0
-    while size < target - 200:
-        h = folded("X-Antispam-Report-%d" % n, b64_text(rng, min(2000, target - size - 200)))
-        out.append(h)
-        size += len(h) + 1
-        n += 1
-    return out
+    return stamped_up_to(rng, out, target)
 
 
 def realistic(n, seed=5000):
