@@ -14,6 +14,7 @@ enum class ClockOutcome : int32_t {
   kNoAnswer,        // five attempts failed, whatever on
   kNameNotFound,    // the last attempt could not look the server's name up
   kUnsynchronised,  // the last attempt's server said it is not synchronised
+  kFailed,          // it ended by an error of the program's own; `failure` says which
 };
 
 struct ClockReport {
@@ -23,4 +24,5 @@ struct ClockReport {
   // The clock's error, positive when this computer was behind (RFC 4330's
   // theta), with kSynchronised and kRefused.
   double offsetSeconds;
+  char failure[64];  // with kFailed, Shift-JIS
 };

@@ -117,6 +117,10 @@ else()
   gtest_discover_tests(kel_unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} PROPERTIES LABELS unit)
 
+  # Each case of the heap measured in a process of its own; scripted servers only.
+  gtest_discover_tests(kel_heap_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} PROPERTIES LABELS unit)
+
   # The mail cases get the servers' ports through the launcher, and their
   # list-valued properties from a file ctest reads after finding them.
   set_property(TARGET kel_mail_tests PROPERTY CROSSCOMPILING_EMULATOR ${KEL_LAUNCH})

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "platform/codepage.h"
@@ -12,6 +14,7 @@ const char kReasonKeyChanged[] = "サーバの鍵が登録と違います";
 const char kReasonSilent[] = "20.5秒応答がありません";
 const char kReasonTooLong[] = "300秒で終わりませんでした";
 const char kReasonNoThread[] = "スレッドを作成できません";
+const char kReasonNoMemory[] = "メモリが足りません";
 
 namespace {
 
@@ -121,5 +124,17 @@ void linkReason(ErrorCode what, const LinkFailure& f, Reason& out) {
         formatReason(out, "受信に失敗 (%d)", f.systemError);
       break;
     default: out[0] = '\0';
+  }
+}
+
+void exceptionReason(Reason& out) noexcept {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    fixedReason(kReasonNoMemory, out);
+  } catch (const std::exception& e) {
+    formatReason(out, "内部エラー: %s", e.what());
+  } catch (...) {
+    fixedReason("内部エラー", out);
   }
 }

@@ -30,3 +30,22 @@ extern const char kReasonKeyChanged[];  // code 1
 extern const char kReasonSilent[];
 extern const char kReasonTooLong[];
 extern const char kReasonNoThread[];
+extern const char kReasonNoMemory[];
+
+// In a catch handler: the words for the exception being handled. Takes no
+// memory of the heap, which may be what ran out.
+void exceptionReason(Reason& out) noexcept;
+
+// Runs `body`; false, with the words for what it let out in `why`, when an
+// exception would leave it. Every thread the program starts runs its work
+// so, and fails that work (code 0, that reason) instead of the program.
+template <class F>
+bool caughtInto(Reason& why, F&& body) noexcept {
+  try {
+    body();
+    return true;
+  } catch (...) {
+    exceptionReason(why);
+    return false;
+  }
+}

@@ -21,7 +21,9 @@
 using PackedHeaders = std::shared_ptr<const std::string>;
 void unpackHeaders(const std::string& packed, MessageHeaders& out);
 
-constexpr size_t kHeaderCacheLimit = 64u << 20;  // bytes of ids and texts, in all
+// What the cache may take of the heap, in all: its entries, the maps'
+// nodes and buckets, as heap_cost.h counts them.
+constexpr size_t kHeaderCacheLimit = 64u << 20;
 
 class HeaderCache {
  public:
@@ -37,18 +39,28 @@ class HeaderCache {
   // Drops every mailbox that no configured account names.
   void forgetUnconfigured(const Account (&accounts)[kAccountSlots]);
   size_t bytes() const { return bytes_; }
+  // What is left of the limit for a UIDL listing now.
+  size_t room() const { return limit_ - bytes_ - held_; }
+  // The bytes a listing in use holds of the limit (0 once its check ends):
+  // entries stored meanwhile fit beside it.
+  void hold(size_t bytes) { held_ = bytes <= limit_ - bytes_ ? bytes : limit_ - bytes_; }
   size_t entries(const MailboxKey& box) const;
 
  private:
+  using Map = std::unordered_map<std::string, PackedHeaders>;
   struct Box {
     MailboxKey key;
-    std::unordered_map<std::string, PackedHeaders> entries;
+    Map entries;
+    size_t buckets = 0;  // what its bucket array costs, as counted in bytes_
   };
-  static size_t cost(const std::string& id, const std::string& packed) { return id.size() + packed.size(); }
+  static size_t cost(const std::string& id, const std::string& packed);
+  static size_t boxCost(const Box& b);
+  void countBuckets(Box& b);
   const Box* boxOf(const MailboxKey& key) const;
   Box* boxOf(const MailboxKey& key);
 
   size_t limit_;
   size_t bytes_ = 0;
+  size_t held_ = 0;
   std::vector<Box> boxes_;
 };

@@ -12,7 +12,13 @@
 // The listing, read to its "." line whatever it holds; its lines are not
 // traced. False for a failure of the session.
 bool Pop3Conversation::readIdListing(int total) {
-  UidlListing listing(total);
+  size_t budget = 0;
+  if (!publish([&] {
+        t_.kel.headerCache.hold(0);  // what a session given up may have left
+        budget = t_.kel.headerCache.room();
+      }))
+    return false;
+  UidlListing listing(total, budget);
   for (;;) {
     int n = readLine(t_.connection, buf_);
     if (n < 0) return receiveFailed(kErrorReceiveFailed);
@@ -20,13 +26,14 @@ bool Pop3Conversation::readIdListing(int total) {
     listing.take(buf_, static_cast<size_t>(n));
   }
   withIds_ = listing.finish(ids_);
-  return true;
+  if (listing.tooLarge()) platform::trace("UIDLの一覧がメモリに収まらないので、IDなしで読みます\n");
+  return !withIds_ || publish([&] { t_.kel.headerCache.hold(listing.charged()); });
 }
 
 bool Pop3Conversation::learnIds(int total, bool ask, bool sent) {
   withIds_ = false;
-  ids_.clear();
-  known_.clear();
+  std::vector<std::string>().swap(ids_);
+  std::vector<PackedHeaders>().swap(known_);
   if (ask) {
     if (!sent && !sendCommand("UIDL\r\n")) return false;
     if (!readReply()) return false;

@@ -21,6 +21,10 @@
 class Pop3Conversation {
  public:
   explicit Pop3Conversation(SessionTask& t) : t_(t), slot_(t.index) {}
+  // The listing's ids go with it: the cache may take their room again.
+  ~Pop3Conversation() {
+    if (withIds_) publish([&] { t_.kel.headerCache.hold(0); });
+  }
 
   int run();
   int converse();
@@ -94,7 +98,7 @@ class Pop3Conversation {
   bool noteLogin();
   bool fetchAll(int total);
   bool readTop(Fetched& m, int n);
-  bool judgeKnown(Fetched& m, int n, std::deque<InFlight>& inFlight, bool mayDelete);
+  bool judgeKnown(Fetched& m, int n, bool mayDelete);
   bool sendTop(int n, std::deque<InFlight>& inFlight);
   int fail();
   void clearLines(int from);

@@ -367,13 +367,3 @@ int Pop3Conversation::converse() {
   setState(kSessionDone);
   return t_.abandoned ? 1 : 0;
 }
-
-int runSession(SessionTask& task) {
-  Pop3Conversation session(task);
-  return session.run();
-}
-
-int runSessionOnConnection(SessionTask& task) {
-  Pop3Conversation session(task);
-  return session.converse();
-}

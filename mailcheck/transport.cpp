@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,6 +50,7 @@ struct Lookup {
   bool done = false;
   int rc = 0;
   addrinfo* list = nullptr;
+  std::exception_ptr error;
   std::string host, service;
   ~Lookup() {
     if (list) freeaddrinfo(list);
@@ -65,6 +67,17 @@ struct Lookup {
     done = true;
     finished.notify_all();
   }
+  // What the lookup lets out is the waiting session's, not its thread's.
+  void runCaught() {
+    try {
+      run();
+    } catch (...) {
+      std::lock_guard<std::mutex> g(lock);
+      error = std::current_exception();
+      done = true;
+      finished.notify_all();
+    }
+  }
 };
 
 // The answer list (the caller frees it), or null when the name did not
@@ -76,11 +89,11 @@ addrinfo* resolve(const Connection& c, const char* host, const char* service, in
   ++lookups;
   try {
     std::thread([job] {
-      job->run();
+      job->runCaught();
       --lookups;
     }).detach();
-  } catch (const std::system_error&) {
-    job->run();  // no thread to be had: resolve here, uninterruptibly
+  } catch (...) {
+    job->runCaught();  // no thread to be had: resolve here, uninterruptibly
     --lookups;
   }
   std::unique_lock<std::mutex> g(job->lock);
@@ -88,6 +101,7 @@ addrinfo* resolve(const Connection& c, const char* host, const char* service, in
     if (cancelled(c)) return nullptr;
     job->finished.wait_for(g, std::chrono::milliseconds(kWaitSliceMs));
   }
+  if (job->error) std::rethrow_exception(job->error);  // for the session's own entry
   addrinfo* list = job->list;
   job->list = nullptr;
   *rc = job->rc;

@@ -1,9 +1,21 @@
 #include "mailcheck/uidl.h"
 
 #include <algorithm>
+#include <memory>
+
+#include "mailcheck/heap_cost.h"
 
 namespace {
 bool idByte(char c) { return c >= 0x21 && c <= 0x7E; }
+
+// Each message: its line and room for the array of lines to grow (the old
+// array and the new one side by side), its id by number, a bit of the
+// numbers seen, a pointer to sort, the cache's pointer to what it knows and
+// a pointer the cache sorts; and the few arrays themselves.
+constexpr size_t kPerMessage =
+    3 * sizeof(std::pair<size_t, std::string>) + sizeof(std::string) + 1 + 3 * sizeof(void*) +
+    sizeof(std::shared_ptr<const std::string>);
+constexpr size_t kArrays = 8 * heapCost(0);
 }  // namespace
 
 // "n SP id CR LF", nothing else. A server may list more lines than it has
@@ -22,7 +34,15 @@ void UidlListing::take(const char* line, size_t length) {
     broken_ = true;
     return;
   }
-  lines_.emplace_back(n, std::string(line + idStart, end - idStart));
+  std::string id(line + idStart, end - idStart);
+  size_t cost = kPerMessage + stringHeap(id) + (lines_.empty() ? kArrays : 0);
+  if (cost > budget_ - charged_) {  // charged_ never passes budget_
+    broken_ = tooLarge_ = true;
+    std::vector<std::pair<size_t, std::string>>().swap(lines_);
+    return;
+  }
+  charged_ += cost;
+  lines_.emplace_back(n, std::move(id));
 }
 
 bool UidlListing::finish(std::vector<std::string>& ids) {
@@ -35,7 +55,7 @@ bool UidlListing::finish(std::vector<std::string>& ids) {
     seen[l.first - 1] = true;
     byNumber[l.first - 1] = std::move(l.second);
   }
-  lines_.clear();
+  std::vector<std::pair<size_t, std::string>>().swap(lines_);
   // Identical messages may share an id (RFC 1939); such a mailbox is read
   // in full, since its ids cannot tell the messages apart.
   std::vector<const std::string*> sorted;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/application.h"
+#include "platform/shift_jis.h"
 
 void appendClockLines(const Kel& kel, std::vector<std::string>& out) {
   const ClockReport& r = kel.clockReport;
@@ -22,6 +23,7 @@ void appendClockLines(const Kel& kel, std::vector<std::string>& out) {
       break;
     case ClockOutcome::kNameNotFound: snprintf(what, sizeof what, "サーバのアドレスが取得できません"); break;
     case ClockOutcome::kUnsynchronised: snprintf(what, sizeof what, "サーバが同期していません"); break;
+    case ClockOutcome::kFailed: platform::copyCut(what, r.failure, sizeof r.failure - 1); break;
     default: snprintf(what, sizeof what, "サーバが応答しません"); break;
   }
   char line[96];

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/application.h"
+#include "app/thread_entries.h"
 #include "app/win32/window_proc.h"
 #include "clock/sntp.h"
 #include "mailcheck/check_cycle.h"
@@ -59,17 +60,17 @@ const CheckEffects kEffects = {playSound, showPopup, drawText, loadTrayPair, des
                                queryUserState};
 
 DWORD WINAPI checkThread(LPVOID parameter) {
-  runCheckCycle(*static_cast<Kel*>(parameter), kEffects);
+  checkThreadEntry(*static_cast<Kel*>(parameter), kEffects);
   return 0;
 }
 
 DWORD WINAPI announcementThread(LPVOID parameter) {
-  runHeldAnnouncement(*static_cast<Kel*>(parameter), kEffects);
+  announcementThreadEntry(*static_cast<Kel*>(parameter), kEffects);
   return 0;
 }
 
 DWORD WINAPI clockThread(LPVOID parameter) {
-  runClockSync(*static_cast<Kel*>(parameter), kSystemClock);
+  clockThreadEntry(*static_cast<Kel*>(parameter), kSystemClock);
   return 0;
 }
 

@@ -114,3 +114,54 @@ TEST(Pipelining, ARefusedTopKeepsItsOwnReplyAsTheReason) {
   EXPECT_EQ(7, piped.result.errorCode);
   EXPECT_STREQ("-ERR TOP 5 refused", piped.result.reason);
 }
+
+// Messages the cache knows mixed with new ones: every command, TOP or DELE,
+// stays within the window, also when a thousand known messages are to be
+// deleted, and the outcome is that of reading every message.
+TEST(Pipelining, KnownAndNewMessagesKeepEveryCommandWithinTheWindow) {
+  const struct {
+    const char* what;
+    const char* capabilities;
+    int messages;
+    int knownEvery;  // message n is known when n % knownEvery != 0 (1: none)
+    int spamEvery;   // message n is deleted when n % spamEvery == 0
+    int window;
+  } cases[] = {
+      {"all known, a third deleted", ScriptMaildrop::kPipeliningAndIds, 200, 1000, 3, kPipelineWindow},
+      {"a thousand known, all deleted", ScriptMaildrop::kPipeliningAndIds, 1000, 100000, 1, kPipelineWindow},
+      {"half known", ScriptMaildrop::kPipeliningAndIds, 300, 2, 4, kPipelineWindow},
+      {"runs of new among known", ScriptMaildrop::kPipeliningAndIds, 300, 7, 2, kPipelineWindow},
+      {"all new, half deleted", ScriptMaildrop::kPipeliningAndIds, 200, 1, 2, kPipelineWindow},
+      {"one at a time", "+OK\r\nUIDL\r\n.\r\n", 60, 3, 2, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptMaildrop drop(c.capabilities);
+    std::vector<ScriptMaildrop::Message> all, known;
+    int spam = 0;
+    for (int n = 1; n <= c.messages; ++n) {
+      bool deleted = n % c.spamEvery == 0;
+      spam += deleted;
+      all.push_back({deleted ? "spam@example.com" : "m" + std::to_string(n) + "@example.jp", "s" + std::to_string(n)});
+      if (n % c.knownEvery != 0) known.push_back(all.back());
+    }
+    auto kel = kelWithAccount("127.0.0.1", drop.port(), "user", "secret");
+    drop.set(known);  // a first check learns these; no rule deletes them yet
+    ASSERT_EQ(0, checkAccount(*kel));
+    addRule(kel->deleteList, "spam@example.com", kSenderAddressEquals);
+    drop.set(all);
+    drop.watchAhead(20);
+    int tops = 0;
+    EXPECT_EQ(0, checkAccount(*kel, &tops));
+    EXPECT_EQ(c.messages - static_cast<int>(known.size()), tops);
+    EXPECT_LE(drop.mostInFlight(), c.window);
+    if (c.window > 1) {
+      EXPECT_GT(drop.mostInFlight(), 1);  // commands went ahead
+    }
+    std::vector<std::string> commands = drop.commands();
+    EXPECT_EQ(spam, std::count_if(commands.begin(), commands.end(),
+                                  [](const std::string& s) { return s.rfind("DELE ", 0) == 0; }));
+    EXPECT_EQ(c.messages - spam, kel->results[0].count);
+    EXPECT_EQ("QUIT", commands.back());
+  }
+}

@@ -1,5 +1,6 @@
 #include "tests/mail/script_server.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <cstring>
@@ -97,6 +98,12 @@ void ScriptConnection::login(const std::string& capabilities) {
 }
 
 bool ScriptConnection::pending(int ms) { return platform::waitSocket(sock_, false, ms) == 1; }
+
+int ScriptConnection::linesWaiting() {
+  std::vector<char> peeked(1 << 17);
+  int n = static_cast<int>(recv(sock_, peeked.data(), static_cast<int>(peeked.size()), MSG_PEEK));
+  return n <= 0 ? 0 : static_cast<int>(std::count(peeked.begin(), peeked.begin() + n, '\n'));
+}
 
 void ScriptConnection::waitForClose() {
   char c;
@@ -219,7 +226,12 @@ void ScriptMaildrop::serve(ScriptConnection& c) {
       handler = handler_;
       watchMs = watchMs_;
     }
-    if (watchMs > 0 && c.pending(watchMs)) ++ahead_;
+    if (watchMs > 0 && c.pending(watchMs)) {
+      ++ahead_;
+      int now = 1 + c.linesWaiting();
+      for (int most = most_; now > most && !most_.compare_exchange_weak(most, now);) {
+      }
+    }
     if (handler && handler(c, line)) continue;
     c.send(reply(line));
     if (line == "QUIT") return;

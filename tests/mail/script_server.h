@@ -31,6 +31,8 @@ class ScriptConnection {
   void login(const std::string& capabilities = "-ERR\r\n");
   // True when the client has sent more that is not read yet, within ms.
   bool pending(int ms);
+  // Whole lines the client has sent that are not read yet.
+  int linesWaiting();
   // Waits until the client closes (or the server stops).
   void waitForClose();
   void close();
@@ -118,6 +120,8 @@ class ScriptMaildrop {
   void watchAhead(int ms);
   std::vector<std::string> commands() const;
   int sentAhead() const { return ahead_; }
+  // The most commands seen unanswered at once, the one at hand included.
+  int mostInFlight() const { return most_; }
   int port() const { return server_.port(); }
 
  private:
@@ -132,5 +136,6 @@ class ScriptMaildrop {
   Handler handler_;
   int watchMs_ = 0;
   std::atomic<int> ahead_{0};
+  std::atomic<int> most_{0};
   ScriptServer server_;  // last: its connections use the members above
 };

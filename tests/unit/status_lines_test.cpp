@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "app/application.h"
 #include "mailcheck/error_code.h"
@@ -117,13 +121,14 @@ TEST(ServerStatus, ClockLinesSayWhatTheLastSynchronisationCameTo) {
       {ClockOutcome::kNoAnswer, 0, 0, "サーバが応答しません"},
       {ClockOutcome::kNameNotFound, 0, 0, "サーバのアドレスが取得できません"},
       {ClockOutcome::kUnsynchronised, 0, 0, "サーバが同期していません"},
+      {ClockOutcome::kFailed, 0, 0, "メモリが足りません"},
   };
   KelPtr k = newKel();
   setLine(k->recentDeleted[0], "spam@example.com", "newest");
   strcpy(k->server, "ntp.example.jp");
   EXPECT_EQ(2u, serverStatusLines(*k).size());  // none has run yet
   for (const auto& c : cases) {
-    k->clockReport = ClockReport{c.outcome, {2026, 3, 9, 7, 5, 59, 0}, c.refusal, c.offset};
+    k->clockReport = ClockReport{c.outcome, {2026, 3, 9, 7, 5, 59, 0}, c.refusal, c.offset, "メモリが足りません"};
     std::vector<std::string> lines = serverStatusLines(*k);
     ASSERT_EQ(4u, lines.size());
     EXPECT_EQ("最近の削除メール", lines[0]);
@@ -160,6 +165,35 @@ TEST(FailureReason, ReplyLinesBecomeShiftJisText) {
     Reason r;
     replyReason(c.line.data(), c.line.size(), r);
     EXPECT_EQ(c.want, std::string(r)) << c.what;
+  }
+}
+
+// What a thread's work lets out becomes the reason its account (or its
+// synchronisation) failed; the thread goes on.
+TEST(FailureReason, AnExceptionBecomesItsWords) {
+  const struct {
+    void (*body)();
+    const char* want;
+  } cases[] = {
+      {[] { throw std::bad_alloc(); }, "メモリが足りません"},
+      {[] {
+         volatile size_t huge = static_cast<size_t>(-1) / 2;
+         ::operator delete(::operator new(huge));
+       },
+       "メモリが足りません"},
+      {[] { throw std::runtime_error("vector::_M_realloc_insert"); }, "内部エラー: vector::_M_realloc_insert"},
+      {[] { throw std::runtime_error(std::string(300, 'x')); }, "内部エラー: x"},
+      {[] { throw 7; }, "内部エラー"},
+      {[] {}, ""},
+  };
+  for (const auto& c : cases) {
+    Reason why = "";
+    bool ran = caughtInto(why, c.body);
+    EXPECT_EQ(c.want[0] == '\0', ran) << c.want;
+    if (std::string(c.want) == "内部エラー: x")
+      EXPECT_EQ("内部エラー: " + std::string(kReasonBytes - strlen("内部エラー: "), 'x'), why);
+    else
+      EXPECT_STREQ(c.want, why);
   }
 }
 

@@ -71,13 +71,10 @@ TEST(UidlListing, OnlyAListingOfEveryMessageOnceWithDistinctIdsIsUsed) {
 }
 
 TEST(HeaderCache, KeepsTheFieldsPerMailboxWithinItsBytes) {
-  HeaderCache cache(100);
+  HeaderCache cache(4096);
   MailboxKey box{"pop.example.jp", 110, "taro"}, other{"pop.example.jp", 110, "hanako"};
   MessageHeaders h = headers("a@example.jp", "Taro", "hello", "me@example.jp");
   ASSERT_TRUE(cache.store(box, "id1", h));
-  size_t oneEntry = cache.bytes();
-  EXPECT_EQ(3u + strlen("a@example.jp") + 4 + 5 + strlen("me@example.jp") + 4, oneEntry);
-
   PackedHeaders p = cache.find(box, "id1");
   ASSERT_TRUE(p);
   MessageHeaders back;
@@ -88,21 +85,50 @@ TEST(HeaderCache, KeepsTheFieldsPerMailboxWithinItsBytes) {
   EXPECT_STREQ("me@example.jp", back.to);
   EXPECT_FALSE(cache.find(other, "id1"));  // another user's mailbox
 
-  // An entry that would pass the limit is not stored; one that fits is.
-  ASSERT_TRUE(cache.store(box, "id2", h));
-  EXPECT_EQ(2 * oneEntry, cache.bytes());
-  EXPECT_FALSE(cache.store(other, "id3", h));
-  EXPECT_FALSE(cache.find(other, "id3"));
-  EXPECT_EQ(2 * oneEntry, cache.bytes());
+  // Entries are stored until the next would pass the limit, in any mailbox;
+  // each costs more than its bytes (its node and blocks).
+  int stored = 1;
+  while (cache.store(box, "id" + std::to_string(stored + 1), h)) ++stored;
+  EXPECT_GT(stored, 5);
+  size_t full = cache.bytes();
+  EXPECT_LE(full, 4096u);
+  EXPECT_GT(full, stored * (3 + strlen("a@example.jp") + 4 + 5 + strlen("me@example.jp") + 4) * 3);
+  EXPECT_FALSE(cache.store(other, "id", h));
+  EXPECT_FALSE(cache.find(other, "id"));
+  EXPECT_TRUE(cache.store(box, "id2", h));  // already there
+  EXPECT_EQ(full, cache.bytes());
+  cache.hold(cache.room());  // a listing in use takes what is left, and gives it back
+  EXPECT_EQ(0u, cache.room());
+  cache.hold(0);
+  EXPECT_EQ(4096u - full, cache.room());
 
-  cache.keepOnly(box, {"id2", "id9"});
+  cache.keepOnly(box, {"id2", "id-none"});
   EXPECT_FALSE(cache.find(box, "id1"));
   EXPECT_TRUE(cache.find(box, "id2"));
-  EXPECT_EQ(oneEntry, cache.bytes());
+  EXPECT_EQ(1u, cache.entries(box));
+  EXPECT_LT(cache.bytes(), full / 2);
   EXPECT_TRUE(p);  // a holder keeps what it took
 
   Account accounts[kAccountSlots] = {};
   cache.forgetUnconfigured(accounts);
   EXPECT_EQ(0u, cache.bytes());
   EXPECT_EQ(0u, cache.entries(box));
+}
+
+// A listing whose ids would pass its budget is not used: the check reads
+// without them.
+TEST(UidlListing, ListingPastItsBudgetIsNotUsed) {
+  for (size_t budget : {size_t{0}, size_t{1000}, size_t{200000}}) {
+    UidlListing listing(500, budget);
+    for (int n = 1; n <= 500; ++n) {
+      std::string line = std::to_string(n) + " id-of-the-message-" + std::to_string(n) + "\r\n";
+      listing.take(line.data(), line.size());
+    }
+    std::vector<std::string> ids;
+    bool fits = budget == 200000;
+    EXPECT_EQ(fits, listing.finish(ids)) << budget;
+    EXPECT_EQ(!fits, listing.tooLarge()) << budget;
+    EXPECT_LE(listing.charged(), budget);
+    EXPECT_EQ(fits ? 500u : 0u, ids.size());
+  }
 }
