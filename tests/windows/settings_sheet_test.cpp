@@ -421,10 +421,10 @@ TEST(ServerStatus, TheClocksWidestLineFitsTheList) {
   DialogFixture f;
   strcpy(f.kel->server, "ntp.example.jp");
   const ClockReport widest[] = {
-      {ClockOutcome::kRefused, {2026, 12, 31, 23, 59, 0, 0}, 0x80000000u, -2147483648.0},
-      {ClockOutcome::kRefused, {2026, 12, 31, 23, 59, 0, 0}, platform::kPrivilegeNotHeld, -2147483648.0},
-      {ClockOutcome::kSynchronised, {2026, 12, 31, 23, 59, 0, 0}, 0, -2147483648.0},
-      {ClockOutcome::kNameNotFound, {2026, 12, 31, 23, 59, 0, 0}, 0, 0}};
+      {ClockOutcome::kRefused, {2026, 12, 31, 23, 59, 0, 0}, 0x80000000u, -2147483648.0, ""},
+      {ClockOutcome::kRefused, {2026, 12, 31, 23, 59, 0, 0}, platform::kPrivilegeNotHeld, -2147483648.0, ""},
+      {ClockOutcome::kSynchronised, {2026, 12, 31, 23, 59, 0, 0}, 0, -2147483648.0, ""},
+      {ClockOutcome::kNameNotFound, {2026, 12, 31, 23, 59, 0, 0}, 0, 0, ""}};
   for (const ClockReport& r : widest) {
     f.kel->clockReport = r;
     std::vector<std::wstring> lines;
