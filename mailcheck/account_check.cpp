@@ -245,7 +245,7 @@ std::shared_ptr<SessionTask> beginSession(Kel& kel, int slot, uint32_t* waitSeco
   // A server that asked for fewer logins is not connected to before its
   // time: the account counts as checked with nothing new, and a failed one
   // stays as its last check left it.
-  *waitSeconds = loginDelayLeft(kel.loginDelays, kel.accounts[slot], monotonicNow(kel));
+  *waitSeconds = holdForLoginDelay(kel.loginDelays, kel.accounts[slot], monotonicNow(kel));
   if (*waitSeconds) {
     r.prevCount = r.count;
     r.counted = r.failed != 1;

@@ -112,13 +112,52 @@ void checkAfterWaking(Kel& kel, const CheckEffects& fx, const CheckTiming& timin
   }
 }
 
+// Checks, each alone, the accounts whose LOGIN-DELAY held them and has
+// ended by now.
+void checkEndedWaits(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
+  std::vector<uint32_t> ids;
+  {
+    Guard g(kel.checkLock);
+    forgetUnconfigured(kel.loginDelays, kel.accounts);
+    for (const MailboxKey& box : takeEndedWaits(kel.loginDelays, monotonicNow(kel)))
+      for (int i = 0; i < kAccountSlots; ++i)
+        if (!slotEmpty(kel, i) && kel.results[i].accountId != 0 && mailboxOf(kel.accounts[i]) == box)
+          ids.push_back(kel.results[i].accountId);
+  }
+  for (uint32_t id : ids) {
+    if (kel.stopping) return;
+    checkOneAccount(kel, id, fx, timing);
+  }
+}
+
+// A wait that ends within a minute of the pass is waited for, so that an
+// account is not left for a whole interval for want of a second or two.
+void checkWhenWaitsEnd(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
+  while (!kel.stopping) {
+    uint64_t now, end;
+    {
+      Guard g(kel.checkLock);
+      now = monotonicNow(kel);
+      end = firstHeldLoginMs(kel.loginDelays);
+    }
+    if (end == kNoLoginDue || end > now + 60000) return;
+    if (end > now && (!pauseCheck(kel, static_cast<int>(end - now)) || monotonicNow(kel) < end)) return;
+    checkEndedWaits(kel, fx, timing);
+  }
+}
+
 }  // namespace
 
 void runCheckCycle(Kel& kel, const CheckEffects& fx, const CheckTiming& timing) {
-  if (kel.checkAfterWake.exchange(false))
-    checkAfterWaking(kel, fx, timing);
-  else
-    checkAllAccounts(kel, fx, timing);
-  if (!kel.stopping) showResults(kel, fx, 0);  // nothing more to show once the program ends
+  if (kel.checkEndedWaits.exchange(false)) {
+    checkEndedWaits(kel, fx, timing);
+  } else {
+    if (kel.checkAfterWake.exchange(false))
+      checkAfterWaking(kel, fx, timing);
+    else
+      checkAllAccounts(kel, fx, timing);
+    if (!kel.stopping) showResults(kel, fx, 0);  // nothing more to show once the program ends
+  }
+  checkWhenWaitsEnd(kel, fx, timing);
   kel.checkState = kFinished;
 }

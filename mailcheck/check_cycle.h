@@ -5,5 +5,8 @@
 
 #include "mailcheck/account_check.h"
 
-// The whole pass; sets checkState to Finished as its last act.
+// The whole pass, or, when kel.checkEndedWaits is set, the check of the
+// accounts whose LOGIN-DELAY has ended; either waits for a LOGIN-DELAY
+// that ends within a minute and checks that account then. Sets checkState
+// to Finished as its last act.
 void runCheckCycle(Kel& kel, const CheckEffects& effects, const CheckTiming& timing = kCheckTiming);

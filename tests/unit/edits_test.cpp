@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/application.h"
+#include "mailcheck/error_code.h"
 #include "mailcheck/header_cache.h"
 #include "settings/settings.h"
 #include "tests/support/kel_fixture.h"
@@ -82,7 +83,8 @@ TEST(Edits, TextsThatSayNothingAreKnown) {
     EXPECT_FALSE(saysNothing(something)) << "[" << something << "]";
 }
 
-// The last success belongs to the server, port and mailbox it was had with.
+// What a check left (counts, lines, reason, last success, the password
+// sent in clear) belongs to the server, port and mailbox it was had with.
 TEST(Edits, AnotherServerPortOrUserForgetsTheLastSuccess) {
   Editing t;
   AccountFields f{"a@example.jp", "pop.example.jp", "a", "pw", false, false};
@@ -102,10 +104,20 @@ TEST(Edits, AnotherServerPortOrUserForgetsTheLastSuccess) {
   };
   for (const Change& c : changes) {
     ASSERT_EQ(1, storeAccount(*t.kel, 0, f, nullptr));  // back to the first
-    t.kel->results[0].lastSuccess = had;
+    CheckResult& r = t.kel->results[0];
+    r = CheckResult{1, kErrorPasswordRefused, 4, 3, 2, {}, {}, "", 7, "-ERR no", had, 1, 1};
+    strcpy(r.lines[0].bytes, "old");
     AccountFields changed{f.mailaddr, c.server, c.user, c.pass, false, c.ssl};
     ASSERT_EQ(1, storeAccount(*t.kel, 0, changed, nullptr));
-    EXPECT_EQ(c.forgets ? 0 : 3, t.kel->results[0].lastSuccess.month) << c.server << " " << c.user;
+    const int kept = c.forgets ? 0 : 1;
+    EXPECT_EQ(kept * 3, r.lastSuccess.month) << c.server << " " << c.user;
+    EXPECT_EQ(kept * 4, r.count);
+    EXPECT_EQ(kept * 3, r.prevCount);
+    EXPECT_EQ(kept * 2, r.ignoredCount);
+    EXPECT_EQ(kept, r.failed);
+    EXPECT_EQ(kept * 7u, r.accountId);
+    EXPECT_EQ(kept, r.passwordInClear);
+    EXPECT_EQ(c.forgets, r.reason[0] == '\0' && r.lines[0].bytes[0] == '\0');
   }
 }
 
