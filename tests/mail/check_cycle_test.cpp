@@ -922,22 +922,21 @@ const WorkerOps kCheckHere = {checkHere, nullptr, closeNothing, announceHere, as
 
 // An account a LOGIN-DELAY held is checked once the wait ends: by the pass
 // that found it waiting when that is at most a minute away, else at the
-// first minute tick after it, never later than an hour.
+// first minute tick after it; a delay counts for an hour at most.
 TEST(CheckCycle, AnAccountHeldByLoginDelayIsCheckedWhenItsWaitEnds) {
   const struct {
     const char* capability;
     int64_t passAtMs;      // the second pass, this long after the first login
     int loginsAfterPass;   // of the two passes, the first logging in
-    uint32_t waitShown;    // in the status dialog after the pass
     int64_t ticksAtS[2];   // minute ticks, this long after the first login
     int ticksStarting[2];  // checks each started
   } rows[] = {
-      {"LOGIN-DELAY 300", 299300, 2, 0, {301, 0}, {0, 0}},  // the pass waits out 0.7 s
-      {"LOGIN-DELAY 300", 239000, 1, 61, {299, 301}, {0, 1}},
-      {"LOGIN-DELAY 900", 300000, 1, 600, {899, 960}, {0, 1}},
-      {"LOGIN-DELAY 4294967295", 300000, 1, 3300, {3599, 3601}, {0, 1}},
-      {"LOGIN-DELAY 7200 USER", 3600500, 2, 0, {3660, 0}, {0, 0}},  // an hour at most
-      {"SASL PLAIN", 300000, 2, 0, {301, 0}, {0, 0}},
+      {"LOGIN-DELAY 300", 299300, 2, {301, 0}, {0, 0}},  // the pass waits out 0.7 s
+      {"LOGIN-DELAY 300", 239000, 1, {299, 301}, {0, 1}},
+      {"LOGIN-DELAY 900", 300000, 1, {899, 960}, {0, 1}},
+      {"LOGIN-DELAY 4294967295", 300000, 1, {3599, 3601}, {0, 1}},
+      {"LOGIN-DELAY 7200 USER", 3600500, 2, {3660, 0}, {0, 0}},
+      {"SASL PLAIN", 300000, 2, {301, 0}, {0, 0}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.capability) + " at " + std::to_string(row.passAtMs));
@@ -946,31 +945,23 @@ TEST(CheckCycle, AnAccountHeldByLoginDelayIsCheckedWhenItsWaitEnds) {
     std::atomic<int> logins{0};
     drop.onCommand([&](ScriptConnection& conn, const std::string& command) {
       if (command == "PASS pw") ++logins;
-      if (command != "CAPA") return false;
-      conn.send(std::string("+OK\r\nPIPELINING\r\n") + row.capability + "\r\n.\r\n");
-      return true;
+      if (command == "CAPA") conn.send(std::string("+OK\r\nPIPELINING\r\n") + row.capability + "\r\n.\r\n");
+      return command == "CAPA";
     });
     auto kel = kelFor(drop);
     kel->mailcbt = 4;  // 10 minutes: no tick here is the interval's
     kel->monotonicClock = shiftedClock;
     clockShiftMs = 0;
     runPass(*kel);
-    ASSERT_EQ(1, logins.load());
-    uint64_t loginAt = kel->loginDelays.entries.empty() ? shiftedClock() : kel->loginDelays.entries[0].loginAtMs;
-    auto moveTo = [&](int64_t afterLoginMs) {
-      clockShiftMs += static_cast<int64_t>(loginAt) + afterLoginMs - static_cast<int64_t>(shiftedClock());
-    };
+    const int64_t loginAt = static_cast<int64_t>(shiftedClock());
+    auto moveTo = [&](int64_t ms) { clockShiftMs += loginAt + ms - static_cast<int64_t>(shiftedClock()); };
     drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
     moveTo(row.passAtMs);
     auto start = std::chrono::steady_clock::now();
     std::vector<Call> cs = runPass(*kel);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));  // no wait beyond a minute
     EXPECT_EQ(row.loginsAfterPass, logins.load());
-    EXPECT_EQ(row.loginsAfterPass, kel->results[0].count);
     EXPECT_EQ(row.loginsAfterPass == 2, has(cs, "show"));  // the newcomer announced
-    std::string waitLine = "    ログイン間隔: あと" + std::to_string(row.waitShown) + "秒（サーバの指定）";
-    std::vector<std::string> lines = serverStatusLines(*kel);
-    EXPECT_EQ(row.waitShown != 0, std::find(lines.begin(), lines.end(), waitLine) != lines.end());
     kel->checkMinutes = 0;
     for (int t = 0; t < 2 && row.ticksAtS[t]; ++t) {
       ticksStarted = 0;
@@ -979,7 +970,6 @@ TEST(CheckCycle, AnAccountHeldByLoginDelayIsCheckedWhenItsWaitEnds) {
       EXPECT_EQ(row.ticksStarting[t], ticksStarted) << row.ticksAtS[t];
     }
     EXPECT_EQ(2, logins.load());
-    EXPECT_EQ(2, kel->results[0].count);
     EXPECT_EQ(2, kel->totalNew);
   }
 }
