@@ -269,6 +269,7 @@ bool Pop3Conversation::login() {
   int n = snprintf(command, sizeof command, "PASS %s\r\n", a.pass);
   bool sent = send(command, n, "PASS xxxxxx\n");
   memset(command, 0, sizeof command);
+  if (sent) publish([&] { result().passwordInClear = t_.connection.tls == nullptr; });
   if (!sent || !readReply()) return false;
   ReplyClass c = replyClass();
   if (c == kPositive) return true;
@@ -314,6 +315,7 @@ int Pop3Conversation::run() {
     result().errorCode = kErrorNone;
     result().seenPin[0] = '\0';
     result().reason[0] = '\0';
+    result().passwordInClear = 0;
   });
   ServerKey key{};
   ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl, &key);
