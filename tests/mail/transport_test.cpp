@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "mailcheck/connect_race.h"
 #include "platform/net.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/mail/script_server.h"
