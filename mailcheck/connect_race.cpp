@@ -40,16 +40,23 @@ void noteAttempt(Connection& c, const sockaddr* address, size_t length) {
 
 // Attempts race as RFC 8305 has them: the next address starts 250 ms after
 // the one before, or at once when every attempt so far has failed; the
-// first to connect wins and the others are closed.
+// first to connect wins and the others are closed. When every place is
+// taken and an address is still waiting, the oldest attempt that has waited
+// kPlaceHeldMs makes way for it; the last attempts run until they end.
 ErrorCode connectFirst(Connection& c, const addrinfo* list) {
   c.sock = kNoSocket;
   std::vector<const addrinfo*> order = raceOrder(list);
-  std::vector<SOCKET> racing;
-  std::vector<const addrinfo*> racingAddress;  // beside racing, for the reason
+  struct Attempt {
+    SOCKET sock;
+    const addrinfo* address;  // for the reason
+    Clock::time_point started;
+  };
+  std::vector<Attempt> racing;  // the oldest first
   size_t next = 0;
   Clock::time_point nextStart = Clock::now();
+  const auto held = std::chrono::milliseconds(kPlaceHeldMs);
   auto closeAll = [&racing] {
-    for (SOCKET s : racing) platform::closeSocket(s);
+    for (const Attempt& a : racing) platform::closeSocket(a.sock);
     racing.clear();
   };
   // The reason names the address whose attempt ended last.
@@ -59,7 +66,13 @@ ErrorCode connectFirst(Connection& c, const addrinfo* list) {
   };
   while (!linkCancelled(c)) {
     Clock::time_point now = Clock::now();
-    if (next < order.size() && racing.size() < kMostRacing && (now >= nextStart || racing.empty())) {
+    bool waiting = next < order.size() && (now >= nextStart || racing.empty());
+    if (waiting && racing.size() == kMostRacing && now - racing.front().started >= held) {
+      failed(racing.front().address, platform::kTimedOutError);
+      platform::closeSocket(racing.front().sock);
+      racing.erase(racing.begin());
+    }
+    if (waiting && racing.size() < kMostRacing) {
       const addrinfo* a = order[next++];
       SOCKET s = platform::streamSocket(a->ai_family, a->ai_socktype, a->ai_protocol);
       int r = s == kNoSocket ? -1 : platform::startConnect(s, a->ai_addr, static_cast<int>(a->ai_addrlen));
@@ -69,8 +82,7 @@ ErrorCode connectFirst(Connection& c, const addrinfo* list) {
         return kErrorNone;
       }
       if (r == 1) {
-        racing.push_back(s);
-        racingAddress.push_back(a);
+        racing.push_back({s, a, now});
         nextStart = now + std::chrono::milliseconds(kRaceDelayMs);
       } else {
         failed(a, platform::lastSocketError());
@@ -81,31 +93,37 @@ ErrorCode connectFirst(Connection& c, const addrinfo* list) {
     }
     if (racing.empty()) break;  // every address failed
     int waitMs = kWaitSliceMs;
-    if (next < order.size() && racing.size() < kMostRacing) {
-      auto untilNext = std::chrono::duration_cast<std::chrono::milliseconds>(nextStart - now).count();
-      if (untilNext < waitMs) waitMs = untilNext > 0 ? static_cast<int>(untilNext) : 0;
+    if (next < order.size()) {
+      Clock::time_point wake = nextStart;
+      if (racing.size() == kMostRacing && racing.front().started + held > wake) wake = racing.front().started + held;
+      auto until = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
+      if (until < waitMs) waitMs = until > 0 ? static_cast<int>(until) : 0;
     }
+    SOCKET socks[kMostRacing];
+    for (size_t i = 0; i < racing.size(); ++i) socks[i] = racing[i].sock;
     bool ready[kMostRacing];
-    int n = platform::waitConnects(racing.data(), static_cast<int>(racing.size()), ready, waitMs);
-    if (n < 0) break;
+    int n = platform::waitConnects(socks, static_cast<int>(racing.size()), ready, waitMs);
+    if (n < 0) {
+      failed(racing.back().address, platform::lastSocketError());
+      closeAll();
+      return kErrorConnectFailed;
+    }
     for (size_t i = racing.size(); i-- > 0;) {
       if (!ready[i]) continue;
-      SOCKET s = racing[i];
-      const addrinfo* a = racingAddress[i];
+      Attempt a = racing[i];
       racing.erase(racing.begin() + static_cast<std::ptrdiff_t>(i));
-      racingAddress.erase(racingAddress.begin() + static_cast<std::ptrdiff_t>(i));
       int error = 0;
-      if (platform::connectOutcome(s, &error) == 0) {
+      if (platform::connectOutcome(a.sock, &error) == 0) {
         closeAll();
-        c.sock = s;
+        c.sock = a.sock;
         return kErrorNone;
       }
-      failed(a, error);
-      platform::closeSocket(s);
+      failed(a.address, error);
+      platform::closeSocket(a.sock);
       nextStart = Clock::now();
     }
   }
-  if (!racing.empty()) failed(racingAddress.back(), platform::kTimedOutError);
+  if (!racing.empty()) failed(racing.back().address, platform::kTimedOutError);
   closeAll();
   return kErrorConnectFailed;
 }

@@ -12,6 +12,7 @@ struct sockaddr;
 
 constexpr int kRaceDelayMs = 250;  // before the next address joins the race
 constexpr size_t kMostRacing = 16;  // attempts under way at once
+constexpr int kPlaceHeldMs = 2000;  // before an attempt makes way for a waiting address
 
 // The TCP part over a resolved list: the first address that accepts, its
 // attempt raced against the others'. kErrorNone or kErrorConnectFailed;
