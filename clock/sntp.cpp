@@ -115,7 +115,7 @@ bool openClockSocket(Kel& kel) {
 
 const ClockEffects kSystemClock = {platform::setSystemClock};
 
-AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, ClockReport* report) {
+AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, int attemptMs, ClockReport* report) {
   SOCKET s = kel.clockSocket;
   if (!platform::bindAnyPort(s, sntpLocalPort)) platform::trace("受信ポート番号の指定に失敗\n");
   char server[sizeof kel.server];
@@ -138,7 +138,7 @@ AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, ClockReport* r
   // The attempt reads until its 3 s are over: a datagram that answers
   // nothing of ours (a late reply to an earlier attempt, a stray or forged
   // one) is passed over, and so is an "unreachable" from the server's port.
-  auto deadline = SteadyClock::now() + std::chrono::milliseconds(kSntpWaitMs);
+  auto deadline = SteadyClock::now() + std::chrono::milliseconds(attemptMs);
   uint8_t received[kSntpReceiveSize];
   for (;;) {
     int ready = waitForReply(kel, s, deadline);
@@ -175,7 +175,7 @@ AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, ClockReport* r
 namespace {
 // The attempts of one synchronisation: how the last one ended, and in
 // `report` what an answer came to.
-AttemptEnd synchronise(Kel& kel, const ClockEffects& effects, ClockReport* report) {
+AttemptEnd synchronise(Kel& kel, const ClockEffects& effects, int attemptMs, ClockReport* report) {
   AttemptEnd last = AttemptEnd::kFailed;
   for (int attempt = 0; attempt < kSntpAttempts && !kel.stopping; ++attempt) {
     // A socket for each attempt; the first replaces the one made at start-up.
@@ -183,7 +183,7 @@ AttemptEnd synchronise(Kel& kel, const ClockEffects& effects, ClockReport* repor
       last = AttemptEnd::kFailed;
       continue;
     }
-    last = queryTimeServer(kel, effects, report);
+    last = queryTimeServer(kel, effects, attemptMs, report);
     if (last == AttemptEnd::kOver) break;
   }
   return last;
@@ -196,7 +196,7 @@ bool pauseClock(const Kel& kel, int ms) {
 }
 }  // namespace
 
-void runClockSync(Kel& kel, const ClockEffects& effects, const WakeRetries& wake) {
+void runClockSync(Kel& kel, const ClockEffects& effects, const ClockTiming& timing) {
   const bool afterWake = kel.clockAfterWake.exchange(false);
   bool empty;
   {
@@ -208,13 +208,13 @@ void runClockSync(Kel& kel, const ClockEffects& effects, const WakeRetries& wake
     platform::trace("SNTPサーバが空なので時刻合わせをしません\n");
   } else {
     ClockReport report{};
-    AttemptEnd last = synchronise(kel, effects, &report);
+    AttemptEnd last = synchronise(kel, effects, timing.attemptMs, &report);
     // Just after waking the network may not be up yet.
     for (int i = 0; afterWake && last != AttemptEnd::kOver && i < kWakeRetries; ++i) {
       platform::trace("時刻合わせを後で再試行します\n");
-      if (!pauseClock(kel, wake.afterMs[i])) break;
+      if (!pauseClock(kel, timing.wake.afterMs[i])) break;
       report = ClockReport{};
-      last = synchronise(kel, effects, &report);
+      last = synchronise(kel, effects, timing.attemptMs, &report);
     }
     if (last != AttemptEnd::kOver) report.outcome = outcomeOfFailure(last);
     // A run cut short by the program's end says nothing of the server.

@@ -56,6 +56,13 @@ struct ClockEffects {
 // The program's: platform::setSystemClock.
 extern const ClockEffects kSystemClock;
 
+// How long the synchronisation waits; tests may shorten it.
+struct ClockTiming {
+  int attemptMs;     // 3000: an attempt's wait for a reply
+  WakeRetries wake;  // 15, 30, 60 s: a sync after waking that finds no server tries again
+};
+constexpr ClockTiming kClockTiming = {kSntpWaitMs, kWakeRetryWaits};
+
 // A new datagram socket in kel.clockSocket, in place of the one there.
 // False, after a trace line, when none could be made.
 bool openClockSocket(Kel& kel);
@@ -63,9 +70,9 @@ bool openClockSocket(Kel& kel);
 // `report` says), or failed, and on what.
 enum class AttemptEnd { kOver, kFailed, kNameNotFound, kUnsynchronised };
 // One attempt on the socket in kel.clockSocket.
-AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, ClockReport* report);
+AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, int attemptMs, ClockReport* report);
 // The whole synchronisation; leaves its outcome in kel.clockReport (an empty
 // server runs none and leaves none) and sets clockState to Finished as its
 // last act. The one after waking (kel.clockAfterWake) tries again after the
 // waits of `wake` while no server answers.
-void runClockSync(Kel& kel, const ClockEffects& effects, const WakeRetries& wake = kWakeRetryWaits);
+void runClockSync(Kel& kel, const ClockEffects& effects, const ClockTiming& timing = kClockTiming);
