@@ -512,6 +512,53 @@ TEST(Sntp, TheOutcomeKeepsTheErrorAndTheRefusal) {
   }
 }
 
+// A server further away than an attempt waits (3 to 6 s with the real 3 s):
+// its reply to the first request comes during a later attempt, on the one
+// socket of the run, and is taken; the clock's error is measured from that
+// request, not from the last one sent.
+TEST(Sntp, ALateReplyToAnEarlierRequestOfTheRunIsTaken) {
+  const double ahead = 5.0;
+  const ClockTiming timing = {1000, kQuick.wake};
+  const struct {
+    int lateMs;
+    bool localPortTaken;  // then each socket would have a port of its own
+  } cases[] = {{1500, false}, {2500, true}};
+  for (const auto& row : cases) {
+    const int lateMs = row.lateMs;
+    SCOPED_TRACE(lateMs);
+    SOCKET holder = row.localPortTaken ? udpOn("0.0.0.0", sntpLocalPort) : kNoSocket;
+    ASSERT_EQ(row.localPortTaken, holder != kNoSocket);
+    std::atomic<int> n{0};
+    TimeServer server([&](const uint8_t* request) {
+      if (n++ > 0) return std::vector<Datagram>{};  // only the first is answered
+      Datagram d = goodDatagram(request);
+      aheadBy(ahead)(request, d.bytes.data());
+      d.afterMs = lateMs;
+      return std::vector<Datagram>{d};
+    });
+    ASSERT_TRUE(server.ready()) << "127.0.0.1:123 is taken";
+    ClockRecorder clock;
+    TraceCapture trace;
+    auto kel = kelFor("127.0.0.1");
+    runClockSync(*kel, clock.effects, timing);
+    EXPECT_EQ(1, setCount);
+    EXPECT_EQ(ClockOutcome::kSynchronised, kel->clockReport.outcome);
+    // Its server time came at once; the reply then took lateMs: half of it is
+    // the error, from the first request's time (from the next, 0.5 s less).
+    EXPECT_NEAR(ahead - lateMs / 2000.0, kel->clockReport.offsetSeconds, 0.2);
+    EXPECT_EQ(lateMs / 1000, linesEqual(trace, "Error: タイムアウトしました\n"));
+    const size_t sent = static_cast<size_t>(lateMs / 1000 + 1);
+    auto requests = server.requests();  // the last is read once the late reply has gone
+    for (int i = 0; i < 200 && requests.size() < sent; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      requests = server.requests();
+    }
+    if (holder != kNoSocket) closesocket(holder);
+    ASSERT_EQ(sent, requests.size());
+    for (const auto& r : requests) EXPECT_EQ(requests[0].fromPort, r.fromPort);  // one socket
+  }
+}
+
 // The status dialog reads the outcome while the clock thread writes it, and
 // then finds the whole of it.
 TEST(Sntp, TheStatusDialogReadsTheOutcomeWhileItIsWritten) {
