@@ -89,11 +89,23 @@ int waitForReply(const Kel& kel, SOCKET s, SteadyClock::time_point deadline) {
   return 0;
 }
 
-AttemptEnd failAttempt(Kel& kel, const char* line, AttemptEnd end = AttemptEnd::kFailed) {
+AttemptEnd failAttempt(const char* line, AttemptEnd end = AttemptEnd::kFailed) {
   platform::trace(line);
+  return end;
+}
+
+// A socket that failed is not used again: the next attempt makes another.
+AttemptEnd dropSocket(Kel& kel, const char* line) {
   platform::closeSocket(kel.clockSocket);
   kel.clockSocket = kNoSocket;
-  return end;
+  return failAttempt(line);
+}
+
+// Which request of the run a datagram answers, or -1.
+int requestAnswered(const SntpRun& run, const uint8_t* reply, size_t length) {
+  for (int i = 0; i < run.sentCount; ++i)
+    if (sntpReplyAcceptable(reply, length, run.sent[i])) return i;
+  return -1;
 }
 
 ClockOutcome outcomeOfFailure(AttemptEnd last) {
@@ -115,52 +127,60 @@ bool openClockSocket(Kel& kel) {
 
 const ClockEffects kSystemClock = {platform::setSystemClock};
 
-AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, ClockReport* report) {
+AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, SntpRun& run, ClockReport* report) {
   SOCKET s = kel.clockSocket;
-  if (!platform::bindAnyPort(s, sntpLocalPort)) platform::trace("受信ポート番号の指定に失敗\n");
-  char server[sizeof kel.server];
-  {
-    std::lock_guard<std::mutex> g(kel.checkLock);  // the settings sheet may be editing it
-    memcpy(server, kel.server, sizeof server);
+  if (!run.resolved) {
+    char server[sizeof kel.server];
+    {
+      std::lock_guard<std::mutex> g(kel.checkLock);  // the settings sheet may be editing it
+      memcpy(server, kel.server, sizeof server);
+    }
+    server[sizeof server - 1] = '\0';
+    // Once per run: a name with several addresses would otherwise send a
+    // late reply's server out of hearing.
+    if (!platform::resolveIpv4(server, &run.address))
+      return failAttempt("Error: ホストアドレス取得失敗\n", AttemptEnd::kNameNotFound);
+    run.resolved = true;
   }
-  server[sizeof server - 1] = '\0';
-  uint32_t address = 0;
-  if (!platform::resolveIpv4(server, &address))
-    return failAttempt(kel, "Error: ホストアドレス取得失敗\n", AttemptEnd::kNameNotFound);
   // Connected, the socket hears nothing but the server's port 123.
-  if (!platform::connectDatagram(s, address, kSntpServerPort))
-    return failAttempt(kel, "Error: サーバへの送信失敗\n");
+  if (!run.connected) {
+    if (!platform::connectDatagram(s, run.address, kSntpServerPort))
+      return dropSocket(kel, "Error: サーバへの送信失敗\n");
+    run.connected = true;
+  }
   uint8_t packet[kSntpPacketSize];
   NtpTimestamp sent = ntpNow();
   sntpRequest(packet, sent);
-  if (platform::sendDatagram(s, packet, sizeof packet, address, kSntpServerPort) < 0)
-    return failAttempt(kel, "Error: サーバへの送信失敗\n");
-  // The attempt reads until its 3 s are over: a datagram that answers
-  // nothing of ours (a late reply to an earlier attempt, a stray or forged
-  // one) is passed over, and so is an "unreachable" from the server's port.
-  auto deadline = SteadyClock::now() + std::chrono::milliseconds(kSntpWaitMs);
+  if (platform::sendDatagram(s, packet, sizeof packet, run.address, kSntpServerPort) < 0)
+    return dropSocket(kel, "Error: サーバへの送信失敗\n");
+  if (run.sentCount < kSntpAttempts) run.sent[run.sentCount++] = sent;
+  // The attempt reads until its time is over: a reply to any request of
+  // this run is taken (a server 3 to 6 s away answers the one before);
+  // a stray or forged datagram is passed over, and so is an "unreachable"
+  // from the server's port.
+  auto deadline = SteadyClock::now() + std::chrono::milliseconds(run.attemptMs);
   uint8_t received[kSntpReceiveSize];
-  for (;;) {
+  int asked = -1;
+  while (asked < 0) {
     int ready = waitForReply(kel, s, deadline);
-    if (ready == 0) return failAttempt(kel, "Error: タイムアウトしました\n");
-    if (ready < 0) return failAttempt(kel, "Error: サーバからの受信失敗\n");
+    if (ready == 0) return failAttempt("Error: タイムアウトしました\n");
+    if (ready < 0) return dropSocket(kel, "Error: サーバからの受信失敗\n");
     int got = platform::receiveDatagram(s, received, sizeof received);
     if (got == platform::kNoDatagram) continue;
-    if (got < 0) return failAttempt(kel, "Error: サーバからの受信失敗\n");
+    if (got < 0) return dropSocket(kel, "Error: サーバからの受信失敗\n");
     // A short one leaves the timestamp undefined and is not read.
-    if (sntpReplyAcceptable(received, static_cast<size_t>(got), sent)) break;
+    asked = requestAnswered(run, received, static_cast<size_t>(got));
   }
   NtpTimestamp arrived = ntpNow();
   uint8_t reply[kSntpPacketSize];  // what follows the first 48 bytes is not read
   memcpy(reply, received, sizeof reply);
   // An answer, but one that says not to trust it: the attempt has failed.
   if (sntpServerUnsynchronised(reply))
-    return failAttempt(kel, "Error: サーバが同期していません\n", AttemptEnd::kUnsynchronised);
-  platform::closeSocket(s);
-  kel.clockSocket = kNoSocket;
+    return failAttempt("Error: サーバが同期していません\n", AttemptEnd::kUnsynchronised);
 
-  // The clock is set to the transmit time as designed; the error is only told.
-  report->offsetSeconds = sntpOffset(reply, sent, arrived);
+  // The clock is set to the transmit time as designed; the error is only
+  // told, measured from the request the reply answers.
+  report->offsetSeconds = sntpOffset(reply, run.sent[asked], arrived);
   report->refusal = effects.setClock(sntpTransmitTime(reply));
   if (report->refusal == platform::kClockSet) {
     report->outcome = ClockOutcome::kSynchronised;
@@ -173,19 +193,27 @@ AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, ClockReport* r
 }
 
 namespace {
-// The attempts of one synchronisation: how the last one ended, and in
-// `report` what an answer came to.
-AttemptEnd synchronise(Kel& kel, const ClockEffects& effects, ClockReport* report) {
+// The attempts of one synchronisation on one socket: how the last one
+// ended, and in `report` what an answer came to.
+AttemptEnd synchronise(Kel& kel, const ClockEffects& effects, int attemptMs, ClockReport* report) {
   AttemptEnd last = AttemptEnd::kFailed;
+  SntpRun run{attemptMs, false, false, 0, 0, {}};
   for (int attempt = 0; attempt < kSntpAttempts && !kel.stopping; ++attempt) {
-    // A socket for each attempt; the first replaces the one made at start-up.
-    if (!openClockSocket(kel)) {
-      last = AttemptEnd::kFailed;
-      continue;
+    // The first attempt replaces the socket made at start-up; a later one
+    // makes another only when a failure took it.
+    if (attempt == 0 || kel.clockSocket == kNoSocket) {
+      if (!openClockSocket(kel)) {
+        last = AttemptEnd::kFailed;
+        continue;
+      }
+      if (!platform::bindAnyPort(kel.clockSocket, sntpLocalPort)) platform::trace("受信ポート番号の指定に失敗\n");
+      run.connected = false;
     }
-    last = queryTimeServer(kel, effects, report);
+    last = queryTimeServer(kel, effects, run, report);
     if (last == AttemptEnd::kOver) break;
   }
+  platform::closeSocket(kel.clockSocket);
+  kel.clockSocket = kNoSocket;
   return last;
 }
 
@@ -196,7 +224,7 @@ bool pauseClock(const Kel& kel, int ms) {
 }
 }  // namespace
 
-void runClockSync(Kel& kel, const ClockEffects& effects, const WakeRetries& wake) {
+void runClockSync(Kel& kel, const ClockEffects& effects, const ClockTiming& timing) {
   const bool afterWake = kel.clockAfterWake.exchange(false);
   bool empty;
   {
@@ -208,13 +236,13 @@ void runClockSync(Kel& kel, const ClockEffects& effects, const WakeRetries& wake
     platform::trace("SNTPサーバが空なので時刻合わせをしません\n");
   } else {
     ClockReport report{};
-    AttemptEnd last = synchronise(kel, effects, &report);
+    AttemptEnd last = synchronise(kel, effects, timing.attemptMs, &report);
     // Just after waking the network may not be up yet.
     for (int i = 0; afterWake && last != AttemptEnd::kOver && i < kWakeRetries; ++i) {
       platform::trace("時刻合わせを後で再試行します\n");
-      if (!pauseClock(kel, wake.afterMs[i])) break;
+      if (!pauseClock(kel, timing.wake.afterMs[i])) break;
       report = ClockReport{};
-      last = synchronise(kel, effects, &report);
+      last = synchronise(kel, effects, timing.attemptMs, &report);
     }
     if (last != AttemptEnd::kOver) report.outcome = outcomeOfFailure(last);
     // A run cut short by the program's end says nothing of the server.

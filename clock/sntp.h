@@ -56,16 +56,34 @@ struct ClockEffects {
 // The program's: platform::setSystemClock.
 extern const ClockEffects kSystemClock;
 
+// How long the synchronisation waits; tests may shorten it.
+struct ClockTiming {
+  int attemptMs;     // 3000: an attempt's wait for a reply
+  WakeRetries wake;  // 15, 30, 60 s: a sync after waking that finds no server tries again
+};
+constexpr ClockTiming kClockTiming = {kSntpWaitMs, kWakeRetryWaits};
+
 // A new datagram socket in kel.clockSocket, in place of the one there.
 // False, after a trace line, when none could be made.
 bool openClockSocket(Kel& kel);
 // How an attempt ended: over (the clock was set or setting it refused, as
 // `report` says), or failed, and on what.
 enum class AttemptEnd { kOver, kFailed, kNameNotFound, kUnsynchronised };
-// One attempt on the socket in kel.clockSocket.
-AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, ClockReport* report);
+// What the attempts of one synchronisation share: the server's address, and
+// the requests sent, so that a reply that comes late is still taken.
+struct SntpRun {
+  int attemptMs;
+  bool resolved;
+  bool connected;  // the socket in kel.clockSocket hears only the server
+  uint32_t address;
+  int sentCount;
+  NtpTimestamp sent[kSntpAttempts];
+};
+// One attempt on the socket in kel.clockSocket: a request, then up to
+// run.attemptMs for a reply to it or to an earlier request of the run.
+AttemptEnd queryTimeServer(Kel& kel, const ClockEffects& effects, SntpRun& run, ClockReport* report);
 // The whole synchronisation; leaves its outcome in kel.clockReport (an empty
 // server runs none and leaves none) and sets clockState to Finished as its
 // last act. The one after waking (kel.clockAfterWake) tries again after the
-// waits of `wake` while no server answers.
-void runClockSync(Kel& kel, const ClockEffects& effects, const WakeRetries& wake = kWakeRetryWaits);
+// waits of timing.wake while no server answers.
+void runClockSync(Kel& kel, const ClockEffects& effects, const ClockTiming& timing = kClockTiming);

@@ -39,3 +39,6 @@ struct Connection {
   char inbox[kInboxSize];
   LinkFailure failure;
 };
+
+// Whether the session has been given up: every wait ends on it.
+inline bool linkCancelled(const Connection& c) { return c.watch && c.watch->cancel.load(); }

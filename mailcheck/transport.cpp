@@ -17,8 +17,8 @@
 #include <string>
 #include <system_error>
 #include <thread>
-#include <vector>
 
+#include "mailcheck/connect_race.h"
 #include "platform/net.h"
 #include "platform/server_chain.h"
 #include "platform/trace.h"
@@ -28,13 +28,11 @@ using Clock = std::chrono::steady_clock;
 
 std::atomic<int> lookups{0};
 
-bool cancelled(const Connection& c) { return c.watch && c.watch->cancel.load(); }
-
 // Waits in slices until the socket is ready, the deadline passes (false)
 // or the watch is cancelled (false).
 bool waitReady(const Connection& c, SOCKET s, bool forWrite, Clock::time_point deadline = Clock::time_point::max()) {
   for (;;) {
-    if (cancelled(c)) return false;
+    if (linkCancelled(c)) return false;
     if (Clock::now() >= deadline) return false;
     int r = platform::waitSocket(s, forWrite, kWaitSliceMs);
     if (r != 0) return r > 0;
@@ -98,7 +96,7 @@ addrinfo* resolve(const Connection& c, const char* host, const char* service, in
   }
   std::unique_lock<std::mutex> g(job->lock);
   while (!job->done) {
-    if (cancelled(c)) return nullptr;
+    if (linkCancelled(c)) return nullptr;
     job->finished.wait_for(g, std::chrono::milliseconds(kWaitSliceMs));
   }
   if (job->error) std::rethrow_exception(job->error);  // for the session's own entry
@@ -270,107 +268,7 @@ ErrorCode handshake(Connection& c, const char* host, ServerKey* key) {
 }
 }  // namespace
 
-namespace {
-// The addresses in the order they are tried: the families taking turns,
-// each in the resolver's order, the first address's family first.
-std::vector<const addrinfo*> raceOrder(const addrinfo* list) {
-  std::vector<const addrinfo*> first, other;
-  for (const addrinfo* a = list; a; a = a->ai_next) (a->ai_family == list->ai_family ? first : other).push_back(a);
-  std::vector<const addrinfo*> order;
-  for (size_t i = 0; i < first.size() || i < other.size(); ++i) {
-    if (i < first.size()) order.push_back(first[i]);
-    if (i < other.size()) order.push_back(other[i]);
-  }
-  return order;
-}
-}  // namespace
-
-// Attempts race as RFC 8305 has them: the next address starts 250 ms after
-// the one before, or at once when every attempt so far has failed; the
-// first to connect wins and the others are closed.
-void noteAttempt(Connection& c, const sockaddr* address, size_t length) {
-  LinkFailure& f = c.failure;
-  char host[sizeof f.address - 2] = "";
-  char port[16] = "";
-  if (getnameinfo(address, static_cast<socklen_t>(length), host, sizeof host, port, sizeof port,
-                  NI_NUMERICHOST | NI_NUMERICSERV) != 0)
-    snprintf(host, sizeof host, "?");
-  // An IPv6 address in brackets, so that its port stands apart.
-  snprintf(f.address, sizeof f.address, address->sa_family == AF_INET6 ? "[%s]" : "%s", host);
-  f.port = atoi(port);
-  f.systemError = 0;
-}
-
 const LinkFailure& linkFailure(const Connection& c) { return c.failure; }
-
-ErrorCode connectFirst(Connection& c, const addrinfo* list) {
-  c.sock = kNoSocket;
-  std::vector<const addrinfo*> order = raceOrder(list);
-  std::vector<SOCKET> racing;
-  std::vector<const addrinfo*> racingAddress;  // beside racing, for the reason
-  size_t next = 0;
-  Clock::time_point nextStart = Clock::now();
-  auto closeAll = [&racing] {
-    for (SOCKET s : racing) platform::closeSocket(s);
-    racing.clear();
-  };
-  // The reason names the address whose attempt ended last.
-  auto failed = [&c](const addrinfo* a, int error) {
-    noteAttempt(c, a->ai_addr, a->ai_addrlen);
-    c.failure.systemError = error;
-  };
-  while (!cancelled(c)) {
-    Clock::time_point now = Clock::now();
-    if (next < order.size() && racing.size() < kMostRacing && (now >= nextStart || racing.empty())) {
-      const addrinfo* a = order[next++];
-      SOCKET s = platform::streamSocket(a->ai_family, a->ai_socktype, a->ai_protocol);
-      int r = s == kNoSocket ? -1 : platform::startConnect(s, a->ai_addr, static_cast<int>(a->ai_addrlen));
-      if (r == 0) {
-        closeAll();
-        c.sock = s;
-        return kErrorNone;
-      }
-      if (r == 1) {
-        racing.push_back(s);
-        racingAddress.push_back(a);
-        nextStart = now + std::chrono::milliseconds(kRaceDelayMs);
-      } else {
-        failed(a, platform::lastSocketError());
-        if (s != kNoSocket) platform::closeSocket(s);
-        nextStart = now;
-      }
-      continue;
-    }
-    if (racing.empty()) break;  // every address failed
-    int waitMs = kWaitSliceMs;
-    if (next < order.size() && racing.size() < kMostRacing) {
-      auto untilNext = std::chrono::duration_cast<std::chrono::milliseconds>(nextStart - now).count();
-      if (untilNext < waitMs) waitMs = untilNext > 0 ? static_cast<int>(untilNext) : 0;
-    }
-    bool ready[kMostRacing];
-    int n = platform::waitConnects(racing.data(), static_cast<int>(racing.size()), ready, waitMs);
-    if (n < 0) break;
-    for (size_t i = racing.size(); i-- > 0;) {
-      if (!ready[i]) continue;
-      SOCKET s = racing[i];
-      const addrinfo* a = racingAddress[i];
-      racing.erase(racing.begin() + static_cast<std::ptrdiff_t>(i));
-      racingAddress.erase(racingAddress.begin() + static_cast<std::ptrdiff_t>(i));
-      int error = 0;
-      if (platform::connectOutcome(s, &error) == 0) {
-        closeAll();
-        c.sock = s;
-        return kErrorNone;
-      }
-      failed(a, error);
-      platform::closeSocket(s);
-      nextStart = Clock::now();
-    }
-  }
-  if (!racing.empty()) failed(racingAddress.back(), platform::kTimedOutError);
-  closeAll();
-  return kErrorConnectFailed;
-}
 
 ErrorCode startTls(Connection& c, const char* host, ServerKey* key) {
   if (key) *key = ServerKey{};
@@ -389,7 +287,7 @@ ErrorCode connectServer(Connection& c, const char* host, int port, int useTls, S
   char service[16];
   snprintf(service, sizeof service, "%d", port);
   addrinfo* list = resolve(c, host, service, &c.failure.systemError);
-  if (!list) return cancelled(c) ? kErrorConnectFailed : kErrorNameNotFound;
+  if (!list) return linkCancelled(c) ? kErrorConnectFailed : kErrorNameNotFound;
   ErrorCode rc = connectFirst(c, list);
   freeaddrinfo(list);
   if (rc != kErrorNone || !useTls) return rc;
@@ -408,7 +306,7 @@ int receiveMore(Connection& c) {
     return -1;
   }
   for (;;) {
-    if (cancelled(c)) return -1;
+    if (linkCancelled(c)) return -1;
     int n;
     if (c.useTls) {
       ERR_clear_error();
@@ -433,7 +331,7 @@ int receiveMore(Connection& c) {
 int sendAll(Connection& c, const char* data, int length) {
   int done = 0;
   while (done < length) {
-    if (cancelled(c)) return -1;
+    if (linkCancelled(c)) return -1;
     int n;
     if (c.useTls) {
       ERR_clear_error();

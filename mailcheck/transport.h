@@ -9,13 +9,8 @@
 #include "mailcheck/connection.h"
 #include "mailcheck/error_code.h"
 
-struct addrinfo;
-struct sockaddr;
-
 constexpr int kLineBudget = 8191;  // a line is at most 8190 bytes, CR LF included
 constexpr int kWaitSliceMs = 250;
-constexpr int kRaceDelayMs = 250;  // before the next address joins the race
-constexpr size_t kMostRacing = 16;  // attempts under way at once
 
 // What a TLS handshake learned of the server's key.
 struct ServerKey {
@@ -31,16 +26,9 @@ ErrorCode connectServer(Connection& c, const char* host, int port, int useTls, S
 // naming host to the server when it is a name: kErrorNone, or
 // kErrorTlsFailed. key (when given) receives the server's key.
 ErrorCode startTls(Connection& c, const char* host, ServerKey* key);
-// The TCP part over a resolved list: the first address that accepts, its
-// attempt raced against the others'. kErrorNone or kErrorConnectFailed;
-// every other socket is closed.
-ErrorCode connectFirst(Connection& c, const addrinfo* list);
 // What the last failure of c met (the last address tried, the system's
 // error number, OpenSSL's reason), for the account's reason.
 const LinkFailure& linkFailure(const Connection& c);
-// Notes the address a connection is being tried to (the connect code calls
-// it for every attempt).
-void noteAttempt(Connection& c, const sockaddr* address, size_t length);
 // Receives into the inbox (after moving its unread bytes to the front):
 // the count, or -1 for a failure, a closed peer, a cancel or a full inbox.
 int receiveMore(Connection& c);

@@ -86,7 +86,10 @@ int waitConnects(const SOCKET* s, int count, bool* ready, int timeoutMs) {
   int highest = 0;
   for (int i = 0; i < count; ++i) {
 #ifndef _WIN32
-    if (s[i] >= FD_SETSIZE) return -1;
+    if (s[i] >= FD_SETSIZE) {  // select() cannot watch it
+      errno = EINVAL;
+      return -1;
+    }
 #endif
     FD_SET(s[i], &writable);
     FD_SET(s[i], &failed);

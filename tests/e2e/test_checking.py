@@ -322,3 +322,55 @@ def test_a_wake_into_no_network_ends_with_the_mail(session):
         placeholder.close()
         for link in links:
             link.stop()
+
+
+def late_time_server(address, late):
+    """A time server `late` seconds away that answers only the first request;
+    the socket and the thread to stop."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((address, 123))
+    s.settimeout(0.2)
+    stop = threading.Event()
+
+    def serve():
+        answered = False
+        while not stop.is_set():
+            try:
+                request, peer = s.recvfrom(512)
+            except socket.timeout:
+                continue
+            if answered or len(request) < 48:
+                continue
+            answered = True
+            now = time.time() + 2208988800
+            stamp = int(now).to_bytes(4, "big") + int((now % 1) * 2**32).to_bytes(4, "big")
+            reply = bytes([0x0C, 2]) + bytes(22) + request[40:48] + stamp + stamp
+            if not stop.wait(late):
+                s.sendto(reply, peer)
+
+    t = threading.Thread(target=serve)
+    t.start()
+    return s, stop, t
+
+
+def test_a_time_server_further_away_than_an_attempt_still_sets_the_clock(session):
+    """The real 3 s attempt: a reply 4 s late comes during the second attempt
+    and is taken."""
+    app = session.app_dir()
+    kelwine.write_ini(os.path.join(app, "mail1.ini"), [("sntp", [("server", "127.0.0.9"), ("tcbt", "9")])])
+    s, stop, t = late_time_server("127.0.0.9", 4.0)
+    kel = session.start_kel(app)
+    try:
+        w = kel.window()
+        start = time.monotonic()
+        kel.post(w["hwnd"], WM_COMMAND, IDM_SYNC_CLOCK)
+        assert kel.wait_trace("NTPサーバの時刻に同期しました\n", timeout=20), kel.trace()
+        assert time.monotonic() - start > 3.5
+        trace = kel.trace()
+        assert trace.count("Error: タイムアウトしました\n") == 1, trace
+        exit_cleanly(kel, w["hwnd"])
+    finally:
+        kel.stop()
+        stop.set()
+        t.join()
+        s.close()

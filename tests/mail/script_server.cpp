@@ -180,6 +180,11 @@ SilentListener::SilentListener() {
   }
 }
 
+void SilentListener::makeRoom() {
+  SOCKET s = accept(listener_, nullptr, nullptr);
+  if (s != kNoSocket) closesocket(s);
+}
+
 SilentListener::~SilentListener() {
   for (SOCKET s : queued_) platform::closeSocket(s);
   closesocket(listener_);

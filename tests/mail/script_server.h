@@ -48,6 +48,8 @@ class ScriptServer {
   explicit ScriptServer(Script script, bool ipv6 = false);
   ~ScriptServer();
   int port() const { return port_; }
+  // Takes one queued connection off, so that the next SYN is answered.
+  void makeRoom();
 
  private:
   SOCKET listener_ = kNoSocket;
@@ -69,6 +71,8 @@ class SilentListener {
   SilentListener();
   ~SilentListener();
   int port() const { return port_; }
+  // Takes one queued connection off, so that the next SYN is answered.
+  void makeRoom();
 
  private:
   SOCKET listener_ = kNoSocket;

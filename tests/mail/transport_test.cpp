@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "mailcheck/connect_race.h"
 #include "platform/net.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/mail/script_server.h"
@@ -98,6 +99,118 @@ TEST(Transport, AddressesThatNeverAnswerDoNotHoldUpOneThatDoes) {
     EXPECT_EQ(threads, liveThreads());
   }
 }
+
+namespace {
+// One resolver-like list made of single lookups, in the order added.
+struct AddressList {
+  std::vector<addrinfo*> parts;
+  void add(const char* host, int port) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* a = nullptr;
+    ASSERT_EQ(0, getaddrinfo(host, std::to_string(port).c_str(), &hints, &a));
+    if (!parts.empty()) parts.back()->ai_next = a;
+    parts.push_back(a);
+  }
+  ~AddressList() {
+    for (addrinfo* a : parts) {
+      a->ai_next = nullptr;
+      freeaddrinfo(a);
+    }
+  }
+};
+
+int peerPort(SOCKET s) {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  if (getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return -1;
+  return ntohs(reinterpret_cast<sockaddr_in*>(&peer)->sin_port);
+}
+}  // namespace
+
+// More addresses than may race, all losing their SYNs but the last. Once
+// every place is taken, the oldest attempt that has waited 2 s makes way
+// for the next address, so the last one is tried after 16 x 250 ms; and
+// the last attempts are never closed early: a SYN the last one resends once
+// its listener has room (here 2.3 s after it started) still connects.
+TEST(Transport, EveryAddressGetsItsTurn) {
+  const struct {
+    int silent;
+    bool lastLosesItsFirstSyn;
+    double least, most;
+  } cases[] = {{17, false, 4.2, 6.0}, {16, true, 6.3, 10.0}};
+  SilentListener silent;
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.silent);
+    int handles = openHandles(), threads = liveThreads();
+    {
+      ScriptServer live([](ScriptConnection&) {});
+      SilentListener late;
+      AddressList list;
+      for (int i = 0; i < row.silent; ++i) list.add("127.0.0.1", silent.port());
+      int lastPort = row.lastLosesItsFirstSyn ? late.port() : live.port();
+      list.add("127.0.0.1", lastPort);
+      Connection c = fresh();
+      LinkWatch watch;
+      c.watch = &watch;
+      std::atomic<bool> done{false};
+      auto start = std::chrono::steady_clock::now();
+      auto since = [&start] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+      std::thread guard([&] {
+        bool roomMade = false;
+        while (!done && since() < 15) {
+          if (row.lastLosesItsFirstSyn && !roomMade && since() > 0.25 * row.silent + 2.3) {
+            late.makeRoom();
+            roomMade = true;
+          }
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!done) watch.cancel = true;
+      });
+      EXPECT_EQ(0, connectFirst(c, list.parts[0]));
+      double seconds = since();
+      done = true;
+      guard.join();
+      EXPECT_GE(seconds, row.least);
+      EXPECT_LT(seconds, row.most);
+      EXPECT_EQ(lastPort, peerPort(c.sock));
+      closeConnection(c);
+    }
+    EXPECT_EQ(handles, openHandles());
+    EXPECT_EQ(threads, liveThreads());
+  }
+}
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+// A readiness wait that fails (here: a socket select() cannot watch) ends
+// the race with the system's own number, not as a time-out.
+TEST(Transport, AFailedWaitIsReportedWithItsOwnNumber) {
+  SilentListener silent;
+  rlimit was{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &was));
+  if (was.rlim_max < FD_SETSIZE + 64) GTEST_SKIP() << "no descriptors above FD_SETSIZE to be had";
+  rlimit more = was;
+  more.rlim_cur = FD_SETSIZE + 64;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &more));
+  std::vector<int> filler;  // every descriptor below FD_SETSIZE taken
+  int fd;
+  while ((fd = open("/dev/null", O_RDONLY)) >= 0 && fd < FD_SETSIZE) filler.push_back(fd);
+  if (fd >= 0) close(fd);  // the race's socket gets this one
+  AddressList list;
+  list.add("127.0.0.1", silent.port());
+  Connection c = fresh();
+  ErrorCode rc = connectFirst(c, list.parts[0]);
+  for (int f : filler) close(f);
+  setrlimit(RLIMIT_NOFILE, &was);
+  EXPECT_EQ(3, rc);
+  EXPECT_EQ(EINVAL, c.failure.systemError);
+  EXPECT_EQ(silent.port(), c.failure.port);
+}
+#endif
 
 TEST(Transport, LineReaderLeavesTheRestUnreadAndTreatsCloseAsFailure) {
   ScriptServer server([](ScriptConnection& s) {
