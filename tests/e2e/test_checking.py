@@ -324,6 +324,11 @@ def test_a_wake_into_no_network_ends_with_the_mail(session):
             link.stop()
 
 
+def ntp_now():
+    now = time.time() + 2208988800
+    return int(now).to_bytes(4, "big") + int((now % 1) * 2**32).to_bytes(4, "big")
+
+
 def late_time_server(address, late):
     """A time server `late` seconds away that answers only the first request;
     the socket and the thread to stop."""
@@ -342,11 +347,9 @@ def late_time_server(address, late):
             if answered or len(request) < 48:
                 continue
             answered = True
-            now = time.time() + 2208988800
-            stamp = int(now).to_bytes(4, "big") + int((now % 1) * 2**32).to_bytes(4, "big")
-            reply = bytes([0x0C, 2]) + bytes(22) + request[40:48] + stamp + stamp
-            if not stop.wait(late):
-                s.sendto(reply, peer)
+            received = ntp_now()
+            if not stop.wait(late):  # a true time as it leaves, or Wine refuses it
+                s.sendto(bytes([0x0C, 2]) + bytes(22) + request[40:48] + received + ntp_now(), peer)
 
     t = threading.Thread(target=serve)
     t.start()

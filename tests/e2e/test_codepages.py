@@ -197,9 +197,8 @@ def check_japanese_popup_and_status(seen):
     lines = seen["status"]
     assert lines[0] == "taro@example.jp", lines
     assert lines[1] == "  9通の新着メールがあります", lines
-    assert lines[2] == "    暗号化なし: パスワードが平文で送られました", lines
-    assert lines[3] == "    山田太郎" + " " * 24 + " こんにちは", lines
-    assert lines[8] == "    news@example.jp" + " " * 17 + " 週刊メルマガ第10号", lines
+    assert lines[2] == "    山田太郎" + " " * 24 + " こんにちは", lines
+    assert lines[7] == "    news@example.jp" + " " * 17 + " 週刊メルマガ第10号", lines
     assert seen["status texts"][0] == "メールサーバーの状態"
     assert len(seen["popup"]) >= 2, "the popup held no typed frame"
 
