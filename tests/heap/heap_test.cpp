@@ -1,5 +1,5 @@
 // The heap behind the header cache and a UIDL listing, as the allocator
-// itself tells it (mallinfo2): within the 64 MB the cache counts, for real
+// itself tells it (mallinfo2, and each block's usable size): within the 64 MB the cache counts, for real
 // mail and for what a hostile server can make; and a listing past what is
 // left, or past what the machine has, fails no more than its check. A
 // program of its own, native and without ThreadSanitizer, whose allocator
@@ -34,7 +34,13 @@ size_t heapInUse() {
 
 std::atomic<bool> watching{false};
 std::atomic<size_t> peak{0};
-thread_local size_t failPast = 0;  // this thread's allocations fail past this heap (0: never)
+// The blocks operator new holds, as the allocator lays them out (the usable
+// size and its header); kept per allocation, since mallinfo2 walks every
+// arena and bin and would make each allocation cost as much as the heap.
+std::atomic<size_t> live{0};
+thread_local size_t failPast = 0;  // this thread's allocations fail past this many live bytes (0: never)
+
+size_t blockBytes(void* p) { return malloc_usable_size(p) + 16; }
 
 }  // namespace
 
@@ -42,20 +48,22 @@ thread_local size_t failPast = 0;  // this thread's allocations fail past this h
 // a thread's bound.
 void* operator new(size_t n) {
   void* p = malloc(n ? n : 1);
-  if (p && (watching || failPast)) {
-    size_t now = heapInUse();
-    for (size_t was = peak; watching && now > was && !peak.compare_exchange_weak(was, now);) {
-    }
-    if (failPast && now > failPast) {
-      free(p);
-      p = nullptr;
-    }
-  }
   if (!p) throw std::bad_alloc();
+  const size_t now = live += blockBytes(p);
+  for (size_t was = peak; watching && now > was && !peak.compare_exchange_weak(was, now);) {
+  }
+  if (failPast && now > failPast) {
+    live -= blockBytes(p);
+    free(p);
+    throw std::bad_alloc();
+  }
   return p;
 }
-void operator delete(void* p) noexcept { free(p); }
-void operator delete(void* p, size_t) noexcept { free(p); }
+void operator delete(void* p) noexcept {
+  if (p) live -= blockBytes(p);
+  free(p);
+}
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -153,7 +161,7 @@ TEST(HeapMeasured, AListingSharesTheCachesLimit) {
     for (size_t n = 0; kel->headerCache.store(mailboxOf(kel->accounts[0]), shortId(n), {}) && n < 100000;) ++n;
     const size_t cached = kel->headerCache.bytes();
     TraceCapture trace;
-    const size_t before = heapInUse();
+    const size_t before = live;
     peak = before;
     watching = true;
     EXPECT_EQ(1, checkAccount(*kel));  // TOP 1 refused
@@ -175,7 +183,7 @@ TEST(HeapMeasured, ListingPastTheMemoryThereIsFailsItsCheckOnly) {
   HugeListing hostile(1500000, 70);
   auto kel = kelWithAccount("127.0.0.1", hostile.drop.port(), "user", "pw");
   TraceCapture trace;
-  failPast = heapInUse() + (16u << 20);
+  failPast = live + (16u << 20);
   int rc = 0;
   EXPECT_NO_THROW(rc = checkAccount(*kel));
   failPast = 0;
