@@ -63,11 +63,18 @@ void offerPin(Kel&, const PinOffer& offer) {
   std::lock_guard<std::mutex> g(recordLock);
   offers.push_back(offer);
 }
+// The rotated refresh tokens handed over, in order.
+std::vector<TokenOffer> tokenOffers;
+void offerToken(Kel&, const TokenOffer& offer) {
+  record("token " + std::to_string(offer.slot));
+  std::lock_guard<std::mutex> g(recordLock);
+  tokenOffers.push_back(offer);
+}
 // What Windows would say of the person at the computer.
 std::atomic<int> userState{kUserAccepts};
 int askUserState(Kel&) { return userState; }
 const CheckEffects kRecorder = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin,
-                                askUserState};
+                                offerToken, askUserState};
 const CheckTiming kQuick = {50, 100, 41, 300000, {{50, 100, 200}}};
 
 std::vector<Call> runPass(Kel& kel, const CheckTiming& timing = kQuick) {
