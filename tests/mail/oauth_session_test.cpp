@@ -3,8 +3,6 @@
 // a scripted server for the exchanges Dovecot does not make.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <random>
 #include <string>
 #include <utility>
@@ -19,41 +17,6 @@
 #include "tests/mail/test_tls.h"
 
 namespace {
-
-using Fields = std::vector<std::pair<std::string, std::string>>;
-
-std::string serverUrl(const std::string& path) {
-  return "http://127.0.0.1:" + std::to_string(envPort("KEL_OAUTH_PORT")) + path;
-}
-
-nlohmann::json admin(const Fields& fields) {
-  std::string form;
-  for (const auto& f : fields) platform::addFormField(form, f.first.c_str(), f.second);
-  platform::HttpReply r = platform::httpPostForm(serverUrl("/admin").c_str(), form, nullptr, 10000, 1 << 20);
-  EXPECT_EQ(200, r.status) << r.reason;
-  return nlohmann::json::parse(r.body, nullptr, false);
-}
-
-// A refresh token of the test's own for the OAuth2 mailbox.
-std::string grant(Fields extra = {}) {
-  static std::mt19937_64 random{std::random_device{}()};
-  std::string token = "rt-test-" + std::to_string(random());
-  extra.insert(extra.begin(), {{"op", "grant"}, {"user", "kaede"}, {"refresh", token}});
-  admin(extra);
-  return token;
-}
-
-void signIn(Kel& kel, const std::string& refresh, const std::string& tokenUrl = serverUrl("/token")) {
-  OAuthSettings& o = kel.oauth[0];
-  o.oauth = kOAuthOther;
-  o.client = "kel-test";
-  o.authorize = serverUrl("/authorize");
-  o.token = tokenUrl;
-  o.scope = "mail";
-  if (!refresh.empty()) {
-    ASSERT_TRUE(sealRefreshToken(refresh, o.refresh));
-  }
-}
 
 struct Checked {
   int rc;
@@ -85,14 +48,14 @@ bool startsWith(const std::string& text, const std::string& prefix) { return tex
 
 // What the test server gave out never reaches the trace.
 void expectNoTokenIn(const std::vector<std::string>& trace, const std::string& refresh) {
-  nlohmann::json info = admin({{"op", "info"}, {"refresh", refresh}});
+  nlohmann::json info = oauthAdmin({{"op", "info"}, {"refresh", refresh}});
   std::vector<std::string> secrets = {refresh, info["current"].get<std::string>()};
   for (const auto& at : info["issued"]) secrets.push_back(at.get<std::string>());
   for (const std::string& line : trace)
     for (const std::string& s : secrets) EXPECT_EQ(std::string::npos, line.find(s)) << line;
 }
 
-int tokenCalls(const std::string& refresh) { return admin({{"op", "info"}, {"refresh", refresh}})["calls"]; }
+int tokenCalls(const std::string& refresh) { return oauthAdmin({{"op", "info"}, {"refresh", refresh}})["calls"]; }
 
 enum Setup { kSignedIn, kStaleAccessToken, kRevoked, kNeverSignedIn, kDamaged, kUnreachable };
 
@@ -125,16 +88,16 @@ TEST(OAuthDovecot, LoginsRefreshesAndRefusals) {
   };
   for (const DovecotCase& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string refresh = grant(c.grant);
+    const std::string refresh = grantRefreshToken(c.grant);
     auto kel = kelWithAccount("127.0.0.1", envPort(c.pop3s ? "KEL_POP3S_PORT" : "KEL_POP3_PORT"), "kaede", "",
                               false, c.pop3s);
-    signIn(*kel, c.setup == kNeverSignedIn ? "" : refresh,
-           c.setup == kUnreachable ? "http://127.0.0.1:" + std::to_string(refusedPort()) + "/token" : serverUrl("/token"));
+    oauthSignIn(*kel, c.setup == kNeverSignedIn ? "" : refresh,
+           c.setup == kUnreachable ? "http://127.0.0.1:" + std::to_string(refusedPort()) + "/token" : oauthServerUrl("/token"));
     if (c.setup == kStaleAccessToken) {
       kel->oauth[0].accessToken = "at-revoked-early";
       kel->oauth[0].accessExpiresMs = monotonicNow(*kel) + 3600000;
     }
-    if (c.setup == kRevoked) admin({{"op", "revoke"}, {"refresh", refresh}});
+    if (c.setup == kRevoked) oauthAdmin({{"op", "revoke"}, {"refresh", refresh}});
     if (c.setup == kDamaged) kel->oauth[0].refresh = platform::base64Encode("a blob of another user");
 
     Checked r = run(*kel);
@@ -155,7 +118,7 @@ TEST(OAuthDovecot, LoginsRefreshesAndRefusals) {
     const bool rotates = !c.grant.empty() && c.grant[0].first == "rotate";
     EXPECT_EQ(rotates, !r.rotated.empty());
     if (rotates) {
-      EXPECT_EQ(admin({{"op", "info"}, {"refresh", refresh}})["current"].get<std::string>(), r.rotated);
+      EXPECT_EQ(oauthAdmin({{"op", "info"}, {"refresh", refresh}})["current"].get<std::string>(), r.rotated);
       std::string held;
       EXPECT_TRUE(openRefreshToken(kel->oauth[0].refresh, held));
       EXPECT_EQ(r.rotated, held);
@@ -171,9 +134,9 @@ TEST(OAuthDovecot, LoginsRefreshesAndRefusals) {
 }
 
 TEST(OAuthDovecot, TheTokenInMemoryIsUsedUntilAMinuteBeforeItExpires) {
-  const std::string refresh = grant();
+  const std::string refresh = grantRefreshToken();
   auto kel = kelWithAccount("127.0.0.1", envPort("KEL_POP3S_PORT"), "kaede", "", false, true);
-  signIn(*kel, refresh);
+  oauthSignIn(*kel, refresh);
   EXPECT_EQ(0, run(*kel).code);
   EXPECT_EQ(0, run(*kel).code);
   EXPECT_EQ(1, tokenCalls(refresh));
@@ -181,7 +144,7 @@ TEST(OAuthDovecot, TheTokenInMemoryIsUsedUntilAMinuteBeforeItExpires) {
   EXPECT_EQ(0, run(*kel).code);
   EXPECT_EQ(2, tokenCalls(refresh));
   // What the refresh sent: the grant, the client and the scope.
-  nlohmann::json form = admin({{"op", "info"}, {"refresh", refresh}})["forms"][0];
+  nlohmann::json form = oauthAdmin({{"op", "info"}, {"refresh", refresh}})["forms"][0];
   EXPECT_EQ("refresh_token", form["grant_type"]);
   EXPECT_EQ("kel-test", form["client_id"]);
   EXPECT_EQ("mail", form["scope"]);
@@ -278,9 +241,9 @@ TEST(OAuthScript, SaslExchanges) {
         converse(conn);
       }
     });
-    const std::string refresh = grant();
+    const std::string refresh = grantRefreshToken();
     auto kel = kelWithAccount("127.0.0.1", server.port(), "kaede", "", false, c.pop3s);
-    signIn(*kel, refresh);
+    oauthSignIn(*kel, refresh);
     Checked r = run(*kel);
     EXPECT_EQ(c.code, r.code) << r.reason;
     EXPECT_EQ(c.tokenCalls, tokenCalls(refresh));
