@@ -135,6 +135,9 @@ class Kel {
   // monotonic clock; tests hand in their own).
   LoginDelayTable loginDelays;
   uint64_t (*monotonicClock)();
+  // The check the minute tick starts is one of only the accounts whose
+  // LOGIN-DELAY has ended since a pass found them waiting.
+  std::atomic<bool> checkEndedWaits;
 
   // Guards the check results and the session's writes to them against the
   // check cycle and the dialogs.

@@ -1,6 +1,9 @@
 #include "app/ticks.h"
 
+#include <mutex>
+
 #include "app/application.h"
+#include "mailcheck/login_delay.h"
 #include "notify/presence.h"
 
 namespace {
@@ -81,6 +84,18 @@ void afterWake(Kel& kel, const WorkerOps& ops) {
 void mailTick(Kel& kel, const WorkerOps& ops) {
   tick(kel, kel.checkMinutes, kel.checkState, kel.checkThreadHandle, kel.checkThreadId,
        mailIntervalFor(kel.mailcbt), ops.startCheck, ops.closeHandle);
+  // Between intervals: an account a LOGIN-DELAY held is checked once it ends.
+  if (kel.checkState != kIdle) return;
+  {
+    std::lock_guard<std::mutex> g(kel.checkLock);
+    if (firstHeldLoginMs(kel.loginDelays) > monotonicNow(kel)) return;
+  }
+  kel.checkEndedWaits = true;
+  kel.checkState = kRunning;
+  if (!ops.startCheck(kel, &kel.checkThreadHandle, &kel.checkThreadId)) {
+    kel.checkState = kIdle;
+    kel.checkEndedWaits = false;
+  }
 }
 
 void clockTick(Kel& kel, const WorkerOps& ops) {

@@ -17,17 +17,33 @@ struct LoginDelayTable {
     MailboxKey box;
     uint32_t delaySeconds;
     uint64_t loginAtMs;  // monotonic: the wall clock may be set by SNTP
+    bool held;           // a check found the wait running: it is due when the wait ends
   };
   std::vector<Entry> entries;
 };
 
-// The value of a "LOGIN-DELAY n [USER]" capability line: n (0 when the
-// line is not one, or n is no number), and whether the value may differ
-// per user once logged in.
+// A server may ask for an hour at most: a longer wait would silence the
+// account for good.
+constexpr uint32_t kLoginDelayMaxSeconds = 3600;
+
+// The value of a "LOGIN-DELAY n [USER]" capability line: n up to
+// kLoginDelayMaxSeconds (0 when the line is not one, or n is no number),
+// and whether the value may differ per user once logged in.
 uint32_t loginDelayOf(const char* capabilityLine, bool* perUser);
 
 // Seconds left before the account may log in again; 0 when it may now.
 uint32_t loginDelayLeft(const LoginDelayTable& t, const Account& a, uint64_t nowMs);
+
+// The same for a check about to log in: one that is held is checked again
+// as soon as the wait ends; one that goes ahead is no longer due.
+uint32_t holdForLoginDelay(LoginDelayTable& t, const Account& a, uint64_t nowMs);
+
+constexpr uint64_t kNoLoginDue = UINT64_MAX;
+// When the first wait that held a check ends, or kNoLoginDue.
+uint64_t firstHeldLoginMs(const LoginDelayTable& t);
+
+// The mailboxes whose held checks may log in now; no longer held.
+std::vector<MailboxKey> takeEndedWaits(LoginDelayTable& t, uint64_t nowMs);
 
 // After a session that logged in: the delay its server asked for (0 when
 // it asks none), counted from loginAtMs.

@@ -271,6 +271,7 @@ bool Pop3Conversation::login() {
   int n = snprintf(command, sizeof command, "PASS %s\r\n", a.pass);
   bool sent = send(command, n, "PASS xxxxxx\n");
   memset(command, 0, sizeof command);
+  if (sent) publish([&] { result().passwordInClear = t_.connection.tls == nullptr; });
   if (!sent || !readReply()) return false;
   ReplyClass c = replyClass();
   if (c == kPositive) return true;
@@ -316,6 +317,7 @@ int Pop3Conversation::run() {
     result().errorCode = kErrorNone;
     result().seenPin[0] = '\0';
     result().reason[0] = '\0';
+    result().passwordInClear = 0;
   });
   // The token before the connection: the server waits for no HTTP call.
   if (usesOAuth()) {

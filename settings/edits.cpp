@@ -72,11 +72,9 @@ int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* s
     if (otherServer) memset(a.pin, 0, sizeof a.pin);
     // Another mailbox: a session still at work on the old one writes
     // nothing, and the pass checks this one afresh.
-    if (editIndex < 0 || otherServer || strncmp(oldUser, a.user, sizeof oldUser) != 0) {
-      kel.results[slot].accountId = 0;
-      // A success of another server or mailbox says nothing of this one.
-      kel.results[slot].lastSuccess = {};
-    }
+    // Nothing the old one left (counts, lines, reason, last success)
+    // says anything of this one: it starts as if added now.
+    if (editIndex < 0 || otherServer || strncmp(oldUser, a.user, sizeof oldUser) != 0) kel.results[slot] = CheckResult{};
     // Tokens were granted for the old server and user (a port is no other mailbox).
     if (editIndex < 0)
       kel.oauth[slot] = OAuthSettings{};

@@ -6,6 +6,7 @@
 
 #include "app/application.h"
 #include "mailcheck/error_code.h"
+#include "mailcheck/login_delay.h"
 #include "platform/shift_jis.h"
 #include "settings/clock_lines.h"
 
@@ -60,6 +61,17 @@ void addReasonLines(std::vector<std::string>& out, const char* reason) {
   }
 }
 
+// What stands between the account and its next check, and what its last
+// one did that the user should know.
+void addNotes(std::vector<std::string>& out, Kel& kel, const Account& a, const CheckResult& r) {
+  if (uint32_t wait = loginDelayLeft(kel.loginDelays, a, monotonicNow(kel))) {
+    char text[96];
+    snprintf(text, sizeof text, "    ログイン間隔: あと%u秒（サーバの指定）", wait);
+    out.emplace_back(text);
+  }
+  if (r.passwordInClear) out.emplace_back("    暗号化なし: パスワードが平文で送られました");
+}
+
 void addLastSuccess(std::vector<std::string>& out, const platform::LocalTime& t) {
   char text[32];
   if (t.month == 0)
@@ -84,15 +96,18 @@ std::vector<std::string> serverStatusLines(Kel& kel) {
     out.emplace_back(std::string(a.mailaddr, strnlen(a.mailaddr, sizeof a.mailaddr - 1)));
     if (r.failed == 1) {
       out.emplace_back(errorCodeText(r.errorCode));
+      addNotes(out, kel, a, r);
       char reason[sizeof r.reason];
       platform::copyCut(reason, r.reason, sizeof reason - 1);
       addReasonLines(out, reason);
       addLastSuccess(out, r.lastSuccess);
     } else if (r.count == 0) {
       out.emplace_back("  新着メールはありません");
+      addNotes(out, kel, a, r);
     } else {
       snprintf(text, sizeof text, "  %d通の新着メールがあります", r.count);
       out.emplace_back(text);
+      addNotes(out, kel, a, r);
     }
     if (r.failed != 1 && r.ignoredCount != 0) {
       snprintf(text, sizeof text, "  %d通の無視メールがあります", r.ignoredCount);

@@ -21,6 +21,7 @@
 #include "mailcheck/failure_reason.h"
 #include "mailcheck/pop3_session.h"
 #include "notify/presence.h"
+#include "platform/monotonic.h"
 #include "settings/edits.h"
 #include "settings/pins.h"
 #include "settings/settings.h"
@@ -959,4 +960,70 @@ TEST(CheckCycle, ARefreshTokenRotatedByAGivenUpSessionIsHandedOver) {
   std::string stored;
   EXPECT_TRUE(openRefreshToken(loadedKel(kel->moduleDir)->oauth[0].refresh, stored));
   EXPECT_EQ(rotated, stored);
+}
+
+namespace {
+std::atomic<int64_t> clockShiftMs{0};
+uint64_t shiftedClock() { return platform::monotonicMs() + static_cast<uint64_t>(clockShiftMs.load()); }
+int ticksStarted = 0;
+bool checkHere(Kel& kel, HANDLE*, uint32_t*) {
+  ++ticksStarted;
+  runCheckCycle(kel, kRecorder, kQuick);
+  return true;
+}
+const WorkerOps kCheckHere = {checkHere, nullptr, closeNothing, announceHere, askUserState};
+}  // namespace
+
+// An account a LOGIN-DELAY held is checked once the wait ends: by the pass
+// that found it waiting when that is at most a minute away, else at the
+// first minute tick after it; a delay counts for an hour at most.
+TEST(CheckCycle, AnAccountHeldByLoginDelayIsCheckedWhenItsWaitEnds) {
+  const struct {
+    const char* capability;
+    int64_t passAtMs;      // the second pass, this long after the first login
+    int loginsAfterPass;   // of the two passes, the first logging in
+    int64_t ticksAtS[2];   // minute ticks, this long after the first login
+    int ticksStarting[2];  // checks each started
+  } rows[] = {
+      {"LOGIN-DELAY 300", 299300, 2, {301, 0}, {0, 0}},  // the pass waits out 0.7 s
+      {"LOGIN-DELAY 300", 239000, 1, {299, 301}, {0, 1}},
+      {"LOGIN-DELAY 900", 300000, 1, {899, 960}, {0, 1}},
+      {"LOGIN-DELAY 4294967295", 300000, 1, {3599, 3601}, {0, 1}},
+      {"LOGIN-DELAY 7200 USER", 3600500, 2, {3660, 0}, {0, 0}},
+      {"SASL PLAIN", 300000, 2, {301, 0}, {0, 0}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.capability) + " at " + std::to_string(row.passAtMs));
+    ScriptMaildrop drop;
+    drop.set({{"a@example.jp", "one"}});
+    std::atomic<int> logins{0};
+    drop.onCommand([&](ScriptConnection& conn, const std::string& command) {
+      if (command == "PASS pw") ++logins;
+      if (command == "CAPA") conn.send(std::string("+OK\r\nPIPELINING\r\n") + row.capability + "\r\n.\r\n");
+      return command == "CAPA";
+    });
+    auto kel = kelFor(drop);
+    kel->mailcbt = 4;  // 10 minutes: no tick here is the interval's
+    kel->monotonicClock = shiftedClock;
+    clockShiftMs = 0;
+    runPass(*kel);
+    const int64_t loginAt = static_cast<int64_t>(shiftedClock());
+    auto moveTo = [&](int64_t ms) { clockShiftMs += loginAt + ms - static_cast<int64_t>(shiftedClock()); };
+    drop.set({{"a@example.jp", "one"}, {"b@example.jp", "two"}});
+    moveTo(row.passAtMs);
+    auto start = std::chrono::steady_clock::now();
+    std::vector<Call> cs = runPass(*kel);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));  // no wait beyond a minute
+    EXPECT_EQ(row.loginsAfterPass, logins.load());
+    EXPECT_EQ(row.loginsAfterPass == 2, has(cs, "show"));  // the newcomer announced
+    kel->checkMinutes = 0;
+    for (int t = 0; t < 2 && row.ticksAtS[t]; ++t) {
+      ticksStarted = 0;
+      moveTo(row.ticksAtS[t] * 1000);
+      mailTick(*kel, kCheckHere);
+      EXPECT_EQ(row.ticksStarting[t], ticksStarted) << row.ticksAtS[t];
+    }
+    EXPECT_EQ(2, logins.load());
+    EXPECT_EQ(2, kel->totalNew);
+  }
 }

@@ -256,7 +256,8 @@ TEST(Pop3Script, PassRefusedForAnotherReasonGivesSeven) {
 // APOP falls back to USER and PASS only when the greeting holds no
 // timestamp; a timestamp of any length is used, and PASS never sent.
 TEST(Pop3Script, ApopFallsBackOnlyWithoutATimestamp) {
-  auto run = [](const std::string& greeting, bool apop) {
+  int clear = -1;
+  auto run = [&clear](const std::string& greeting, bool apop) {
     ScriptServer server([&](ScriptConnection& c) {
       if (apop) {
         c.greet(greeting);
@@ -272,14 +273,18 @@ TEST(Pop3Script, ApopFallsBackOnlyWithoutATimestamp) {
     });
     auto kel = kelWithAccount("127.0.0.1", server.port(), "user", "secret", /*apop=*/true);
     TraceCapture trace;
+    kel->results[0].passwordInClear = apop;  // the opposite of what this check leaves
     EXPECT_EQ(0, checkAccount(*kel));
+    clear = kel->results[0].passwordInClear;
     return Outcome{0, 0, 0, trace.lines(), ""};
   };
   Outcome plain = run(kGreeting, false);
   EXPECT_TRUE(traced(plain, "USER user\r\n"));
   EXPECT_TRUE(traced(plain, "PASS xxxxxx\n"));
+  EXPECT_EQ(1, clear);  // the password itself, in clear
   Outcome stamped = run("+OK <" + std::string(300, 's') + "@example.jp>\r\n", true);
   EXPECT_FALSE(traced(stamped, "PASS xxxxxx\n"));
+  EXPECT_EQ(0, clear);
 }
 
 // A failure before any reply says what the connection met: the step, the

@@ -152,9 +152,11 @@ TEST(StlsDovecot, UpgradesBeforeTheLoginAndAsksCapaAgain) {
   int port = portOf("KEL_STLS_PORT");
   ASSERT_NE(0, port);
   auto kel = kelWithAccount("127.0.0.3", port, "hanako", "hana-pass");
+  kel->results[0].passwordInClear = 1;  // as an earlier check in clear left it
   TraceCapture trace;
   Checked c = check(*kel, unverifiedA);
   EXPECT_EQ(0, c.rc);
+  EXPECT_EQ(0, kel->results[0].passwordInClear);  // sent over TLS
   EXPECT_EQ(0, kel->results[0].errorCode);
   EXPECT_EQ(kSessionDone, kel->sessionState.load());
   EXPECT_STREQ(kPinA, c.offer.pin);
@@ -317,11 +319,13 @@ TEST(StlsScript, AFailedUpgradeGoesOnInClearOnlyUntilTheFirstPin) {
         EXPECT_EQ(kSessionFailed, kel->sessionState.load());
         EXPECT_EQ(0, server.logins.load());
         EXPECT_EQ(1, server.connections.load());
+        EXPECT_EQ(0, kel->results[0].passwordInClear);
         continue;
       }
       EXPECT_EQ(0, c.rc);
       EXPECT_EQ(kSessionDone, kel->sessionState.load());
       EXPECT_EQ(1, kel->results[0].count);
+      EXPECT_EQ(1, kel->results[0].passwordInClear);
       EXPECT_EQ("in clear", lineSubject(kel->results[0].lines[0]));
       bool same = how == Upgrade::kRefused;
       EXPECT_EQ(same ? 1 : 2, server.connections.load());

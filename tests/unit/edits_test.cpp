@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/application.h"
+#include "mailcheck/error_code.h"
 #include "mailcheck/header_cache.h"
 #include "settings/settings.h"
 #include "tests/support/kel_fixture.h"
@@ -82,7 +83,8 @@ TEST(Edits, TextsThatSayNothingAreKnown) {
     EXPECT_FALSE(saysNothing(something)) << "[" << something << "]";
 }
 
-// The last success belongs to the server, port and mailbox it was had with.
+// What a check left (counts, lines, reason, last success, the password
+// sent in clear) belongs to the server, port and mailbox it was had with.
 TEST(Edits, AnotherServerPortOrUserForgetsTheLastSuccess) {
   Editing t;
   AccountFields f{"a@example.jp", "pop.example.jp", "a", "pw", false, false};
@@ -102,10 +104,16 @@ TEST(Edits, AnotherServerPortOrUserForgetsTheLastSuccess) {
   };
   for (const Change& c : changes) {
     ASSERT_EQ(1, storeAccount(*t.kel, 0, f, nullptr));  // back to the first
-    t.kel->results[0].lastSuccess = had;
+    CheckResult& r = t.kel->results[0];
+    r = CheckResult{1, kErrorPasswordRefused, 4, 3, 2, {}, {}, "", 7, "-ERR no", had, 1, 1};
+    strcpy(r.lines[0].bytes, "old");
     AccountFields changed{f.mailaddr, c.server, c.user, c.pass, false, c.ssl};
     ASSERT_EQ(1, storeAccount(*t.kel, 0, changed, nullptr));
-    EXPECT_EQ(c.forgets ? 0 : 3, t.kel->results[0].lastSuccess.month) << c.server << " " << c.user;
+    EXPECT_EQ(c.forgets ? 0 : 3, r.lastSuccess.month) << c.server << " " << c.user;
+    EXPECT_EQ(!c.forgets, r.count == 4 && r.prevCount == 3 && r.ignoredCount == 2 && r.failed == 1 &&
+                              r.accountId == 7 && r.passwordInClear == 1 && strcmp(r.reason, "-ERR no") == 0);
+    EXPECT_EQ(c.forgets, r.count + r.prevCount + r.ignoredCount + r.failed + r.passwordInClear == 0 &&
+                             r.accountId == 0 && r.reason[0] == '\0' && r.lines[0].bytes[0] == '\0');
   }
 }
 

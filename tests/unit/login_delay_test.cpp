@@ -11,7 +11,8 @@ TEST(LoginDelay, CapabilityLinesAndWhatTheyAskFor) {
     bool perUser;
   } rows[] = {{"LOGIN-DELAY 900\r\n", 900, false},     {"login-delay 60 user\r\n", 60, true},
               {"LOGIN-DELAY 900 USER\r\n", 900, true}, {"LOGIN-DELAY\r\n", 0, false},
-              {"LOGIN-DELAY x\r\n", 0, false},         {"LOGIN-DELAY 4294967296\r\n", 0, false},
+              {"LOGIN-DELAY x\r\n", 0, false},         {"LOGIN-DELAY 3601\r\n", 3600, false},
+              {"LOGIN-DELAY 4294967295\r\n", 3600, false}, {"LOGIN-DELAY 99999999999999999999999 USER\r\n", 3600, true},
               {"LOGIN-DELAYS 5\r\n", 0, false}};
   for (const Row& r : rows) {
     bool perUser = !r.perUser;

@@ -7,6 +7,7 @@
 #include "app/application.h"
 #include "mailcheck/error_code.h"
 #include "mailcheck/failure_reason.h"
+#include "mailcheck/login_delay.h"
 #include "tests/support/kel_fixture.h"
 
 namespace {
@@ -205,4 +206,39 @@ TEST(ServerStatus, LongReasonWrapsAtWholeCharactersOnThreeLines) {
   // One that fits exactly needs no mark.
   EXPECT_EQ(std::string(10, ' ') + std::string(60, 'c'),
             failedWith(std::string(60, 'a') + std::string(60, 'b') + std::string(60, 'c'), {})[4]);
+}
+
+namespace {
+uint64_t at100s() { return 100000; }
+}  // namespace
+
+// What waits between an account and its next check, and a password its
+// last check sent in clear, are said right after its count or failure line.
+TEST(ServerStatus, LoginDelayAndClearPasswordFollowTheCountOrFailureLine) {
+  const char* const kWait = "    ログイン間隔: あと260秒（サーバの指定）";
+  const char* const kClear = "    暗号化なし: パスワードが平文で送られました";
+  const struct {
+    int failed, count, ignored;
+    uint32_t delaySeconds;  // asked at the login 40 s ago
+    int clear;
+    std::vector<std::string> want;
+  } rows[] = {
+      {0, 0, 0, 300, 0, {"taro@example.jp", "  新着メールはありません", kWait}},
+      {0, 2, 1, 300, 1, {"taro@example.jp", "  2通の新着メールがあります", kWait, kClear, "  1通の無視メールがあります"}},
+      {0, 2, 0, 40, 1, {"taro@example.jp", "  2通の新着メールがあります", kClear}},  // the wait has ended
+      {1, 0, 0, 300, 0, {"taro@example.jp", "  認証失敗(E8)", kWait, "    最終成功: なし"}},
+      {1, 0, 0, 0, 1, {"taro@example.jp", "  認証失敗(E8)", kClear, "    最終成功: なし"}},
+  };
+  for (const auto& row : rows) {
+    auto k = withAccount("taro@example.jp");
+    k->monotonicClock = at100s;
+    rememberLogin(k->loginDelays, k->accounts[0], row.delaySeconds, 60000);
+    CheckResult& r = k->results[0];
+    r.failed = row.failed;
+    r.errorCode = row.failed ? kErrorPasswordRefused : kErrorNone;
+    r.count = row.count;
+    r.ignoredCount = row.ignored;
+    r.passwordInClear = row.clear;
+    EXPECT_EQ(row.want, serverStatusLines(*k)) << row.count << " " << row.delaySeconds;
+  }
 }
