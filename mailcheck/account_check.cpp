@@ -108,7 +108,8 @@ bool runWatched(Kel& kel, const std::shared_ptr<SessionTask>& task, const CheckE
     }
     elapsed += timing.pollMs;
     uint32_t now = task->watch.received.load();
-    silentPolls = now == seen ? silentPolls + 1 : 0;
+    // A token call has its own bound; only the mail server's silence counts.
+    silentPolls = now == seen && !task->takingToken ? silentPolls + 1 : 0;
     seen = now;
     if (silentPolls >= timing.polls || elapsed >= timing.totalMs) {
       platform::trace("スレッド強制終了！\n");
@@ -142,6 +143,15 @@ bool runWatched(Kel& kel, const std::shared_ptr<SessionTask>& task, const CheckE
       offer.slot = accountSlot(kel, id);
     }
     if (offer.slot >= 0) fx.offerPin(kel, offer);
+  }
+  // So is a rotated refresh token: the old one may no longer be honoured.
+  if (!kel.stopping && !task->tokenOffer.refresh.empty()) {
+    TokenOffer offer = task->tokenOffer;
+    {
+      Guard g(kel.checkLock);
+      offer.slot = accountSlot(kel, id);
+    }
+    if (offer.slot >= 0) fx.offerToken(kel, offer);
   }
   return completed;
 }

@@ -18,10 +18,12 @@
 //   kelprobe gone HWND [--timeout MS]
 //   kelprobe counts HWND
 //   kelprobe exitwait HWND|--class C MSG WPARAM [--timeout MS]
+//   kelprobe protect TEXT | unprotect BASE64  (as kel.exe keeps a refresh token)
 #include <windows.h>
 
 #include <commctrl.h>
 #include <shellapi.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -341,6 +343,37 @@ int codePages() {
   return 0;
 }
 
+// A secret sealed for this user as kel.exe seals a refresh token
+// (CryptProtectData, no entropy, no prompt), printed in base64; and back.
+int protect(int argc, char** argv, bool seal) {
+  if (argc < 1) return 2;
+  std::string in = argv[0];
+  if (!seal) {
+    DWORD n = 0;
+    if (!CryptStringToBinaryA(argv[0], 0, CRYPT_STRING_BASE64, nullptr, &n, nullptr, nullptr)) return 1;
+    in.assign(n, '\0');
+    CryptStringToBinaryA(argv[0], 0, CRYPT_STRING_BASE64, reinterpret_cast<BYTE*>(&in[0]), &n, nullptr, nullptr);
+  }
+  DATA_BLOB input{static_cast<DWORD>(in.size()), reinterpret_cast<BYTE*>(&in[0])};
+  DATA_BLOB output{};
+  BOOL ok = seal ? CryptProtectData(&input, L"", nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &output)
+                 : CryptUnprotectData(&input, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &output);
+  if (!ok) return 1;
+  std::string out(reinterpret_cast<char*>(output.pbData), output.cbData);
+  LocalFree(output.pbData);
+  if (!seal) {
+    printf("plain=%s\n", out.c_str());
+    return 0;
+  }
+  DWORD n = 0;
+  const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+  CryptBinaryToStringA(reinterpret_cast<const BYTE*>(out.data()), static_cast<DWORD>(out.size()), flags, nullptr, &n);
+  std::string text(n, '\0');
+  CryptBinaryToStringA(reinterpret_cast<const BYTE*>(out.data()), static_cast<DWORD>(out.size()), flags, &text[0], &n);
+  printf("sealed=%s\n", text.c_str());
+  return 0;
+}
+
 // The arguments as UTF-8, from the wide command line: the narrow argv the
 // runtime makes goes through the ANSI code page and loses what it lacks.
 std::vector<std::string> utf8Arguments() {
@@ -360,7 +393,7 @@ int main() {
   int argc = static_cast<int>(pointers.size());
   char** argv = pointers.data();
   if (argc < 2) {
-    fprintf(stderr, "usage: kelprobe find|post|send|lblines|lvitems|texts|settext|control|gone|counts|exitwait|acp ...\n");
+    fprintf(stderr, "usage: kelprobe find|post|send|lblines|lvitems|texts|settext|control|gone|counts|exitwait|acp|protect|unprotect ...\n");
     return 2;
   }
   const char* verb = argv[1];
@@ -373,6 +406,8 @@ int main() {
   if (!strcmp(verb, "settext")) return setText(argc - 2, argv + 2);
   if (!strcmp(verb, "control")) return control(argc - 2, argv + 2);
   if (!strcmp(verb, "acp")) return codePages();
+  if (!strcmp(verb, "protect")) return protect(argc - 2, argv + 2, true);
+  if (!strcmp(verb, "unprotect")) return protect(argc - 2, argv + 2, false);
   if (!strcmp(verb, "gone")) return gone(argc - 2, argv + 2);
   if (!strcmp(verb, "counts")) return counts(argc - 2, argv + 2);
   if (!strcmp(verb, "exitwait")) return exitWait(argc - 2, argv + 2);
