@@ -5,6 +5,7 @@
 
 #include "app/application.h"
 #include "platform/http.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "settings/oauth.h"
 #include "settings/win32/browser_sign_in.h"
