@@ -13,6 +13,7 @@
 #include "mailcheck/login_delay.h"
 #include "mailcheck/pop3_session.h"
 #include "platform/os_types.h"
+#include "settings/oauth.h"
 #include "settings/settings.h"
 
 // The popup window's size in pixels.
@@ -92,6 +93,9 @@ class Kel {
 
   // Accounts (mail2.ini).
   Account accounts[kAccountSlots];
+  // Beside them, slot for slot: what an account that signs in with OAuth2
+  // keeps, and its access token (under checkLock).
+  OAuthSettings oauth[kAccountSlots];
 
   // What the last check left behind, for the tray, the popup and the status
   // dialog.

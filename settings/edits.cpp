@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/application.h"
+#include "settings/oauth.h"
 #include "settings/settings.h"
 
 namespace {
@@ -76,6 +77,11 @@ int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* s
       // A success of another server or mailbox says nothing of this one.
       kel.results[slot].lastSuccess = {};
     }
+    // Tokens were granted for the old server and user (a port is no other mailbox).
+    if (editIndex < 0)
+      kel.oauth[slot] = OAuthSettings{};
+    else if (strncmp(oldServer, a.pop3server, sizeof oldServer) != 0 || strncmp(oldUser, a.user, sizeof oldUser) != 0)
+      forgetOAuthTokens(kel.oauth[slot]);
     kel.headerCache.forgetUnconfigured(kel.accounts);  // another mailbox starts afresh
   }
   if (saved) *saved = save(kel, kAccountsFile);
@@ -92,8 +98,10 @@ SaveOutcome deleteAccount(Kel& kel, int s) {
     for (int i = s; i + 1 < kAccountSlots; ++i) {
       kel.accounts[i] = kel.accounts[i + 1];
       kel.results[i] = kel.results[i + 1];
+      kel.oauth[i] = kel.oauth[i + 1];
     }
     kel.accounts[kAccountSlots - 1].mailaddr[0] = '\0';
+    kel.oauth[kAccountSlots - 1] = OAuthSettings{};
     kel.results[kAccountSlots - 1] = CheckResult{};
     kel.headerCache.forgetUnconfigured(kel.accounts);
   }

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "app/application.h"
 #include "platform/profile.h"
+#include "settings/oauth.h"
 #include "settings/pins.h"
 
 namespace {
@@ -123,10 +125,33 @@ void readPin(const char* section, char* pin, const char* path) {
     pin[0] = '\0';
 }
 
+// A refresh token sealed and in base64 runs to kilobytes.
+std::string readLongText(const char* section, const char* key, const char* path) {
+  std::string value(16384, '\0');
+  uint32_t n = platform::profileGetString(section, key, "", &value[0], static_cast<uint32_t>(value.size()), path);
+  value.resize(n);
+  return value;
+}
+
+void readOAuth(const char* section, OAuthSettings& o, const char* path) {
+  o = OAuthSettings{};
+  o.oauth = oauthProviderFor(readInt(section, "oauth", kOAuthNone, path));
+  if (o.oauth == kOAuthNone) return;
+  o.client = readLongText(section, "oauthclient", path);
+  o.secret = readLongText(section, "oauthsecret", path);
+  if (o.oauth == kOAuthOther) {
+    o.authorize = readLongText(section, "oauthauthorize", path);
+    o.token = readLongText(section, "oauthtoken", path);
+    o.scope = readLongText(section, "oauthscope", path);
+  }
+  o.refresh = readLongText(section, "oauthrefresh", path);
+}
+
 // Sections left out by hand-editing are closed up, so that list position
 // and slot number stay the same thing.
 void loadAccounts(Kel& k, const char* path) {
   memset(k.accounts, 0, sizeof k.accounts);
+  for (OAuthSettings& o : k.oauth) o = OAuthSettings{};
   int used = 0;
   for (int i = 0; i < kAccountSlots; ++i) {
     char section[16];
@@ -145,6 +170,7 @@ void loadAccounts(Kel& k, const char* path) {
     a.protocol = static_cast<int8_t>(readInt(section, "protocol", 0, path));
     readPin(section, a.pin, path);
     if (a.mailaddr[0] == '\0') continue;
+    readOAuth(section, k.oauth[used], path);
     k.accounts[used++] = a;
   }
   for (int i = used; i < kAccountSlots; ++i) {
@@ -196,6 +222,22 @@ void saveOptions(const Kel& k, FileWriter& w) {
   w.number("desktop", "btextcolor", k.btextcolor);
 }
 
+// After the designed keys, and only for an account that signs in so: an
+// older version reads the file as before (and drops them when it saves).
+void saveOAuth(const char* section, const OAuthSettings& o, FileWriter& w) {
+  const int32_t provider = oauthProviderFor(o.oauth);
+  if (provider == kOAuthNone) return;
+  w.number(section, "oauth", provider);
+  w.text(section, "oauthclient", o.client.c_str());
+  if (!o.secret.empty()) w.text(section, "oauthsecret", o.secret.c_str());
+  if (provider == kOAuthOther) {
+    w.text(section, "oauthauthorize", o.authorize.c_str());
+    w.text(section, "oauthtoken", o.token.c_str());
+    w.text(section, "oauthscope", o.scope.c_str());
+  }
+  if (!o.refresh.empty()) w.text(section, "oauthrefresh", o.refresh.c_str());
+}
+
 void saveAccounts(const Kel& k, FileWriter& w) {
   for (int i = 0; i < kAccountSlots; ++i) {
     const Account& a = k.accounts[i];
@@ -221,6 +263,7 @@ void saveAccounts(const Kel& k, FileWriter& w) {
     memcpy(pin, a.pin, sizeof pin);
     pin[kPinSize - 1] = '\0';
     if (isPinText(pin)) w.text(section, "pin", pin);
+    saveOAuth(section, k.oauth[i], w);
   }
 }
 
