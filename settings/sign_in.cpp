@@ -6,13 +6,9 @@
 #include <cstring>
 
 #include "platform/hex.h"
+#include "platform/http.h"
 
 namespace {
-
-bool unreserved(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-         c == '_' || c == '~';
-}
 
 bool isAscii(const char* text) {
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
@@ -107,58 +103,35 @@ bool makePkce(Pkce* out) {
   return !out->challenge.empty();
 }
 
-std::string percentEncode(const std::string& text) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (unreserved(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
-bool acceptableEndpoint(const char* url) {
-  if (!isAscii(url)) return false;
-  if (strncmp(url, "https://", 8) == 0) return url[8] != '\0' && url[8] != '/';
-  static const char* const local[] = {"http://127.0.0.1", "http://localhost", "http://[::1]"};
-  for (const char* prefix : local) {
-    size_t n = strlen(prefix);
-    if (strncmp(url, prefix, n) == 0 && (url[n] == ':' || url[n] == '/' || url[n] == '\0')) return true;
-  }
-  return false;
-}
-
 std::string redirectUri(int32_t method, uint16_t port) {
   return std::string(method == kSignInGoogle ? "http://127.0.0.1:" : "http://localhost:") + std::to_string(port) +
          "/";
 }
 
 std::string authorizationUrl(const AuthorizationRequest& r) {
+  std::string query;
+  platform::addFormField(query, "response_type", "code");
+  platform::addFormField(query, "client_id", r.clientId);
+  platform::addFormField(query, "redirect_uri", *r.redirect);
+  platform::addFormField(query, "scope", r.scope);
+  platform::addFormField(query, "state", r.pkce->state);
+  platform::addFormField(query, "code_challenge", r.pkce->challenge);
+  platform::addFormField(query, "code_challenge_method", "S256");
+  if (r.loginHint[0] && isAscii(r.loginHint)) platform::addFormField(query, "login_hint", r.loginHint);
+  if (r.extra && r.extra[0]) query += std::string("&") + r.extra;
   std::string url = r.endpoint;
-  url += url.find('?') == std::string::npos ? '?' : '&';
-  url += "response_type=code&client_id=" + percentEncode(r.clientId);
-  url += "&redirect_uri=" + percentEncode(*r.redirect);
-  url += "&scope=" + percentEncode(r.scope);
-  url += "&state=" + r.pkce->state;
-  url += "&code_challenge=" + r.pkce->challenge + "&code_challenge_method=S256";
-  if (r.loginHint[0] && isAscii(r.loginHint)) url += "&login_hint=" + percentEncode(r.loginHint);
-  // Without these Google gives a refresh token only the first time.
-  if (r.method == kSignInGoogle) url += "&access_type=offline&prompt=consent";
-  return url;
+  return url + (url.find('?') == std::string::npos ? '?' : '&') + query;
 }
 
-std::string codeExchangeForm(const std::string& code, const std::string& redirect, const char* clientId,
-                             const std::string& verifier, const char* secret) {
-  std::string form = "grant_type=authorization_code&code=" + percentEncode(code);
-  form += "&redirect_uri=" + percentEncode(redirect);
-  form += "&client_id=" + percentEncode(clientId);
-  form += "&code_verifier=" + percentEncode(verifier);
-  if (secret && secret[0]) form += "&client_secret=" + percentEncode(secret);
+std::string codeExchangeForm(const std::string& code, const std::string& redirect, const std::string& clientId,
+                             const std::string& verifier, const std::string& secret) {
+  std::string form;
+  platform::addFormField(form, "grant_type", "authorization_code");
+  platform::addFormField(form, "code", code);
+  platform::addFormField(form, "redirect_uri", redirect);
+  platform::addFormField(form, "client_id", clientId);
+  platform::addFormField(form, "code_verifier", verifier);
+  if (!secret.empty()) platform::addFormField(form, "client_secret", secret);
   return form;
 }
 

@@ -24,10 +24,6 @@ bool makePkce(Pkce* out);
 // BASE64URL(SHA-256(verifier)) without padding.
 std::string s256Challenge(const std::string& verifier);
 std::string base64Url(const unsigned char* data, size_t size);
-// Every byte but the unreserved ones (RFC 3986) as %XX.
-std::string percentEncode(const std::string& text);
-// https, or http to a loopback address (a local test server).
-bool acceptableEndpoint(const char* url);
 
 // Microsoft matches its registered "http://localhost" by host, whatever the
 // port; Google's desktop clients expect the address.
@@ -39,14 +35,15 @@ struct AuthorizationRequest {
   const char* clientId;
   const char* scope;
   const char* loginHint;  // Shift-JIS; left out unless it is ASCII
+  const char* extra;      // the provider's own parameters, encoded ("" for none)
   const std::string* redirect;
   const Pkce* pkce;
 };
 std::string authorizationUrl(const AuthorizationRequest& r);
 
 // The form the token endpoint is sent for the code; `secret` may be empty.
-std::string codeExchangeForm(const std::string& code, const std::string& redirect, const char* clientId,
-                             const std::string& verifier, const char* secret);
+std::string codeExchangeForm(const std::string& code, const std::string& redirect, const std::string& clientId,
+                             const std::string& verifier, const std::string& secret);
 
 // What one request to the listener was.
 enum class RedirectKind {

@@ -34,13 +34,8 @@ void run(Attempt& a, HWND modal) {
   SignInOutcome& o = a.outcome;
   o.wait = awaitRedirect(a.listener, a.pkce.state, a.cancel, kBrowserMs, &o.redirect);
   if (o.wait == WaitOutcome::kAnswered && o.redirect.kind == RedirectKind::kCode) {
-    std::string form;
-    platform::addFormField(form, "grant_type", "authorization_code");
-    platform::addFormField(form, "code", o.redirect.code);
-    platform::addFormField(form, "redirect_uri", a.redirect);
-    platform::addFormField(form, "client_id", a.request->clientId);
-    platform::addFormField(form, "code_verifier", a.pkce.verifier);
-    if (!a.request->secret.empty()) platform::addFormField(form, "client_secret", a.request->secret);
+    std::string form =
+        codeExchangeForm(o.redirect.code, a.redirect, a.request->clientId, a.pkce.verifier, a.request->secret);
     o.http = platform::httpPostForm(a.request->token, form, &a.cancel, kExchangeMs, kTokenReplyMaxBytes);
     if (o.http.failure == platform::HttpFailure::kNone) o.token = readTokenReply(o.http.status, o.http.body);
     SecureZeroMemory(&form[0], form.size());
@@ -88,8 +83,7 @@ bool signInWithBrowser(HWND owner, HINSTANCE instance, const BrowserSignIn& s, s
   }
   a.redirect = redirectUri(s.method, a.listener.port);
   std::string url = authorizationUrl({s.method, s.authorize, s.clientId.c_str(), s.scope, s.loginHint.c_str(),
-                                      &a.redirect, &a.pkce});
-  if (s.authorizeExtra && s.authorizeExtra[0]) url += std::string("&") + s.authorizeExtra;
+                                      s.authorizeExtra, &a.redirect, &a.pkce});
   // The browser must be able to come to the front.
   SetWindowPos(owner, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   std::wstring wideUrl = platform::widen(url.c_str());
