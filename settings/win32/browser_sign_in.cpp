@@ -64,6 +64,29 @@ INT_PTR CALLBACK waitProc(HWND modal, UINT message, WPARAM wParam, LPARAM lParam
   }
 }
 
+// The window and those that own it (the sheet, the program's popup window),
+// with whether each is topmost. A window owned by a topmost one is made
+// topmost too, so the whole chain steps back for the browser. (Wine keeps a
+// visible window topmost while its owner is; Windows clears the chain.)
+struct OwnerChain {
+  HWND w[8];
+  bool topmost[8];
+  int n = 0;
+  explicit OwnerChain(HWND start) {
+    for (HWND h = start; h && n < 8; h = GetWindow(h, GW_OWNER), ++n) {
+      w[n] = h;
+      topmost[n] = (GetWindowLongPtrW(h, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    }
+  }
+  void place(bool onTop) const {
+    for (int k = 0; k < n; ++k) {
+      int i = onTop ? n - 1 - k : k;
+      if (topmost[i])
+        SetWindowPos(w[i], onTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+  }
+};
+
 }  // namespace
 
 bool signInWithBrowser(HWND owner, HINSTANCE instance, const BrowserSignIn& s, std::string* refresh) {
@@ -85,7 +108,8 @@ bool signInWithBrowser(HWND owner, HINSTANCE instance, const BrowserSignIn& s, s
   std::string url = authorizationUrl({s.method, s.authorize, s.clientId.c_str(), s.scope, s.loginHint.c_str(),
                                       s.authorizeExtra, &a.redirect, &a.pkce});
   // The browser must be able to come to the front.
-  SetWindowPos(owner, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  OwnerChain chain(owner);
+  chain.place(false);
   std::wstring wideUrl = platform::widen(url.c_str());
   HINSTANCE opened = ShellExecuteW(owner, L"open", wideUrl.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   bool ok = false;
@@ -101,6 +125,6 @@ bool signInWithBrowser(HWND owner, HINSTANCE instance, const BrowserSignIn& s, s
   }
   closeLoopback(&a.listener);
   SecureZeroMemory(&a.pkce.verifier[0], a.pkce.verifier.size());
-  SetWindowPos(owner, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  chain.place(true);
   return ok;
 }

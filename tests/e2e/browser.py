@@ -73,7 +73,7 @@ def main():
         log(folder, "favicon %d" % status)
     status, headers, body = get(plain, target)
     charset = headers.get_content_charset() or "ascii"
-    log(folder, "redirect %d %s %s" % (status, charset, body.decode(charset, "replace").replace("\n", " ")))
+    log(folder, "redirect %d %s %s" % (status, charset, " ".join(body.decode(charset, "replace").split())))
     if silent:
         silent.close()
 
