@@ -13,6 +13,9 @@ struct Capabilities {
   // the value for this user is only told after login.
   uint32_t loginDelay = 0;
   bool loginDelayPerUser = false;
+  // The OAuth2 mechanisms its SASL line lists.
+  bool saslXoauth2 = false;
+  bool saslOauthbearer = false;
 };
 
 // One line of the list (CR LF included), before its terminating ".".

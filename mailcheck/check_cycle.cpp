@@ -130,7 +130,8 @@ bool checkAccount(Kel& kel, const std::shared_ptr<SessionTask>& task, const Chec
     }
     elapsed += timing.pollMs;
     uint32_t now = task->watch.received.load();
-    silentPolls = now == seen ? silentPolls + 1 : 0;
+    // A token call has its own bound; only the mail server's silence counts.
+    silentPolls = now == seen && !task->takingToken ? silentPolls + 1 : 0;
     seen = now;
     if (silentPolls >= timing.polls || elapsed >= timing.totalMs) {
       platform::trace("スレッド強制終了！\n");
@@ -164,6 +165,15 @@ bool checkAccount(Kel& kel, const std::shared_ptr<SessionTask>& task, const Chec
       offer.slot = accountSlot(kel, id);
     }
     if (offer.slot >= 0) fx.offerPin(kel, offer);
+  }
+  // So is a rotated refresh token: the old one may no longer be honoured.
+  if (!kel.stopping && !task->tokenOffer.refresh.empty()) {
+    TokenOffer offer = task->tokenOffer;
+    {
+      Guard g(kel.checkLock);
+      offer.slot = accountSlot(kel, id);
+    }
+    if (offer.slot >= 0) fx.offerToken(kel, offer);
   }
   return completed;
 }

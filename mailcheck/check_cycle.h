@@ -9,6 +9,7 @@
 
 class Kel;
 struct PinOffer;
+struct TokenOffer;
 
 enum TrayOutcome { kTrayError, kTrayIdle, kTrayCount };
 
@@ -25,6 +26,8 @@ struct CheckEffects {
   // A key a session asks to trust from now on; pins are written on the
   // window thread only, so the windows build posts it there.
   void (*offerPin)(Kel& kel, const PinOffer& offer);
+  // A refresh token the token endpoint rotated, stored the same way.
+  void (*offerToken)(Kel& kel, const TokenOffer& offer);
   // What Windows says of the person at the computer (notify/presence.h),
   // asked before an announcement.
   int (*userState)(Kel& kel);

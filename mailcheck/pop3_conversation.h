@@ -16,6 +16,7 @@
 #include "mailcheck/failure_reason.h"
 #include "mailcheck/header_cache.h"
 #include "mailcheck/pop3_session.h"
+#include "mailcheck/sasl.h"
 #include "mailcheck/transport.h"
 
 class Pop3Conversation {
@@ -86,6 +87,12 @@ class Pop3Conversation {
   Link upgradeFailed(const char* traceLine, const Reason& why, bool sameConnection);
   bool reconnectInClear();
   bool login();
+  // OAuth2 (pop3_oauth.cpp). A token never goes in clear, like a password
+  // to a server whose key is pinned.
+  bool usesOAuth() const { return oauthProviderFor(t_.oauth.oauth) != kOAuthNone; }
+  bool neverInClear() const { return t_.account.pin[0] != '\0' || usesOAuth(); }
+  bool oauthLogin();
+  bool authenticate(SaslMechanism mech, const std::string& token, bool& refused);
   bool refusedLogin(ErrorCode code, const char* traceLine);
   // The ids of the maildrop and what the cache knows of them
   // (known_messages.cpp); false only for a failure of the session.
@@ -107,6 +114,7 @@ class Pop3Conversation {
   bool withIds_ = false;              // the listing was usable
   std::vector<std::string> ids_;      // by message number
   std::vector<PackedHeaders> known_;  // by message number: what the cache held, or null
+  std::string accessToken_;       // an OAuth2 account's, taken before connecting
   char buf_[kSessionBufferSize];  // the reply line at hand
   int length_ = 0;
 };

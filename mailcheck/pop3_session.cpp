@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/application.h"
+#include "mailcheck/access_token.h"
 #include "mailcheck/apop.h"
 #include "mailcheck/capabilities.h"
 #include "mailcheck/login_delay.h"
@@ -32,7 +33,7 @@ int accountSlot(const Kel& kel, uint32_t accountId) {
 }
 
 SessionTask::SessionTask(Kel& k, int i)
-    : kel(k), index(i), accountId(stampAccount(k, i)), account(k.accounts[i]), connection() {
+    : kel(k), index(i), accountId(stampAccount(k, i)), account(k.accounts[i]), connection(), oauth(k.oauth[i]) {
   connection.sock = kNoSocket;
   connection.watch = &watch;
 }
@@ -178,7 +179,7 @@ void Pop3Conversation::offerPin(const ServerKey& key) {
 // it. A pinned account never goes on in clear.
 Pop3Conversation::Link Pop3Conversation::secureLink() {
   if (caps_.stls && !clearOnly_) return upgrade();
-  if (!t_.account.pin[0]) return kLinkReady;
+  if (!neverInClear()) return kLinkReady;
   Reason why;
   fixedReason("TLS: STLSがありません", why);
   return upgradeFailed("STLSがありません。\n", why, true);
@@ -192,7 +193,7 @@ Pop3Conversation::Link Pop3Conversation::secureLink() {
 Pop3Conversation::Link Pop3Conversation::upgradeFailed(const char* traceLine, const Reason& why,
                                                        bool sameConnection) {
   platform::trace(traceLine);
-  if (t_.account.pin[0]) {
+  if (neverInClear()) {
     setFailure(kErrorTlsFailed, why);
     return kLinkFailed;
   }
@@ -254,6 +255,7 @@ bool Pop3Conversation::refusedLogin(ErrorCode code, const char* traceLine) {
 }
 
 bool Pop3Conversation::login() {
+  if (usesOAuth()) return oauthLogin();
   const Account& a = t_.account;
   {
     char input[kApopInputSize];
@@ -315,6 +317,16 @@ int Pop3Conversation::run() {
     result().seenPin[0] = '\0';
     result().reason[0] = '\0';
   });
+  // The token before the connection: the server waits for no HTTP call.
+  if (usesOAuth()) {
+    AccessToken taken = takeAccessToken(t_, false);
+    if (taken.code != kErrorNone) {
+      setFailure(taken.code, taken.reason);
+      setState(kSessionFailed);
+      return 1;
+    }
+    accessToken_ = taken.token;
+  }
   ServerKey key{};
   ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl, &key);
   if (rc != kErrorNone) {

@@ -7,6 +7,7 @@
 
 #include "mailcheck/connection.h"
 #include "mailcheck/server_trust.h"
+#include "settings/oauth.h"
 #include "settings/settings.h"
 
 class Kel;
@@ -45,6 +46,15 @@ struct SessionTask {
   bool loggedIn = false;
   uint32_t loginDelaySeconds = 0;
   uint64_t loginAtMs = 0;
+  // The account's OAuth2 settings when the session was made, and what its
+  // token calls learned since: the session's own copy.
+  OAuthSettings oauth;
+  // A refresh token the endpoint rotated, for the window thread to store;
+  // like the pin offer, read once the worker has ended.
+  TokenOffer tokenOffer{};
+  // The worker waits for the token endpoint, not for the mail server: the
+  // check cycle does not count that as the server's silence.
+  std::atomic<bool> takingToken{false};
   // For the tests: sees (and may change) what a handshake learned of the
   // server's key before it is judged. Null in the program.
   void (*inspectKey)(ServerKey& key) = nullptr;

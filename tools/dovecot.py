@@ -10,6 +10,10 @@
   dovecot.py stop DIR    stops the server started in DIR; its log is left
                          in DIR/dovecot.log
 
+Beside it runs the tests' OAuth2 authorization server (tests/mail/
+oauth_server.py; OAUTH_PORT=..): Dovecot takes XOAUTH2 and OAUTHBEARER
+with the access tokens it hands out.
+
 The server itself lives in a short private folder under /tmp, made by start
 (DIR/home links to it) and removed by stop: Dovecot's Unix sockets must fit
 in 108 bytes, which a folder inside a deep checkout does not.
@@ -28,6 +32,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "mail"))
 sys.path.insert(0, HERE)
 import mailboxes  # noqa: E402
+import oauth_server  # noqa: E402
 from pidfile import stop_by_pidfile  # noqa: E402
 
 
@@ -85,7 +90,7 @@ ssl = yes
 ssl_cert = <{d}/ssl/cert.pem
 ssl_key = <{d}/ssl/key.pem
 disable_plaintext_auth = no
-auth_mechanisms = plain apop
+auth_mechanisms = plain apop xoauth2 oauthbearer
 # wrong-password tests follow each other: no delays or penalties on loopback
 auth_failure_delay = 0
 login_trusted_networks = 127.0.0.0/8
@@ -93,7 +98,13 @@ default_login_user = dovenull
 default_internal_user = dovecot
 passdb {{
   driver = passwd-file
+  mechanisms = plain apop
   args = scheme=PLAIN {d}/passwd
+}}
+passdb {{
+  driver = oauth2
+  mechanisms = xoauth2 oauthbearer
+  args = {d}/oauth2.conf
 }}
 userdb {{
   driver = static
@@ -115,6 +126,10 @@ service pop3-login {{
 }}
 service anvil {{
   chroot =
+  # refused tokens follow each other: no penalty wait after each
+  unix_listener anvil-auth-penalty {{
+    mode = 0
+  }}
 }}
 """.format(d=d, pop3=pop3, pop3s=pop3s) + extra
 
@@ -153,6 +168,7 @@ def serve(d, stls):
         for user, pw in mailboxes.PASSWORDS.items():
             f.write("%s:{PLAIN}%s\n" % (user, pw))
     maildirs = write_mailboxes(d)
+    oauth = start_oauth(d)
     pop3, pop3s = free_port(), free_port()
     stls_port = free_port("127.0.0.3") if stls else None
     conf = os.path.join(d, "dovecot.conf")
@@ -172,10 +188,38 @@ def serve(d, stls):
                 if time.monotonic() > deadline:
                     raise SystemExit("dovecot did not listen on %d; see %s/log" % (port, d))
                 time.sleep(0.1)
-    env = "POP3_PORT=%d\nPOP3S_PORT=%d\nMAILDIRS=%s\n" % (pop3, pop3s, maildirs)
+    env = "POP3_PORT=%d\nPOP3S_PORT=%d\nMAILDIRS=%s\nOAUTH_PORT=%d\n" % (pop3, pop3s, maildirs, oauth)
     if stls:
         env += "STLS_PORT=%d\n" % stls_port
     return env
+
+
+OAUTH2_CONFIG = """introspection_mode = post
+introspection_url = http://127.0.0.1:{port}/introspect
+username_attribute = username
+active_attribute = active
+active_value = true
+force_introspection = yes
+"""
+
+
+def start_oauth(d):
+    """The authorization server, detached, its pid in d/oauth.pid; its port."""
+    port_file = os.path.join(d, "oauth.port")
+    proc = subprocess.Popen([sys.executable, oauth_server.__file__, "serve", port_file],
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            start_new_session=True)
+    with open(os.path.join(d, "oauth.pid"), "w") as f:
+        f.write("%d\n" % proc.pid)
+    deadline = time.monotonic() + 20
+    while not os.path.exists(port_file):
+        if proc.poll() is not None or time.monotonic() > deadline:
+            raise SystemExit("the OAuth2 server did not start")
+        time.sleep(0.05)
+    port = int(open(port_file).read())
+    with open(os.path.join(d, "oauth2.conf"), "w") as f:
+        f.write(OAUTH2_CONFIG.format(port=port))
+    return port
 
 
 def stop(d):
@@ -184,6 +228,7 @@ def stop(d):
     if not h:
         return
     stop_by_pidfile(os.path.join(h, "base", "master.pid"))
+    stop_by_pidfile(os.path.join(h, "oauth.pid"))
     try:
         shutil.copyfile(os.path.join(h, "log", "dovecot.log"), os.path.join(d, "dovecot.log"))
     except OSError:

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Starts one test program for CTest (cmake/tests.cmake): PROGRAM ARGS...
 #   KEL_TEST_SERVERS  where the fixtures started Dovecot: its ports are passed
-#                     on as KEL_POP3_PORT, KEL_POP3S_PORT, KEL_STLS_PORT and
-#                     KEL_MAILDIRS
+#                     on as KEL_POP3_PORT, KEL_POP3S_PORT, KEL_STLS_PORT,
+#                     KEL_OAUTH_PORT and KEL_MAILDIRS
 #   KEL_TEST_RESET=1  write Dovecot's mailboxes anew first, and again after
 #                     (a whole suite under the dovecot lock: the single cases
 #                     that run after it find the mailboxes as the reset
@@ -18,7 +18,7 @@ if [ -n "$servers" ] && [ -f "$servers/dovecot/ports.env" ]; then
   source "$servers/dovecot/ports.env"
   set +a
   export KEL_POP3_PORT=$POP3_PORT KEL_POP3S_PORT=$POP3S_PORT KEL_MAILDIRS=$MAILDIRS
-  export KEL_STLS_PORT=${STLS_PORT:-}
+  export KEL_STLS_PORT=${STLS_PORT:-} KEL_OAUTH_PORT=${OAUTH_PORT:-}
   if [ "${KEL_TEST_RESET:-}" = 1 ]; then
     python3 "$here/dovecot.py" reset "$servers/dovecot" || exit 1
     reset_after=1
@@ -38,6 +38,8 @@ run() {
 
 run_wine() {
   source "$here/wine-env.sh"
+  # Wine's WinHTTP takes a proxy from these: the tests' servers are local.
+  unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY
   kel_prefix "${KEL_TEST_PREFIX:?the Wine prefix for $1}"
   export WINEDEBUG=-all
   if [ "${KEL_TEST_DISPLAY:-}" = xvfb ]; then

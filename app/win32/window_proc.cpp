@@ -149,6 +149,11 @@ void takePinOffer(LPARAM lParam) {
   if (offer) acceptPinOffer(kel, *offer);
 }
 
+void takeTokenOffer(LPARAM lParam) {
+  std::unique_ptr<TokenOffer> offer(reinterpret_cast<TokenOffer*>(lParam));
+  if (offer) acceptTokenOffer(kel, *offer);
+}
+
 }  // namespace
 
 LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -164,6 +169,7 @@ LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_POWERBROADCAST: powerEvent(window, wParam); return TRUE;
     case kTrayCallbackMessage: return trayEvent(window, message, wParam, lParam);
     case kPinOfferMessage: takePinOffer(lParam); return 0;
+    case kTokenOfferMessage: takeTokenOffer(lParam); return 0;
     case WM_WTSSESSION_CHANGE:
       sessionChanged(kel, static_cast<unsigned>(wParam));
       halfSecondTick(kel, kWindowsWorkers);  // an unlock gives what is held at once

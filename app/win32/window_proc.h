@@ -15,5 +15,6 @@ static_assert(kTrayCallbackMessage == WM_APP + 100, "the tray's message is WM_AP
 // A check pass hands a key to trust to the window thread: lParam is a
 // PinOffer from new, which the window procedure frees.
 constexpr UINT kPinOfferMessage = WM_APP + 101;
+constexpr UINT kTokenOfferMessage = WM_APP + 102;
 
 LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -55,7 +55,14 @@ void offerPin(Kel& kel, const PinOffer& offer) {
   if (!PostMessageW(kel.popupWindow, kPinOfferMessage, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
 }
 
-const CheckEffects kEffects = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin,
+// So does the refresh token.
+void offerToken(Kel& kel, const TokenOffer& offer) {
+  TokenOffer* copy = new (std::nothrow) TokenOffer(offer);
+  if (!copy) return;
+  if (!PostMessageW(kel.popupWindow, kTokenOfferMessage, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
+}
+
+const CheckEffects kEffects = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin, offerToken,
                                queryUserState};
 
 DWORD WINAPI checkThread(LPVOID parameter) {

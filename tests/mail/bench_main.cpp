@@ -142,8 +142,9 @@ void noText(Kel&, const char*, int, int) {}
 void noTray(Kel&, TrayOutcome, int) {}
 void noDestroy(HICON*) {}
 void noPin(Kel&, const PinOffer&) {}
+void noToken(Kel&, const TokenOffer&) {}
 int present(Kel&) { return kUserAccepts; }
-const CheckEffects kNoEffects = {noSound, noPopup, noText, noTray, noDestroy, noPin, present};
+const CheckEffects kNoEffects = {noSound, noPopup, noText, noTray, noDestroy, noPin, noToken, present};
 
 // One whole check pass on account 0, with the program's own timing.
 void cyclePass(int rtt, int port, int n) {

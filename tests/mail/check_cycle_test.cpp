@@ -18,6 +18,7 @@
 #include "app/shutdown.h"
 #include "app/ticks.h"
 #include "mailcheck/error_code.h"
+#include "mailcheck/failure_reason.h"
 #include "mailcheck/pop3_session.h"
 #include "notify/presence.h"
 #include "settings/edits.h"
@@ -63,11 +64,18 @@ void offerPin(Kel&, const PinOffer& offer) {
   std::lock_guard<std::mutex> g(recordLock);
   offers.push_back(offer);
 }
+// The rotated refresh tokens handed over, in order.
+std::vector<TokenOffer> tokenOffers;
+void offerToken(Kel&, const TokenOffer& offer) {
+  record("token " + std::to_string(offer.slot));
+  std::lock_guard<std::mutex> g(recordLock);
+  tokenOffers.push_back(offer);
+}
 // What Windows would say of the person at the computer.
 std::atomic<int> userState{kUserAccepts};
 int askUserState(Kel&) { return userState; }
 const CheckEffects kRecorder = {playSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin,
-                                askUserState};
+                                offerToken, askUserState};
 const CheckTiming kQuick = {50, 100, 41, 300000, {{50, 100, 200}}};
 
 std::vector<Call> runPass(Kel& kel, const CheckTiming& timing = kQuick) {
@@ -905,4 +913,50 @@ TEST(CheckCycle, LoginDelayIsWaitedOutWithoutFailingTheAccount) {
       EXPECT_EQ(3, kel->results[0].count);
     }
   }
+}
+
+// A token call waits for the token endpoint, not for the mail server: it
+// does not count as the server's silence. A session given up after the
+// endpoint rotated its refresh token still hands the new one over once its
+// worker has ended, and it is stored as a sign-in's would be.
+TEST(CheckCycle, ARefreshTokenRotatedByAGivenUpSessionIsHandedOver) {
+  const std::string refresh = grantRefreshToken({{"rotate", "1"}, {"delay_ms", "1200"}});
+  ScriptServer server([](ScriptConnection& conn) {
+    TlsScript tls(conn, testPki().selfSigned);
+    tls.send("+OK ready\r\n");
+    if (tls.readLine() != "CAPA") return;
+    tls.send("+OK\r\nSASL XOAUTH2\r\n.\r\n");
+    if (tls.readLine() != "AUTH XOAUTH2") return;
+    tls.send("+ \r\n");
+    tls.readLine();
+    tls.send("+OK\r\n");
+    while (!tls.readLine().empty()) {  // silent from here on
+    }
+  });
+  auto kel = kelWithAccount("127.0.0.1", server.port(), "kaede", "", false, /*ssl=*/true);
+  oauthSignIn(*kel, refresh);
+  SettingsFolder folder(*kel);
+  {
+    std::lock_guard<std::mutex> g(recordLock);
+    tokenOffers.clear();
+  }
+  const CheckTiming halfASecondOfSilence = {50, 100, 5, 300000, {{50, 100, 200}}};
+  std::vector<Call> cs = runPass(*kel, halfASecondOfSilence);
+  EXPECT_EQ(1, kel->results[0].failed);
+  EXPECT_STREQ(kReasonSilent, kel->results[0].reason);
+  ASSERT_TRUE(has(cs, "token 0"));
+  std::vector<TokenOffer> handed;
+  {
+    std::lock_guard<std::mutex> g(recordLock);
+    handed = tokenOffers;
+  }
+  ASSERT_EQ(1u, handed.size());
+  std::string rotated;
+  ASSERT_TRUE(openRefreshToken(handed[0].refresh, rotated));
+  EXPECT_EQ(oauthAdmin({{"op", "info"}, {"refresh", refresh}})["current"].get<std::string>(), rotated);
+  kel->oauth[0].refresh.clear();
+  EXPECT_EQ(TokenStored::kStored, acceptTokenOffer(*kel, handed[0]));
+  std::string stored;
+  EXPECT_TRUE(openRefreshToken(loadedKel(kel->moduleDir)->oauth[0].refresh, stored));
+  EXPECT_EQ(rotated, stored);
 }

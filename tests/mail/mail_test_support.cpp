@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <random>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -13,8 +14,10 @@
 #endif
 
 #include "mailcheck/pop3_session.h"
+#include "platform/http.h"
 #include "platform/net.h"
 #include "platform/trace.h"
+#include "settings/oauth.h"
 
 namespace {
 std::mutex traceLock;
@@ -164,4 +167,36 @@ std::string lineSubject(const MailLine& line) {
   if (n + 1 >= sizeof line.bytes) return "";
   const char* subject = line.bytes + n + 1;
   return std::string(subject, strnlen(subject, sizeof line.bytes - n - 1));
+}
+
+std::string oauthServerUrl(const std::string& path) {
+  return "http://127.0.0.1:" + std::to_string(envPort("KEL_OAUTH_PORT")) + path;
+}
+
+nlohmann::json oauthAdmin(const Fields& fields) {
+  std::string form;
+  for (const auto& f : fields) platform::addFormField(form, f.first.c_str(), f.second);
+  platform::HttpReply r = platform::httpPostForm(oauthServerUrl("/admin").c_str(), form, nullptr, 10000, 1 << 20);
+  EXPECT_EQ(200, r.status) << r.reason;
+  return nlohmann::json::parse(r.body, nullptr, false);
+}
+
+std::string grantRefreshToken(Fields options) {
+  static std::mt19937_64 random{std::random_device{}()};
+  std::string token = "rt-test-" + std::to_string(random());
+  options.insert(options.begin(), {{"op", "grant"}, {"user", "kaede"}, {"refresh", token}});
+  oauthAdmin(options);
+  return token;
+}
+
+void oauthSignIn(Kel& kel, const std::string& refresh, const std::string& tokenUrl) {
+  OAuthSettings& o = kel.oauth[0];
+  o.oauth = kOAuthOther;
+  o.client = "kel-test";
+  o.authorize = oauthServerUrl("/authorize");
+  o.token = tokenUrl;
+  o.scope = "mail";
+  if (!refresh.empty()) {
+    ASSERT_TRUE(sealRefreshToken(refresh, o.refresh));
+  }
 }

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "app/application.h"
 #include "tests/support/kel_fixture.h"
+
+#include <nlohmann/json.hpp>
 
 struct TraceCapture {
   TraceCapture();
@@ -36,6 +39,17 @@ int checkAccount(Kel& kel, int* topsSent = nullptr);
 int envPort(const char* name);
 std::string maildirOf(const std::string& user);
 int messagesIn(const std::string& user);
+
+// The tests' OAuth2 server (tests/mail/oauth_server.py, KEL_OAUTH_PORT).
+using Fields = std::vector<std::pair<std::string, std::string>>;
+std::string oauthServerUrl(const std::string& path);
+// One call of its controls, the reply read.
+nlohmann::json oauthAdmin(const Fields& fields);
+// A refresh token of the test's own for the OAuth2 mailbox "kaede", with
+// the grant's options (rotate, dead, delay_ms, status).
+std::string grantRefreshToken(Fields options = {});
+// Account 0 signs in through that server with `refresh` (none when empty).
+void oauthSignIn(Kel& kel, const std::string& refresh, const std::string& tokenUrl = oauthServerUrl("/token"));
 
 std::string lineSender(const MailLine& line);
 std::string lineSubject(const MailLine& line);

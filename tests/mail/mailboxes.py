@@ -15,6 +15,7 @@ PASSWORDS = {
     "shiro": "shiro-pw",     # empty mailbox
     "kuro": "kuro-pw",       # checked again: only what is new costs a TOP
     "demo": "demo-pass",     # make run's mailbox
+    "kaede": "no-password-works-for-kaede",  # signs in with OAuth2 only (oauth_server.py)
     "bulk3000": "bulk-pw",   # 3,000 mails as large providers send them
     "bench1000": "bench",    # only with KEL_BENCH_MAILBOXES
     "bench1500": "bench",
@@ -119,10 +120,14 @@ def mailboxes():
         message([("From", "Kel <kel@example.jp>"), ("To", "demo@example.jp"),
                  ("Subject", b_word("ようこそ！新着メールをお知らせします"))]),
     ]
+    kaede = [message([("From", "%s <ms@example.jp>" % b_word("トークン太郎")), ("To", "kaede@example.jp"),
+                      ("Subject", b_word("OAuth2で届きました"))]),
+             message([("From", "google@example.jp"), ("Subject", "second")])]
     kuro = [message([("From", "k%d@example.jp" % i), ("Subject", b_word("広告です" if i == 3 else "第%d報" % i))])
             for i in range(1, 5)]
     boxes = {"taro": taro, "hanako": hanako, "saburo": saburo, "jiro": jiro, "shiro": [], "demo": demo,
-             "goro": seven, "rokuro": list(seven), "hachiro": hachiro, "kuro": kuro}
+             "goro": seven, "rokuro": list(seven), "hachiro": hachiro, "kuro": kuro,
+             "kaede": kaede}
     boxes["bulk3000"] = bulk(3000)
     if os.environ.get("KEL_BENCH_MAILBOXES"):
         for n in (1000, 1500, 5000):
