@@ -3,7 +3,7 @@ tests/e2e/browser.py (the prefix's WineBrowser), the tests' authorization
 server (its authorize endpoint checks PKCE and answers 302 with a code),
 OK, then a check with XOAUTH2 against Dovecot's oauth2 passdb that
 announces; キャンセル during the wait; a wrong state refused; the user
-declining."""
+declining; a sign-in dropped with the editor's キャンセル."""
 import os
 import re
 import sys
@@ -110,7 +110,16 @@ def test_cancel_wrong_state_and_declining_leave_the_account_signed_out(session):
         assert box and "access_denied" in text, text
         close_box(kel, box)
         assert flow.signed_in_line(session, editor) == "サインインしていません"
+
+        # Signed in, then the editor cancelled: nothing is kept.
+        waiting, _ = flow.sign_in(session, kel, editor, folder, "")
+        assert session.probe("gone", waiting["hwnd"], "--timeout", 15000)["gone"] == "1"
+        assert flow.signed_in_line(session, editor) == "サインイン済み"
         kel.post(editor["hwnd"], WM_COMMAND, 2)
+        assert session.probe("gone", editor["hwnd"], "--timeout", 5000)["gone"] == "1"
         kel.post(sheet["hwnd"], WM_COMMAND, 2)
+        assert session.probe("gone", sheet["hwnd"], "--timeout", 5000)["gone"] == "1"
+        ini = os.path.join(app, "mail2.ini")
+        assert not os.path.exists(ini) or "oauth" not in open(ini, "rb").read().decode("cp932")
     finally:
         kel.stop()
