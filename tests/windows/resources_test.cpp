@@ -208,7 +208,7 @@ TEST(Resources, DialogTemplatesHaveTheirSizesCaptionsAndFonts) {
       {IDD_ACCOUNTS_PAGE, 214, 109, 11, "アカウント", "MS UI Gothic"},
       {IDD_MAIL_PAGE, 214, 109, 11, "メールチェック", "MS UI Gothic"},
       {IDD_ACCOUNT_EDITOR, 228, 222, 11, "メールアカウント", "MS UI Gothic"},
-      {IDD_OAUTH_DETAILS, 270, 85, 11, "OAuth2 の詳細", "MS UI Gothic"},
+      {IDD_OAUTH_DETAILS, 282, 85, 11, "OAuth2 の詳細", "MS UI Gothic"},
       {IDD_SIGN_IN_WAIT, 200, 58, 11, "サインイン", "MS UI Gothic"},
       {IDD_SNTP_PAGE, 214, 105, 11, "SNTP", "MS UI Gothic"},
       {IDD_SERVER_STATUS, 294, 159, 11, "メールサーバーの状態", "ＭＳ ゴシック"},
