@@ -65,6 +65,20 @@ constexpr int kNoDatagram = -3;
 // it with WSAEMSGSIZE).
 int receiveDatagram(SOCKET s, void* buf, int capacity);
 
+// A listening stream socket on the loopback address of `family` (AF_INET:
+// 127.0.0.1, AF_INET6: ::1; never any other address) at `port`, 0 for one the
+// system picks; non-blocking; kNoSocket when it cannot be had. No other
+// program may bind the same port while it is open.
+SOCKET listenLoopback(int family, uint16_t port);
+// The local port a socket is bound to, or 0.
+uint16_t localPort(SOCKET s);
+// A waiting connection of a listening socket, made non-blocking, or kNoSocket.
+SOCKET acceptConnection(SOCKET listener);
+// Waits at most timeoutMs for any of the sockets to become readable (a
+// listener: a connection waits); ready[i] tells which. The number ready, 0
+// for none yet, or -1.
+int waitReadableAny(const SOCKET* s, int count, bool* ready, int timeoutMs);
+
 // Connects a datagram socket to the server, so that only datagrams from
 // that address and port are received on it.
 bool connectDatagram(SOCKET s, uint32_t address, uint16_t port);

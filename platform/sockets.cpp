@@ -106,6 +106,63 @@ int waitConnects(const SOCKET* s, int count, bool* ready, int timeoutMs) {
   return ended;
 }
 
+SOCKET listenLoopback(int family, uint16_t port) {
+  sockaddr_storage a{};
+  socklen_t size;
+  if (family == AF_INET) {
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&a);
+    v4->sin_family = AF_INET;
+    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    v4->sin_port = htons(port);
+    size = sizeof *v4;
+  } else {
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&a);
+    v6->sin6_family = AF_INET6;
+    v6->sin6_addr = in6addr_loopback;
+    v6->sin6_port = htons(port);
+    size = sizeof *v6;
+  }
+  SOCKET s = streamSocket(family, SOCK_STREAM, 0);
+  if (s == kNoSocket) return kNoSocket;
+#ifdef _WIN32
+  // Another program cannot take the port over and read the browser's answer.
+  BOOL exclusive = TRUE;
+  setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+#endif
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), size) != 0 || listen(s, 8) != 0) {
+    closeSocket(s);
+    return kNoSocket;
+  }
+  return s;
+}
+
+uint16_t localPort(SOCKET s) {
+  sockaddr_storage a{};
+  socklen_t size = sizeof a;
+  if (getsockname(s, reinterpret_cast<sockaddr*>(&a), &size) != 0) return 0;
+  if (a.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+  if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&a)->sin6_port);
+  return 0;
+}
+
+int waitReadableAny(const SOCKET* s, int count, bool* ready, int timeoutMs) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  int highest = 0;
+  for (int i = 0; i < count; ++i) {
+#ifndef _WIN32
+    if (s[i] >= FD_SETSIZE) return -1;
+#endif
+    FD_SET(s[i], &readable);
+    if (static_cast<int>(s[i]) > highest) highest = static_cast<int>(s[i]);
+  }
+  timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  int n = select(highest + 1, &readable, nullptr, nullptr, &tv);
+  if (n < 0) return -1;
+  for (int i = 0; i < count; ++i) ready[i] = FD_ISSET(s[i], &readable);
+  return n;
+}
+
 int waitReadable(SOCKET s, int timeoutMs) { return waitSocket(s, false, timeoutMs); }
 
 int receiveDatagram(SOCKET s, void* buf, int capacity) {

@@ -7,12 +7,14 @@
 #define IDD_ACCOUNTS_PAGE 104
 #define IDD_MAIL_PAGE 105
 #define IDD_ACCOUNT_EDITOR 106
+#define IDD_OAUTH_DETAILS 107
 #define IDD_SNTP_PAGE 108
 #define IDD_SERVER_STATUS 109
 #define IDD_OTHER_PAGE 111
 #define IDD_DELETE_LIST_PAGE 114
 #define IDD_IGNORE_LIST_PAGE 115
 #define IDD_CONDITION_EDITOR 116
+#define IDD_SIGN_IN_WAIT 125
 
 // Controls, by dialog. The pages and editors reuse numbers, so one number
 // has a name on each dialog that uses it.
@@ -62,6 +64,18 @@
 #define IDC_ACCOUNT_PASSWORD 1011
 #define IDC_ACCOUNT_OK 1012
 #define IDC_ACCOUNT_CANCEL 1013
+#define IDC_ACCOUNT_AUTH 1016
+#define IDC_ACCOUNT_CLIENT_ID 1017
+#define IDC_ACCOUNT_SIGN_IN 1018
+#define IDC_ACCOUNT_SIGNED_IN 1019
+#define IDC_ACCOUNT_SECRET 1020
+#define IDC_ACCOUNT_DETAILS 1021
+
+// The wait for the browser's sign-in, and the other provider's details
+#define IDC_SIGN_IN_TEXT 1022
+#define IDC_DETAILS_AUTHORIZE 1007
+#define IDC_DETAILS_TOKEN 1009
+#define IDC_DETAILS_SCOPE 1010
 
 // Condition editor
 #define IDC_CONDITION_KIND 1005

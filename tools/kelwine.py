@@ -240,6 +240,21 @@ class Session:
             raise AssertionError("kelprobe %s failed: %s" % (" ".join(map(str, args)), facts))
         return facts
 
+    def choose(self, dialog, control, index):
+        """Selects line `index` of a dialog's drop-down list, as a user's
+        choice is told to the dialog (CBN_SELCHANGE)."""
+        combo = self.probe("control", dialog, control)["hwnd"]
+        self.probe("send", combo, 0x014E, index)  # CB_SETCURSEL
+        self.probe("send", dialog, 0x0111, (1 << 16) | control, int(combo, 16))  # WM_COMMAND
+
+    def play_browser(self, folder):
+        """Makes tests/e2e/browser.py this prefix's web browser (winebrowser
+        runs it with the URL a program opens), ordered through `folder`."""
+        script = os.path.join(ROOT, "tests", "e2e", "browser.py")
+        subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/d", script,
+                        "/f"], env=self.env, check=True, capture_output=True)
+        self.env["KEL_BROWSER_DIR"] = folder
+
     def screenshot(self, path=None):
         path = path or os.path.join(self.tmp, "shot-%d.png" % time.monotonic_ns())
         subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True,

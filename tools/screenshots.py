@@ -14,6 +14,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kelwine  # noqa: E402
 from resource_ids import IDC_ACCOUNTS_ADD, IDC_RULES_ADD, IDM_PROPERTIES, IDM_SERVER_STATUS  # noqa: E402
 from resource_ids import IDM_SYNC_CLOCK  # noqa: E402
+from resource_ids import IDC_ACCOUNT_ADDRESS, IDC_ACCOUNT_AUTH, IDC_ACCOUNT_CLIENT_ID  # noqa: E402
+from resource_ids import IDC_ACCOUNT_SERVER, IDC_ACCOUNT_SSL, IDC_ACCOUNT_USER  # noqa: E402
 
 DOVECOT = os.path.join(kelwine.ROOT, "tools", "dovecot.py")
 BADGE = (200, 30, 40)
@@ -59,6 +61,18 @@ def sheet_pages(session, kel, out):
         editor = session.probe("find", "--title", title)
         el, et, er, eb = map(int, editor["rect"].split(","))
         crop(session.screenshot(), os.path.join(out, "%s.png" % name), "%dx%d+%d+%d" % (er - el, eb - et, el, et))
+        if name == "account-editor":
+            # Again with an OAuth2 method chosen, as a Microsoft account is set up.
+            for control, text in ((IDC_ACCOUNT_ADDRESS, "taro@outlook.jp"),
+                                  (IDC_ACCOUNT_SERVER, "outlook.office365.com"),
+                                  (IDC_ACCOUNT_USER, "taro@outlook.jp"),
+                                  (IDC_ACCOUNT_CLIENT_ID, "0a1b2c3d-4e5f-6789-abcd-ef0123456789")):
+                session.probe("settext", editor["hwnd"], control, text)
+            session.choose(editor["hwnd"], IDC_ACCOUNT_AUTH, 1)
+            session.probe("send", session.probe("control", editor["hwnd"], IDC_ACCOUNT_SSL)["hwnd"], 0x00F1, 1)
+            time.sleep(0.7)
+            crop(session.screenshot(), os.path.join(out, "account-editor-oauth.png"),
+                 "%dx%d+%d+%d" % (er - el, eb - et, el, et))
         kel.post(editor["hwnd"], WM_COMMAND, IDCANCEL)
         session.probe("gone", editor["hwnd"], "--timeout", 5000)
     kel.post(sheet["hwnd"], WM_COMMAND, IDCANCEL)

@@ -42,6 +42,11 @@ SOCKET streamSocket(int family, int type, int protocol) {
   return s;
 }
 
+SOCKET acceptConnection(SOCKET listener) {
+  int s = accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  return s < 0 ? kNoSocket : s;
+}
+
 int startConnect(SOCKET s, const sockaddr* address, int length) {
   int r;
   do {

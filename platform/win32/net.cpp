@@ -45,6 +45,11 @@ SOCKET streamSocket(int family, int type, int protocol) {
   return s;
 }
 
+SOCKET acceptConnection(SOCKET listener) {
+  SOCKET s = accept(listener, nullptr, nullptr);  // non-blocking as its listener
+  return s == INVALID_SOCKET ? kNoSocket : s;
+}
+
 int startConnect(SOCKET s, const sockaddr* address, int length) {
   if (connect(s, address, length) == 0) return 0;
   return WSAGetLastError() == WSAEWOULDBLOCK ? 1 : -1;

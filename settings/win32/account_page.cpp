@@ -6,6 +6,7 @@
 #include "app/application.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
+#include "settings/win32/account_sign_in.h"
 #include "settings/win32/dialog_controls.h"
 #include "settings/edits.h"
 #include "settings/pins.h"
@@ -49,10 +50,16 @@ void accountOk(HWND editor) {
     SecureZeroMemory(typed.pass, sizeof typed.pass);
     return;
   }
-  // The password is stored scrambled: its blanks and quotes survive.
-  if (saysNothing(typed.mailaddr) || saysNothing(typed.pop3server) || saysNothing(typed.user) || !typed.pass[0]) {
+  // The password is stored scrambled: its blanks and quotes survive. An
+  // account that signs in with OAuth2 keeps the one it has, if any.
+  if (saysNothing(typed.mailaddr) || saysNothing(typed.pop3server) || saysNothing(typed.user) ||
+      (!typed.pass[0] && usesPassword(editor))) {
     SecureZeroMemory(typed.pass, sizeof typed.pass);
     showError(editor, "未記入の項目があります！");
+    return;
+  }
+  if (!signInReady(editor)) {
+    SecureZeroMemory(typed.pass, sizeof typed.pass);
     return;
   }
   AccountFields f{typed.mailaddr,
@@ -68,6 +75,7 @@ void accountOk(HWND editor) {
     showError(editor, "メールアカウントは９個までしか登録できません！");
     return;
   }
+  if (storeSignIn(editor, kel, r - 1) == SaveOutcome::kNotWritten) saved = SaveOutcome::kNotWritten;
   char stored[kPinSize], seen[kPinSize];
   if (kel.accountEditIndex >= 0 && refusedKey(kel, r - 1, stored, seen) && trustNewKey(editor, stored, seen) &&
       trustKey(kel, r - 1, seen) == SaveOutcome::kNotWritten)
@@ -93,9 +101,14 @@ INT_PTR CALLBACK accountEditorProc(HWND editor, UINT message, WPARAM wParam, LPA
         setChecked(editor, IDC_ACCOUNT_APOP, a.apop);
         setChecked(editor, IDC_ACCOUNT_SSL, a.ssl);
       }
+      initSignIn(editor, kel, s);
       return TRUE;
     }
+    case WM_DESTROY:
+      endSignIn(editor);
+      return FALSE;
     case WM_COMMAND:
+      if (signInCommand(editor, wParam)) return TRUE;
       switch (LOWORD(wParam)) {
         case IDC_ACCOUNT_OK:
         case IDOK: accountOk(editor); return TRUE;  // Enter comes as IDOK

@@ -5,6 +5,13 @@
                     granted refresh token, and with rotation a new refresh
                     token in place of the old; invalid_grant for one that is
                     unknown, revoked or rotated away
+  GET /authorize    the browser's sign-in: a code for the login_hint's user,
+                    bound to the client, the redirect and the PKCE challenge
+                    (S256 only), answered with 302 to the redirect with the
+                    code and the state; POST /token with
+                    grant_type=authorization_code takes it once, with the
+                    code_verifier whose S256 is that challenge, and grants a
+                    refresh token and an access token
   POST /introspect  Dovecot's oauth2 passdb (introspection_mode = post):
                     {"active": true, "username": ...} for a live access token
   POST /admin       the tests' controls, a form with op=...:
@@ -23,6 +30,8 @@ Dovecot does not check expiry: this server decides what is active.
 
 Other tests may subclass Handler for more endpoints (an authorization page).
 """
+import base64
+import hashlib
 import http.server
 import json
 import os
@@ -39,6 +48,41 @@ class State:
         self.lock = threading.Lock()
         self.refresh = {}   # refresh token -> grant record (shared along a rotation chain)
         self.access = {}    # access token -> {"user", "grant", "active"}
+        self.codes = {}     # authorization code -> {"user", "client", "redirect", "challenge", "used"}
+
+    def authorize(self, query):
+        """(status, Location or reason) for the browser's GET /authorize."""
+        for name in ("response_type", "client_id", "redirect_uri", "state", "code_challenge",
+                     "code_challenge_method"):
+            if not query.get(name):
+                return 400, "missing " + name
+        if query["response_type"] != "code" or query["code_challenge_method"] != "S256":
+            return 400, "only the code flow with S256"
+        code = "code-" + secrets.token_urlsafe(16)
+        with self.lock:
+            self.codes[code] = {"user": query.get("login_hint", ""), "client": query["client_id"],
+                                "redirect": query["redirect_uri"], "challenge": query["code_challenge"],
+                                "used": False}
+        sep = "&" if "?" in query["redirect_uri"] else "?"
+        return 302, query["redirect_uri"] + sep + urllib.parse.urlencode({"code": code, "state": query["state"]})
+
+    def exchange(self, form):
+        """The token reply for grant_type=authorization_code."""
+        verifier = form.get("code_verifier", "")
+        s256 = base64.urlsafe_b64encode(hashlib.sha256(verifier.encode()).digest()).rstrip(b"=").decode()
+        with self.lock:
+            c = self.codes.get(form.get("code", ""))
+            if c is None or c["used"]:
+                return 400, {"error": "invalid_grant", "error_description": "unknown or used code"}, 0
+            c["used"] = True
+            if (s256 != c["challenge"] or form.get("redirect_uri") != c["redirect"]
+                    or form.get("client_id") != c["client"]):
+                return 400, {"error": "invalid_grant", "error_description": "PKCE, redirect or client mismatch"}, 0
+        refresh = "rt-" + secrets.token_urlsafe(24)
+        self.grant(c["user"], refresh)
+        status, reply, delay = self.token({"grant_type": "refresh_token", "refresh_token": refresh})
+        reply["refresh_token"] = refresh
+        return status, reply, delay
 
     def grant(self, user, refresh, rotate=False, delay_ms=0, status=200, dead=False):
         with self.lock:
@@ -48,6 +92,8 @@ class State:
 
     def token(self, form):
         """(status, reply dict, delay in seconds) for a token request."""
+        if form.get("grant_type") == "authorization_code":
+            return self.exchange(form)
         with self.lock:
             g = self.refresh.get(form.get("refresh_token", ""))
             if form.get("grant_type") != "refresh_token" or g is None:
@@ -115,6 +161,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(data)))
         self.end_headers()
         self.wfile.write(data)
+
+    def do_GET(self):
+        parts = urllib.parse.urlsplit(self.path)
+        if parts.path != "/authorize":
+            self.reply(404, {"error": "not_found"})
+            return
+        status, where = self.state.authorize(dict(urllib.parse.parse_qsl(parts.query)))
+        if status != 302:
+            self.reply(status, {"error": "invalid_request", "error_description": where})
+            return
+        self.send_response(302)
+        self.send_header("Location", where)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
 
     def do_POST(self):
         path = urllib.parse.urlsplit(self.path).path
