@@ -165,6 +165,8 @@ void rescale(HWND root, Holder& holder, int dpi, const RECT* suggested) {
 }
 
 constexpr UINT_PTR kScaledDialog = 0x4B656C;
+// The holder is the dialog's property; the subclass is its keeper.
+const wchar_t kHolderProperty[] = L"KelDialogFonts";
 
 LRESULT CALLBACK scaledDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                   DWORD_PTR data) {
@@ -177,16 +179,19 @@ LRESULT CALLBACK scaledDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
   if (message == WM_NCDESTROY) {
     for (int i = 0; i < holder->count; ++i) releaseFont(holder->fonts[i]);
     RemoveWindowSubclass(window, scaledDialogProc, kScaledDialog);
+    RemovePropW(window, kHolderProperty);
     delete holder;
   }
   return DefSubclassProc(window, message, wParam, lParam);
 }
 
 Holder* holderOf(HWND root) {
-  DWORD_PTR data = 0;
-  if (GetWindowSubclass(root, scaledDialogProc, kScaledDialog, &data)) return reinterpret_cast<Holder*>(data);
+  if (HANDLE held = GetPropW(root, kHolderProperty)) return static_cast<Holder*>(held);
   Holder* holder = new Holder{{}, 0, platform::windowDpi(root)};
-  if (SetWindowSubclass(root, scaledDialogProc, kScaledDialog, reinterpret_cast<DWORD_PTR>(holder))) return holder;
+  if (SetPropW(root, kHolderProperty, holder) &&
+      SetWindowSubclass(root, scaledDialogProc, kScaledDialog, reinterpret_cast<DWORD_PTR>(holder)))
+    return holder;
+  RemovePropW(root, kHolderProperty);
   delete holder;
   return nullptr;
 }
