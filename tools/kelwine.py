@@ -178,8 +178,13 @@ class Session:
         self.env = wine_env(self.prefix, self.display, codepage)
         self.tmp = tempfile.mkdtemp(prefix="kel-%s-" % prefix_name)
         os.chmod(self.tmp, 0o755)  # the test servers' own users read their files below it
-        # Bring up the wineserver and the desktop with its taskbar first.
-        self.probe("find", "--class", "Shell_TrayWnd", "--timeout", 30000)
+        # Bring up the wineserver and the desktop with its taskbar first; a
+        # session that cannot start leaves nothing running.
+        try:
+            self.probe("find", "--class", "Shell_TrayWnd", "--timeout", 60000)
+        except BaseException:
+            self.close()
+            raise
 
     def dovecot(self):
         """A private Dovecot with the test mailboxes; started once, on first use."""
