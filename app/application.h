@@ -114,7 +114,26 @@ class Kel {
   FilterRule* deleteList[kRuleSlots];
   FilterRule* ignoreList[kRuleSlots];
 
-  // The popup's size and where its text goes, fixed at load time.
+  // The DPI the popup and the tray icons are drawn at (0 before start-up:
+  // 96). The popup's surfaces are made anew under popupLock, which the
+  // typing holds for each block: a new DPI that comes while a block is
+  // typed waits in pendingDpi.
+  int32_t popupDpi;
+  int32_t pendingDpi;
+  std::mutex popupLock;
+  // High contrast: the popup then draws in the system's colours, opaque.
+  // Read at start-up and at each change of the system's settings, through
+  // highContrastQuery (null: the system's; tests hand in their own).
+  std::atomic<bool> highContrast;
+  bool (*highContrastQuery)();
+  // The tray icon's size in pixels (0: 16), and what its pair shows (the
+  // check pass's outcome and count), so that a new DPI makes it again.
+  int32_t trayIconSize;
+  int32_t trayOutcome;
+  int32_t trayCount;
+
+  // The popup's size and where its text goes, fixed at load time, in
+  // pixels at 96 DPI.
   int32_t popupWidth;
   int32_t popupHeight;
   int32_t textCentreX;

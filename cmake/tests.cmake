@@ -64,6 +64,15 @@ if(WIN32)
   set_tests_properties(wine-windows PROPERTIES LABELS windows
     ENVIRONMENT "KEL_TEST_PREFIX=${WINE_PREFIX};KEL_TEST_DISPLAY=xvfb" RESOURCE_LOCK wine-prefix)
 
+  # The popup, the tray icons and the dialogs at 150 %: the same program in a
+  # prefix of its own whose system DPI (LogPixels) is 144.
+  kel_gtest_xml(xml wine-windows-144)
+  add_test(NAME wine-windows-144 COMMAND kel_windows_tests ${xml}
+    "--gtest_filter=Dpi*:SystemDpi.*:HighContrast.*:ServerStatus.*:StatusDialog.*"
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set_tests_properties(wine-windows-144 PROPERTIES LABELS windows ENVIRONMENT
+    "KEL_TEST_PREFIX=${KEL_BUILD_ROOT}/wine/dpi144;KEL_TEST_DPI=144;KEL_EXPECT_DPI=144;KEL_TEST_DISPLAY=xvfb")
+
   # kel.exe under Wine on its own display and prefix, with its own servers:
   # the modules in three parts side by side, each with a prefix of its own
   # (build/wine/<part>). "e2e" runs every module the other two do not name,

@@ -14,13 +14,15 @@ struct TypingStep {
   int delayMs;  // the wait after the step
 };
 
+// Designed at 96 DPI; drawn at `dpi` (0: 96), every length scaled.
 struct TypingLayout {
   int centreX;    // 102
   int topSingle;  // 14
   int topDouble;  // 6; the second line is 16 lower
+  int dpi = 0;
 };
 
-// Widths of lines as the font measures them, one per line.
+// Widths of lines as the font measures them (at the layout's DPI), one per line.
 using LineWidths = std::vector<int>;
 
 // A one-byte character: 0x01-0x7F and half-width katakana 0xA1-0xDF.

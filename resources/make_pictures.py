@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Draws the program's pictures: the popup background (bitmap 110), the two
-tray frames (icons 112 and 113), the error pair (116 and 117), the count
-badge parts (bitmaps 118 to 123) and the program icon (102).
+"""Draws the program's pictures: the popup background (bitmap 110, and 131
+to 134 at 125, 150, 175 and 200 %), the two tray frames (icons 112 and 113),
+the error pair (116 and 117), each at 16, 20, 24 and 32 pixels, the count
+badge parts (bitmaps 118 to 123 at 16 pixels; 140, 150 and 160 onward at
+20, 24 and 32) and the program icon (102).
 
 Usage: make_pictures.py OUTDIR
 """
@@ -71,16 +73,36 @@ DIGIT_COLOUR = (255, 255, 255)
 BADGE = (200, 30, 40)
 
 
-def digit_strips():
-    """Bitmap 118 (glyphs in colour on black) and 119 (0 at glyph pixels)."""
-    glyph = [[0] * 50 for _ in range(8)]
-    mask = [[1] * 50 for _ in range(8)]
+ICON_SIZES = (16, 20, 24, 32)
+POPUP_DPIS = (96, 120, 144, 168, 192)  # 100, 125, 150, 175 and 200 %
+
+
+def scaled(value, dpi):
+    """A 96-DPI length at `dpi`, rounded half up; app/dpi.cpp rounds alike."""
+    return (value * dpi + 48) // 96
+
+
+def badge_geometry(size):
+    """Glyph width and height, the tens digit's x, the ones digit's x and the
+    digits' y in an icon of `size` pixels; app/dpi.cpp holds the same."""
+    dpi = 96 * size // 16
+    w, h = scaled(5, dpi), scaled(7, dpi)
+    tens = scaled(3, dpi)
+    return w, h, tens, tens + w, scaled(5, dpi)
+
+
+def digit_strips(size=16):
+    """Bitmap 118 (glyphs in colour on black) and 119 (0 at glyph pixels),
+    the 5 x 7 glyphs enlarged pixel for pixel for a larger icon."""
+    w, h = badge_geometry(size)[:2]
+    glyph = [[0] * (10 * w) for _ in range(h + 1)]
+    mask = [[1] * (10 * w) for _ in range(h + 1)]
     for d, rows in enumerate(DIGITS):
-        for y, row in enumerate(rows):
-            for x, c in enumerate(row):
-                if c == "#":
-                    glyph[y][5 * d + x] = 1
-                    mask[y][5 * d + x] = 0
+        for y in range(h):
+            for x in range(w):
+                if rows[y * 7 // h][x * 5 // w] == "#":
+                    glyph[y][w * d + x] = 1
+                    mask[y][w * d + x] = 0
     return glyph, mask
 
 
@@ -111,57 +133,95 @@ def rgba_to_bmp8(px):
     return pixels, palette, mask
 
 
-def count_icon(badge):
-    """The envelope; with badge, a red plate at the digits' place (x 2..13, y 4..12)."""
-    px = envelope(16, 0)
+def count_icon(badge, size=16):
+    """The envelope; with badge, a red plate one pixel round the digits'
+    place (at 16 pixels x 2..13, y 4..12), its corners cut."""
+    px = envelope(size, 0)
+    w, h, tens, ones, top = badge_geometry(size)
+    x0, x1, y0, y1 = tens - 1, ones + w, top - 1, top + h
     if badge:
-        for y in range(4, 13):
-            for x in range(2, 14):
-                corner = (x in (2, 13)) and (y in (4, 12))
+        for y in range(y0, y1 + 1):
+            for x in range(x0, x1 + 1):
+                corner = (x in (x0, x1)) and (y in (y0, y1))
                 if not corner:
                     px[y][x] = BADGE
     return px
 
 
-def error_icon(frame):
-    """A grey envelope with a red cross; the second frame dims the cross."""
-    px = envelope(16, 0)
-    for y in range(16):
-        for x in range(16):
+def error_icon(frame, size=16):
+    """A grey envelope with a red cross; the second frame dims the cross.
+    The cross's two bands are two 16-pixel units wide at any size."""
+    px = envelope(size, 0)
+    for y in range(size):
+        for x in range(size):
             c = px[y][x]
             if c is not None:
                 g = (c[0] * 3 + c[1] * 6 + c[2]) // 10
                 px[y][x] = (g, g, g)
     red = (220, 20, 30) if frame == 0 else (150, 60, 60)
-    for i in range(8):
-        for dx in (0, 1):
-            px[4 + i][4 + i + dx - 0] = red
-            px[4 + i][11 - i + dx - 1] = red
+    unit = 16.0 / size
+    for y in range(size):
+        cy = (y + 0.5) * unit - 0.5
+        if not 3.5 <= cy < 11.5:
+            continue
+        for x in range(size):
+            cx = (x + 0.5) * unit - 0.5
+            if -0.5 <= cx - cy < 1.5 or 13.5 <= cx + cy < 15.5:
+                px[y][x] = red
     return px
 
 
-def popup_background():
-    width, height = 204, 41
-    top_cut = [5, 3, 2, 1, 1]
-    bottom_cut = {35: 1, 36: 1, 37: 2, 38: 3, 39: 5}
+# Key-colour pixels at each end of the corner rows at 100 %, from the top.
+CORNER = (5, 3, 2, 1, 1)
+
+
+def corner_cut(y, dpi):
+    """Key pixels at the ends of corner row y (counted from its edge) at
+    `dpi`: the 100 % steps, joined by straight lines between row centres
+    and drawn at the scale."""
+    if dpi == 96:
+        return CORNER[y] if y < len(CORNER) else 0
+    s = dpi / 96.0
+    t = (y + 0.5) / s - 0.5
+    points = list(CORNER) + [0]
+    if t <= 0:
+        return int(round(s * points[0]))
+    i = int(t)
+    if i >= len(points) - 1:
+        return 0
+    f = t - i
+    return int(round(s * (points[i] * (1 - f) + points[i + 1] * f)))
+
+
+def popup_background(dpi=96):
+    """The popup's picture at `dpi`: its window size and one more row of key
+    colour (the region takes the key from the bottom-left pixel)."""
+    width, rows = scaled(204, dpi), scaled(40, dpi)
+    height = rows + 1
     palette = [KEY, OUTLINE]
     # A soft vertical gradient, light sky blue at the top to near white.
-    steps = 40
-    for i in range(steps):
-        t = i / (steps - 1)
+    for i in range(rows):
+        t = i / (rows - 1)
         palette.append((int(214 + 38 * t), int(232 + 20 * t), int(250 + 2 * t)))
-    pixels = [[0] * width for _ in range(height)]
-    for y in range(40):
-        cut = top_cut[y] if y < 5 else bottom_cut.get(y, 0)
+    opaque = [[False] * width for _ in range(rows)]
+    for y in range(rows):
+        cut = max(corner_cut(y, dpi), corner_cut(rows - 1 - y, dpi))
         for x in range(cut, width - cut):
-            edge = x == cut or x == width - cut - 1 or y == 0 or y == 39
-            if y < 5 and not edge:
-                # the outline follows the rounded corner onto the next row
-                edge = x < top_cut[y - 1] if y > 0 else False
-                edge = edge or x >= width - top_cut[y - 1] if y > 0 else edge
-            if y > 34 and not edge:
-                nxt = bottom_cut.get(y + 1, 0)
-                edge = x < nxt or x >= width - nxt
+            opaque[y][x] = True
+    # The outline: opaque pixels within `thick` of the key or the border,
+    # along a row or a column.
+    thick = max(1, scaled(1, dpi))
+
+    def inside(x, y):
+        return 0 <= x < width and 0 <= y < rows and opaque[y][x]
+
+    pixels = [[0] * width for _ in range(height)]
+    for y in range(rows):
+        for x in range(width):
+            if not opaque[y][x]:
+                continue
+            edge = any(not inside(x + d, y) or not inside(x - d, y) or not inside(x, y + d) or not inside(x, y - d)
+                       for d in range(1, thick + 1))
             pixels[y][x] = 1 if edge else 2 + y
     return width, height, pixels, palette
 
@@ -242,20 +302,25 @@ def write_ico(path, images):
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     os.makedirs(out, exist_ok=True)
-    w, h, pixels, palette = popup_background()
-    write_bmp8(os.path.join(out, "popup.bmp"), w, h, pixels, palette)
-    write_ico(os.path.join(out, "tray1.ico"), [envelope(16, 0)])
-    write_ico(os.path.join(out, "tray2.ico"), [envelope(16, 1)])
+    for dpi in POPUP_DPIS:
+        w, h, pixels, palette = popup_background(dpi)
+        name = "popup.bmp" if dpi == 96 else "popup%d.bmp" % (dpi * 100 // 96)
+        write_bmp8(os.path.join(out, name), w, h, pixels, palette)
+    write_ico(os.path.join(out, "tray1.ico"), [envelope(n, 0) for n in ICON_SIZES])
+    write_ico(os.path.join(out, "tray2.ico"), [envelope(n, 1) for n in ICON_SIZES])
     write_ico(os.path.join(out, "program.ico"), [envelope(32, 0), envelope(16, 0)])
-    write_ico(os.path.join(out, "error1.ico"), [error_icon(0)])
-    write_ico(os.path.join(out, "error2.ico"), [error_icon(1)])
-    glyph, mask = digit_strips()
-    write_bmp8(os.path.join(out, "digits.bmp"), 50, 8, glyph, [(0, 0, 0), DIGIT_COLOUR])
-    write_bmp1(os.path.join(out, "digitmask.bmp"), 50, 8, mask)
-    for n, badge in ((1, False), (2, True)):
-        pixels, palette, m = rgba_to_bmp8(count_icon(badge))
-        write_bmp8(os.path.join(out, "count%d.bmp" % n), 16, 16, pixels, palette)
-        write_bmp1(os.path.join(out, "countmask%d.bmp" % n), 16, 16, m)
+    write_ico(os.path.join(out, "error1.ico"), [error_icon(0, n) for n in ICON_SIZES])
+    write_ico(os.path.join(out, "error2.ico"), [error_icon(1, n) for n in ICON_SIZES])
+    for size in ICON_SIZES:
+        tail = "" if size == 16 else "_%d" % size
+        glyph, mask = digit_strips(size)
+        write_bmp8(os.path.join(out, "digits%s.bmp" % tail), len(glyph[0]), len(glyph), glyph,
+                   [(0, 0, 0), DIGIT_COLOUR])
+        write_bmp1(os.path.join(out, "digitmask%s.bmp" % tail), len(mask[0]), len(mask), mask)
+        for n, badge in ((1, False), (2, True)):
+            pixels, palette, m = rgba_to_bmp8(count_icon(badge, size))
+            write_bmp8(os.path.join(out, "count%d%s.bmp" % (n, tail)), size, size, pixels, palette)
+            write_bmp1(os.path.join(out, "countmask%d%s.bmp" % (n, tail)), size, size, m)
 
 
 if __name__ == "__main__":

@@ -92,6 +92,16 @@
 #define IDB_COUNT_2 121
 #define IDB_COUNT_MASK_1 122
 #define IDB_COUNT_MASK_2 123
+// The popup's picture at 125, 150, 175 and 200 %.
+#define IDB_POPUP_125 131
+#define IDB_POPUP_150 132
+#define IDB_POPUP_175 133
+#define IDB_POPUP_200 134
+// The badge parts for tray icons of 20, 24 and 32 pixels: from each base,
+// the order of 118 to 123 (digits, digit mask, count 1, count 2, masks).
+#define IDB_BADGE_20 140
+#define IDB_BADGE_24 150
+#define IDB_BADGE_32 160
 
 #define IDM_START_MAILER 40002
 #define IDM_CHECK_NOW 40003

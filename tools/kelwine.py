@@ -76,13 +76,16 @@ def start_xvfb():
     return proc, ":" + number.decode().strip()
 
 
-def ensure_prefix(prefix, lang=None):
+def ensure_prefix(prefix, lang=None, dpi=96):
     """Made once by tools/wine-env.sh's kel_prefix (under `lang`, so that its
-    registry holds that locale); reused afterwards."""
-    if os.path.exists(os.path.join(prefix, ".kel-ready")):
+    registry holds that locale), with its system DPI; reused afterwards."""
+    if os.path.exists(os.path.join(prefix, ".kel-ready")) and (
+            dpi == 96 or os.path.exists(os.path.join(prefix, ".kel-dpi-%d" % dpi))):
         return
-    subprocess.run(["bash", "-c", 'source "$1/tools/wine-env.sh" && LANG=$3 kel_prefix "$2"', "_", ROOT, prefix,
-                    lang or WINE_SETTINGS["LANG"]], check=True)
+    script = 'source "$1/tools/wine-env.sh" && LANG=$3 kel_prefix "$2"'
+    if dpi != 96:
+        script += ' && kel_prefix_dpi %d' % dpi
+    subprocess.run(["bash", "-c", script, "_", ROOT, prefix, lang or WINE_SETTINGS["LANG"]], check=True)
 
 
 _DEBUGSTR = re.compile(rb'OutputDebugStringA "((?:[^"\\]|\\.)*)"')
@@ -155,15 +158,18 @@ class Session:
     """One display and one prefix: for a whole run of the end-to-end tests, or
     for one `make run`. With `display` given, that display is used as it is.
     `codepage` (CODEPAGES) is the ANSI code page of the Windows it stands
-    for; each has a prefix of its own, named with it but for 932."""
+    for; each has a prefix of its own, named with it but for 932. A `dpi`
+    other than 96 is the system DPI of a prefix of its own too."""
 
-    def __init__(self, prefix_name=None, display=None, codepage=932):
+    def __init__(self, prefix_name=None, display=None, codepage=932, dpi=96):
         prefix_name = prefix_name or os.environ.get("KEL_WINE_PREFIX", "e2e")
         if codepage != 932:
             prefix_name += "-%d" % codepage
+        if dpi != 96:
+            prefix_name += "-dpi%d" % dpi
         self.codepage = codepage
         self.prefix = os.path.join(ROOT, "build", "wine", prefix_name)
-        ensure_prefix(self.prefix, _LANG[codepage])
+        ensure_prefix(self.prefix, _LANG[codepage], dpi)
         self.xvfb = None
         if display:
             self.display = display
@@ -172,8 +178,13 @@ class Session:
         self.env = wine_env(self.prefix, self.display, codepage)
         self.tmp = tempfile.mkdtemp(prefix="kel-%s-" % prefix_name)
         os.chmod(self.tmp, 0o755)  # the test servers' own users read their files below it
-        # Bring up the wineserver and the desktop with its taskbar first.
-        self.probe("find", "--class", "Shell_TrayWnd", "--timeout", 30000)
+        # Bring up the wineserver and the desktop with its taskbar first; a
+        # session that cannot start leaves nothing running.
+        try:
+            self.probe("find", "--class", "Shell_TrayWnd", "--timeout", 60000)
+        except BaseException:
+            self.close()
+            raise
 
     def dovecot(self):
         """A private Dovecot with the test mailboxes; started once, on first use."""

@@ -4,7 +4,8 @@ a private Dovecot, the shaped popup with its typed text, the tray icon
 with its count badge, the settings sheet, and the server status dialog with
 and without failed accounts. Usage: screenshots.py [--codepage N] [OUTDIR]
 With --codepage 1252 (an English Windows) or 65001, each file's name ends in
--N (popup-1252.png)."""
+-N (popup-1252.png); with --dpi 144 (150 %, the prefix's LogPixels) in
+-144dpi, and the pictures are not enlarged."""
 import os
 import subprocess
 import sys
@@ -22,6 +23,7 @@ BADGE = (200, 30, 40)
 
 
 SUFFIX = [""]
+DPI = [96]
 
 
 def crop(src, dst, geometry, scale=100):
@@ -107,9 +109,14 @@ def main():
         codepage = int(args[i + 1])
         del args[i:i + 2]
         SUFFIX[0] = "-%d" % codepage if codepage != 932 else ""
+    if "--dpi" in args:
+        i = args.index("--dpi")
+        DPI[0] = int(args[i + 1])
+        del args[i:i + 2]
+        SUFFIX[0] += "-%ddpi" % DPI[0] if DPI[0] != 96 else ""
     out = args[0] if args else os.path.join(kelwine.ROOT, "docs")
     os.makedirs(out, exist_ok=True)
-    session = kelwine.Session("shots", codepage=codepage)
+    session = kelwine.Session("shots", codepage=codepage, dpi=DPI[0])
     dovecot_dir = os.path.join(session.tmp, "dovecot")
     ports = dict(line.split("=", 1) for line in subprocess.run(
         [sys.executable, DOVECOT, "start", dovecot_dir], check=True, capture_output=True, text=True).stdout.split())
@@ -124,14 +131,21 @@ def main():
         kel.wait_trace("新着メール有り\n", timeout=40)
         time.sleep(8)  # past the heading, into the first mail
         shot = session.screenshot(os.path.join(session.tmp, "announce.png"))
-        crop(shot, os.path.join(out, "popup.png"), "244x70+560+510", 200)
+        # The popup with 20 pixels round it at 96 DPI, scaled with the DPI.
+        popup = session.probe("find", "--class", "kel")
+        l, t, r, b = map(int, popup["rect"].split(","))
+        pad = 20 * DPI[0] // 96
+        crop(shot, os.path.join(out, "popup.png"), "%dx%d+%d+%d" % (r - l + 2 * pad, b - t + 2 * pad, l - pad, t - pad),
+             200 if DPI[0] == 96 else 100)
         crop(shot, os.path.join(out, "desktop.png"), "800x600+0+0")
-        # The badge frame alternates every half second.
+        # The badge frame alternates every half second; the taskbar grows with the DPI.
+        bar = 20 * DPI[0] // 96
         for _ in range(20):
             shot = session.screenshot()
-            strip = session.pixels(shot, 700, 580, 100, 20)
+            strip = session.pixels(shot, 700, 600 - bar, 100, bar)
             if sum(1 for p in strip if p == BADGE) > 20:
-                crop(shot, os.path.join(out, "tray-badge.png"), "60x20+740+580", 400)
+                crop(shot, os.path.join(out, "tray-badge.png"), "60x%d+740+%d" % (bar, 600 - bar),
+                     400 if DPI[0] == 96 else 200)
                 break
             time.sleep(0.2)
         else:

@@ -9,6 +9,7 @@
 #                     fixture left them)
 #   KEL_TEST_PREFIX   the Wine prefix for a .exe, which runs under Wine
 #   KEL_TEST_DISPLAY  "xvfb": the .exe runs on a private display
+#   KEL_TEST_DPI      the prefix's system DPI (LogPixels), when not 96
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -41,6 +42,7 @@ run_wine() {
   # Wine's WinHTTP takes a proxy from these: the tests' servers are local.
   unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY
   kel_prefix "${KEL_TEST_PREFIX:?the Wine prefix for $1}"
+  [ -z "${KEL_TEST_DPI:-}" ] || kel_prefix_dpi "$KEL_TEST_DPI"
   export WINEDEBUG=-all
   if [ "${KEL_TEST_DISPLAY:-}" = xvfb ]; then
     # A wineserver started without the display would serve this one too.

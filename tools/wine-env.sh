@@ -38,6 +38,17 @@ kel_prefix() {
   fi
 }
 
+# kel_prefix_dpi DPI: the system DPI of the current prefix (LogPixels), for
+# the processes started after it; 96 is Wine's own.
+kel_prefix_dpi() {
+  local dpi=$1
+  [ -f "$WINEPREFIX/.kel-dpi-$dpi" ] && return 0
+  WINEDEBUG=-all "$KEL_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+  "$KEL_WINESERVER" -w
+  rm -f "$WINEPREFIX"/.kel-dpi-*
+  touch "$WINEPREFIX/.kel-dpi-$dpi"
+}
+
 # kel_prefix_stop: ends the wineserver of this prefix (and its processes).
 kel_prefix_stop() {
   "$KEL_WINESERVER" -k 2>/dev/null || true

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "app/dpi.h"
 #include "app/region_runs.h"
 #include "platform/win32/gdi_guard.h"
 
@@ -17,10 +18,11 @@ void applyTranslucency(HWND window, int32_t hantoumei) {
   FreeLibrary(user32);
 }
 
-void placePopup(HWND window, int width, int height) {
+void placePopup(HWND window, int width, int height, int dpi) {
   RECT work;
   if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) return;
-  MoveWindow(window, work.right - width - 16, work.bottom - height - 12, width, height, TRUE);
+  MoveWindow(window, work.right - width - scaleForDpi(16, dpi), work.bottom - height - scaleForDpi(12, dpi), width,
+             height, TRUE);
 }
 
 namespace {

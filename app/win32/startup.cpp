@@ -6,10 +6,13 @@
 #include "app/module_dir.h"
 #include "app/socket_library.h"
 #include "app/ticks.h"
+#include "app/win32/popup_dpi.h"
 #include "app/win32/popup_shape.h"
+#include "mailcheck/check_cycle.h"
 #include "notify/win32/presence.h"
 #include "notify/win32/tray_icon.h"
 #include "app/win32/window_proc.h"
+#include "platform/win32/dpi.h"
 #include "platform/win32/gdi_guard.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
@@ -69,42 +72,17 @@ bool createPopupWindow(Kel& kel) {
   return kel.popupWindow != nullptr;
 }
 
-// The popup's background, and the window's shape cut out of it (or none).
-HRGN loadBackground(Kel& kel) {
-  kel.backgroundBitmap = static_cast<HBITMAP>(LoadImageW(
-      kel.instance, MAKEINTRESOURCEW(IDB_POPUP_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-  return regionFromBitmap(kel.backgroundBitmap);
-}
-
-// They live until the program ends, with their bitmaps selected.
-void makeDrawingSurfaces(Kel& kel) {
-  WindowDc windowDc(kel.popupWindow);
-  kel.backgroundDc = CreateCompatibleDC(windowDc);
-  kel.offscreenDc = CreateCompatibleDC(windowDc);
-  kel.offscreenBitmap = CreateCompatibleBitmap(windowDc, kPopupWidth, kPopupHeight);
-  SelectObject(kel.offscreenDc, kel.offscreenBitmap);
-  if (kel.backgroundBitmap) SelectObject(kel.backgroundDc, kel.backgroundBitmap);
-}
-
-// The window owns the region from here on; the property lets the teardown
-// find it again to release it.
-void shapeWindow(HWND window, HRGN region) {
-  if (!region) return;
-  SetWindowRgn(window, region, TRUE);
-  SetPropW(window, L"region", region);
-}
-
 // The check pass shows it when there is mail to announce.
 void hidePopup(HWND window) {
   ShowWindow(window, SW_HIDE);
   UpdateWindow(window);
 }
 
-void loadTrayIcons(Kel& kel) {
+// At the size the tray asks for at the window's DPI.
+void loadTrayIcons(Kel& kel, int dpi) {
   kel.trayPhase = 0;
-  for (int i = 0; i < 2; ++i)
-    kel.trayIcons[i] = static_cast<HICON>(LoadImageW(kel.instance, MAKEINTRESOURCEW(IDI_TRAY_1 + i),
-                                                     IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+  kel.trayIconSize = platform::smallIconSize(dpi);
+  makeTrayPair(kel, kTrayIdle, 0);
 }
 
 void loadTrayMenu(Kel& kel) {
@@ -149,13 +127,11 @@ int Kel::startup() {
   loadAllSettings(*this);
   if (!registerWindowClass(instance)) return 1;
   if (!createPopupWindow(*this)) return 1;
-  applyTranslucency(popupWindow, hantoumei);
-  placePopup(popupWindow, popupWidth, popupHeight);
-  HRGN region = loadBackground(*this);
-  makeDrawingSurfaces(*this);
-  shapeWindow(popupWindow, region);
+  readHighContrast(*this);  // and the translucency with it
+  const int dpi = platform::windowDpi(popupWindow);
+  makePopupSurfaces(*this, dpi);  // sized, placed and shaped for the DPI
   hidePopup(popupWindow);
-  loadTrayIcons(*this);
+  loadTrayIcons(*this, dpi);
   loadTrayMenu(*this);
   addTrayIcon(*this);
   startTimers(popupWindow);

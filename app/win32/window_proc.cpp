@@ -8,6 +8,8 @@
 #include "app/application.h"
 #include "app/win32/mailer.h"
 #include "app/win32/object_count.h"
+#include "app/dpi.h"
+#include "app/win32/popup_dpi.h"
 #include "app/win32/popup_shape.h"
 #include "app/shutdown.h"
 #include "app/ticks.h"
@@ -90,6 +92,7 @@ void timer(HWND window, WPARAM id) {
       }
       if (kel.announcementHeld) watchSessionChanges(kel);  // should it have failed at start-up
       halfSecondTick(kel, kWindowsWorkers);  // outside the lock: it may ask the shell
+      applyPendingDpi(kel);
       break;
     }
     default: break;
@@ -162,8 +165,12 @@ LRESULT CALLBACK popupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_DESTROY: teardown(window); return 0;
     case WM_PAINT: paint(window); return 0;
     case WM_SHOWWINDOW:
-      if (wParam) placePopup(window, kel.popupWidth, kel.popupHeight);
+      if (wParam)
+        placePopup(window, scaleForDpi(kel.popupWidth, kel.popupDpi), scaleForDpi(kel.popupHeight, kel.popupDpi),
+                   kel.popupDpi);
       return 0;
+    case WM_DPICHANGED: popupDpiChanged(kel, LOWORD(wParam)); return 0;  // it stays in its corner
+    case WM_SETTINGCHANGE: readHighContrast(kel); return 0;
     case WM_COMMAND: command(window, wParam); return 0;
     case WM_TIMER: timer(window, wParam); return 0;
     case WM_POWERBROADCAST: powerEvent(window, wParam); return TRUE;

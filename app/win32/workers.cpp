@@ -25,24 +25,7 @@ void drawText(Kel& kel, const char* block, int holdMs, int lineCount) {
   drawPopupText(kel, block, holdMs, lineCount, kTypingWaits);
 }
 
-HICON loadIcon(Kel& kel, int id) {
-  return static_cast<HICON>(
-      LoadImageW(kel.instance, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
-}
-
-void loadTrayPair(Kel& kel, TrayOutcome outcome, int totalNew) {
-  switch (outcome) {
-    case kTrayError:
-      kel.trayIcons[0] = loadIcon(kel, IDI_ERROR_1);
-      kel.trayIcons[1] = loadIcon(kel, IDI_ERROR_2);
-      break;
-    case kTrayIdle:
-      kel.trayIcons[0] = loadIcon(kel, IDI_TRAY_1);
-      kel.trayIcons[1] = loadIcon(kel, IDI_TRAY_2);
-      break;
-    case kTrayCount: makeCountIcons(kel, totalNew); break;
-  }
-}
+void loadTrayPair(Kel& kel, TrayOutcome outcome, int totalNew) { makeTrayPair(kel, outcome, totalNew); }
 
 void destroyTrayPair(HICON pair[2]) {
   for (int i = 0; i < 2; ++i)

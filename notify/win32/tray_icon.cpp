@@ -5,7 +5,9 @@
 #include <string>
 
 #include "app/application.h"
+#include "app/dpi.h"
 #include "app/win32/window_proc.h"
+#include "mailcheck/check_cycle.h"
 #include "platform/win32/gdi_guard.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
@@ -56,31 +58,70 @@ class Picture {
 void makeCountIcons(Kel& kel, int newCount) {
   if (newCount < 0) newCount = 0;
   if (newCount > 99) newCount = 99;
+  const int size = badgePictureSize(kel.trayIconSize);
+  const BadgeGeometry g = badgeGeometry(size);
   // first colour, second colour, first mask, second mask, glyphs, glyph mask
-  const int ids[6] = {IDB_COUNT_1, IDB_COUNT_2, IDB_COUNT_MASK_1, IDB_COUNT_MASK_2, IDB_DIGITS,
-                      IDB_DIGIT_MASK};
+  int ids[6] = {IDB_COUNT_1, IDB_COUNT_2, IDB_COUNT_MASK_1, IDB_COUNT_MASK_2, IDB_DIGITS, IDB_DIGIT_MASK};
+  if (size != 16) {
+    const int base = size == 20 ? IDB_BADGE_20 : size == 24 ? IDB_BADGE_24 : IDB_BADGE_32;
+    const int order[6] = {2, 3, 4, 5, 0, 1};  // the drawn sets list the digits first
+    for (int i = 0; i < 6; ++i) ids[i] = base + order[i];
+  }
   WindowDc windowDc(kel.popupWindow);
   std::optional<Picture> pic[6];
   for (int i = 0; i < 6; ++i) pic[i].emplace(kel.instance, ids[i], windowDc);
   const int digits[2] = {newCount / 10, newCount % 10};
-  const int xs[2] = {3, 8};
+  const int xs[2] = {g.tensX, g.onesX};
+  const int w = g.glyphWidth, h = g.glyphHeight;
   for (int k = 0; k < 2; ++k) {
-    int sx = 5 * digits[k];
-    BitBlt(pic[1]->dc(), xs[k], 5, 5, 7, pic[5]->dc(), sx, 0, SRCAND);
-    BitBlt(pic[1]->dc(), xs[k], 5, 5, 7, pic[4]->dc(), sx, 0, SRCINVERT);
-    BitBlt(pic[3]->dc(), xs[k], 5, 5, 7, pic[5]->dc(), sx, 0, SRCAND);
+    int sx = w * digits[k];
+    BitBlt(pic[1]->dc(), xs[k], g.top, w, h, pic[5]->dc(), sx, 0, SRCAND);
+    BitBlt(pic[1]->dc(), xs[k], g.top, w, h, pic[4]->dc(), sx, 0, SRCINVERT);
+    BitBlt(pic[3]->dc(), xs[k], g.top, w, h, pic[5]->dc(), sx, 0, SRCAND);
   }
   // Bitmaps are taken out of their contexts before icons are made of them.
   for (int i = 0; i < 6; ++i) pic[i]->deselect();
   for (int i = 0; i < 2; ++i) {
     ICONINFO info{};
     info.fIcon = TRUE;
-    info.xHotspot = 16;
-    info.yHotspot = 16;
+    info.xHotspot = static_cast<DWORD>(size);
+    info.yHotspot = static_cast<DWORD>(size);
     info.hbmColor = pic[i]->bitmap();
     info.hbmMask = pic[2 + i]->bitmap();
     kel.trayIcons[i] = CreateIconIndirect(&info);
   }
+}
+
+namespace {
+HICON loadTrayIcon(const Kel& kel, int id) {
+  int size = kel.trayIconSize > 0 ? kel.trayIconSize : 16;
+  return static_cast<HICON>(LoadImageW(kel.instance, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+}
+}  // namespace
+
+void makeTrayPair(Kel& kel, int outcome, int newCount) {
+  kel.trayOutcome = outcome;
+  kel.trayCount = newCount;
+  switch (outcome) {
+    case kTrayError:
+      kel.trayIcons[0] = loadTrayIcon(kel, IDI_ERROR_1);
+      kel.trayIcons[1] = loadTrayIcon(kel, IDI_ERROR_2);
+      break;
+    case kTrayCount: makeCountIcons(kel, newCount); break;
+    default:
+      kel.trayIcons[0] = loadTrayIcon(kel, IDI_TRAY_1);
+      kel.trayIcons[1] = loadTrayIcon(kel, IDI_TRAY_2);
+      break;
+  }
+}
+
+void remakeTrayPair(Kel& kel, const TrayEffects& tray) {
+  HICON old[2] = {kel.trayIcons[0], kel.trayIcons[1]};
+  makeTrayPair(kel, kel.trayOutcome, kel.trayCount);
+  kel.trayIconData.hIcon = kel.trayIcons[kel.trayPhase & 1];
+  send(kel, tray);  // the shell keeps its own copy of the icon
+  for (HICON icon : old)
+    if (icon) DestroyIcon(icon);
 }
 
 void updateTrayIcon(Kel& kel, const TrayEffects& tray) {

@@ -19,7 +19,15 @@ extern const TrayEffects kShellTray;
 BOOL notifyTray(const Kel& kel, DWORD message, const TrayEffects& tray);
 
 // Replaces kel.trayIcons with the count pair for newCount (clamped to
-// 0..99); the caller destroys the pair it replaced.
+// 0..99), drawn for kel.trayIconSize; the caller destroys the pair it
+// replaced.
 void makeCountIcons(Kel& kel, int newCount);
+// Replaces kel.trayIcons with the pair of a check's outcome (a TrayOutcome)
+// at kel.trayIconSize, and remembers the outcome; the caller destroys the
+// pair it replaced.
+void makeTrayPair(Kel& kel, int outcome, int newCount);
+// The same pair made anew (a new DPI) and handed to the shell; the old
+// pair is destroyed. Under checkLock.
+void remakeTrayPair(Kel& kel, const TrayEffects& tray);
 // One tick of timer 30002.
 void updateTrayIcon(Kel& kel, const TrayEffects& tray);

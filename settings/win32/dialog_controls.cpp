@@ -14,46 +14,6 @@ Kel& dialogKel(HWND dialog) { return *reinterpret_cast<Kel*>(GetWindowLongPtrW(d
 
 void keepKel(HWND dialog, Kel& kel) { SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&kel)); }
 
-namespace {
-
-// The fonts made so far, kept for the life of the program: a handful, one
-// per size and face the dialogs use.
-HFONT japaneseFont(HFONT current) {
-  LOGFONTW want{};
-  if (!current || !GetObjectW(current, sizeof want, &want) || want.lfCharSet == SHIFTJIS_CHARSET) return nullptr;
-  want.lfCharSet = SHIFTJIS_CHARSET;
-  // The face name's tail past its NUL is whatever the font's maker left
-  // there (a new dialog's font differs in it each time): cleared, so that
-  // the same font is found again rather than made anew.
-  size_t face = wcsnlen(want.lfFaceName, LF_FACESIZE);
-  memset(want.lfFaceName + face, 0, (LF_FACESIZE - face) * sizeof(wchar_t));
-  static struct {
-    LOGFONTW key;
-    HFONT font;
-  } made[8];
-  static int count = 0;
-  for (int i = 0; i < count; ++i)
-    if (memcmp(&made[i].key, &want, sizeof want) == 0) return made[i].font;
-  // A ninth kind keeps its font rather than make one that nothing frees.
-  if (count == 8) return nullptr;
-  HFONT font = CreateFontIndirectW(&want);
-  if (font) made[count++] = {want, font};
-  return font;
-}
-
-BOOL CALLBACK setJapaneseFont(HWND control, LPARAM) {
-  if (HFONT font = japaneseFont(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0))))
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-  return TRUE;
-}
-
-}  // namespace
-
-void useJapaneseFont(HWND window) {
-  setJapaneseFont(window, 0);
-  EnumChildWindows(window, setJapaneseFont, 0);
-}
-
 bool isChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 
 void setChecked(HWND dialog, int id, int32_t state) {

@@ -17,8 +17,14 @@ void keepKel(HWND dialog, Kel& kel);
 
 // Gives the window and its controls the Shift-JIS charset of their font.
 // Windows takes it from the template; Wine does not, and without it a
-// system whose code page is not 932 draws Japanese as boxes.
+// system whose code page is not 932 draws Japanese as boxes. Such a font
+// is not rescaled by Windows: the dialog the window belongs to makes it
+// anew when it moves to another DPI, with its list views' columns (and its
+// layout, where Windows leaves that to the program).
 void useJapaneseFont(HWND window);
+// The fonts made for that are kept for the next dialog, at most this many.
+constexpr int kDialogFontCache = 12;
+int dialogFontsMade();
 
 bool isChecked(HWND dialog, int id);
 void setChecked(HWND dialog, int id, int32_t state);

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/application.h"
-#include "app/win32/popup_shape.h"
+#include "app/win32/popup_dpi.h"
 #include "notify/win32/sound.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
@@ -138,7 +138,7 @@ INT_PTR CALLBACK otherPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       kel.iconani = isChecked(page, IDC_OTHER_NO_ANIMATION);
       memcpy(kel.mailer, mailer, sizeof mailer);
     }
-    applyTranslucency(kel.popupWindow, kel.hantoumei);
+    applyPopupTranslucency(kel);
     return accepted(page);
   }
   return FALSE;

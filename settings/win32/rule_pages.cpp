@@ -6,6 +6,8 @@
 #include <string>
 
 #include "app/application.h"
+#include "app/dpi.h"
+#include "platform/win32/dpi.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "settings/win32/dialog_controls.h"
@@ -85,7 +87,7 @@ void initRuleList(HWND page, FilterRule* const (&rules)[kRuleSlots], const char*
     LVCOLUMNW column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     column.fmt = LVCFMT_LEFT;
-    column.cx = 170;
+    column.cx = scaleForDpi(170, platform::windowDpi(list));
     column.pszText = &title[0];
     column.iSubItem = c;
     SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));

@@ -166,7 +166,9 @@ def test_dist_kel_exe_is_a_64_bit_gui_program_with_version_and_manifest(session)
     assert deps == [("Microsoft.Windows.Common-Controls", "6.0.0.0", "6595b64144ccf1df")], deps
     oses = [e.get("Id") for e in xml.findall("compat:compatibility/compat:application/compat:supportedOS", ns)]
     assert oses == [WIN10], oses
-    assert not [e.tag for e in xml.iter() if "dpiaware" in e.tag.lower()], "the program is DPI-aware"
+    # Per-monitor aware, version 2 first, and the older systems' form beside it.
+    dpi = {e.tag.rsplit("}", 1)[-1]: (e.text or "").strip() for e in xml.iter() if "dpiaware" in e.tag.lower()}
+    assert dpi == {"dpiAware": "true/pm", "dpiAwareness": "PerMonitorV2, PerMonitor"}, dpi
 
 
 def test_dist_readme_beep_and_licenses(session):
