@@ -100,6 +100,9 @@ class Kel {
   CheckResult results[kAccountSlots];
   uint32_t lastAccountId;  // the last identity stamped into results
   MailLine recentDeleted[kRecentDeleted];
+  // The entry was only marked deleted: its IMAP server could not expunge
+  // it alone.
+  bool recentDeletedMarkOnly[kRecentDeleted];
   // The decoded headers of the messages the servers named by their ids,
   // so that a check reads only what is new; under checkLock.
   HeaderCache headerCache;

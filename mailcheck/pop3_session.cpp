@@ -9,6 +9,7 @@
 #include "app/application.h"
 #include "mailcheck/apop.h"
 #include "mailcheck/capabilities.h"
+#include "mailcheck/imap/imap_session.h"
 #include "mailcheck/login_delay.h"
 #include "mailcheck/pop3_conversation.h"
 #include "mailcheck/transport.h"
@@ -369,11 +370,13 @@ int Pop3Conversation::converse() {
 }
 
 int runSession(SessionTask& task) {
+  if (task.account.protocol == kProtocolImap) return runImapSession(task);
   Pop3Conversation session(task);
   return session.run();
 }
 
 int runSessionOnConnection(SessionTask& task) {
+  if (task.account.protocol == kProtocolImap) return runImapSessionOnConnection(task);
   Pop3Conversation session(task);
   return session.converse();
 }

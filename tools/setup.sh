@@ -11,7 +11,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 xvfb x11-utils imagemagick
-  dovecot-pop3d chrony
+  dovecot-pop3d dovecot-imapd chrony
   libssl-dev openssl
   locales fonts-ipafont-gothic
   clang libclang-rt-14-dev
