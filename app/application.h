@@ -11,7 +11,7 @@
 #include "mailcheck/check_result.h"
 #include "mailcheck/header_cache.h"
 #include "mailcheck/login_delay.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "platform/os_types.h"
 #include "settings/settings.h"
 

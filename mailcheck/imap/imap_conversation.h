@@ -15,7 +15,7 @@
 #include "mailcheck/failure_reason.h"
 #include "mailcheck/filter.h"
 #include "mailcheck/imap/imap_reader.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "mailcheck/transport.h"
 #include "platform/trace.h"
 

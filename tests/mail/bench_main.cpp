@@ -23,7 +23,7 @@
 
 #include "app/application.h"
 #include "mailcheck/check_cycle.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "notify/presence.h"
 #include "platform/net.h"
 #include "platform/trace.h"

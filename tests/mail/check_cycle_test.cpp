@@ -18,7 +18,7 @@
 #include "app/shutdown.h"
 #include "app/ticks.h"
 #include "mailcheck/error_code.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "notify/presence.h"
 #include "settings/edits.h"
 #include "settings/pins.h"

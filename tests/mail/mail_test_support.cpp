@@ -12,7 +12,7 @@
 #include <tlhelp32.h>
 #endif
 
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "platform/net.h"
 #include "platform/trace.h"
 
