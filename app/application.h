@@ -11,7 +11,7 @@
 #include "mailcheck/check_result.h"
 #include "mailcheck/header_cache.h"
 #include "mailcheck/login_delay.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "platform/os_types.h"
 #include "settings/oauth.h"
 #include "settings/settings.h"
@@ -104,6 +104,9 @@ class Kel {
   CheckResult results[kAccountSlots];
   uint32_t lastAccountId;  // the last identity stamped into results
   MailLine recentDeleted[kRecentDeleted];
+  // The entry was only marked deleted: its IMAP server could not expunge
+  // it alone.
+  bool recentDeletedMarkOnly[kRecentDeleted];
   // The decoded headers of the messages the servers named by their ids,
   // so that a check reads only what is new; under checkLock.
   HeaderCache headerCache;

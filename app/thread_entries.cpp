@@ -7,7 +7,7 @@
 #include "clock/sntp.h"
 #include "mailcheck/check_cycle.h"
 #include "mailcheck/failure_reason.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "platform/shift_jis.h"
 #include "platform/trace.h"
 

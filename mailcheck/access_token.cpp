@@ -5,7 +5,7 @@
 
 #include "app/application.h"
 #include "mailcheck/login_delay.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "mailcheck/token_reply.h"
 #include "platform/http.h"
 #include "platform/trace.h"

@@ -12,7 +12,7 @@
 #include "mailcheck/error_code.h"
 #include "mailcheck/failure_reason.h"
 #include "mailcheck/login_delay.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "mailcheck/transport.h"
 #include "notify/presence.h"
 #include "platform/trace.h"

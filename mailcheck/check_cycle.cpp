@@ -9,7 +9,7 @@
 #include "app/application.h"
 #include "mailcheck/error_code.h"
 #include "mailcheck/login_delay.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "platform/trace.h"
 
 namespace {

@@ -94,6 +94,8 @@ MessageVerdict applyJudgement(const Judgement& j, Kel& kel, int account, int lin
   if (j.list == 1) {
     memmove(&kel.recentDeleted[1], &kel.recentDeleted[0], sizeof(MailLine) * (kRecentDeleted - 1));
     kel.recentDeleted[0] = j.line;
+    memmove(&kel.recentDeletedMarkOnly[1], &kel.recentDeletedMarkOnly[0], kRecentDeleted - 1);
+    kel.recentDeletedMarkOnly[0] = false;
     return kVerdictDelete;
   }
   if (j.list == 2) return kVerdictIgnore;

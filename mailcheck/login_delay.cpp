@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/application.h"
-#include "mailcheck/capabilities.h"
+#include "mailcheck/pop3/capabilities.h"
 #include "platform/monotonic.h"
 
 namespace {

@@ -1,10 +1,12 @@
-// Where a session's worker begins: the conversation, and what it lets out.
+// Where a session's worker begins: the account's protocol, its
+// conversation, and what it lets out.
 #include <cstring>
 #include <mutex>
 
 #include "app/application.h"
 #include "mailcheck/failure_reason.h"
-#include "mailcheck/pop3_conversation.h"
+#include "mailcheck/imap/imap_session.h"
+#include "mailcheck/pop3/pop3_conversation.h"
 #include "mailcheck/transport.h"
 #include "platform/trace.h"
 
@@ -16,8 +18,12 @@ int caughtSession(SessionTask& t, bool connected) {
   Reason why;
   int rc = 1;
   if (caughtInto(why, [&] {
-        Pop3Conversation session(t);
-        rc = connected ? session.converse() : session.run();
+        if (t.account.protocol == kProtocolImap) {
+          rc = connected ? runImapSessionOnConnection(t) : runImapSession(t);
+        } else {
+          Pop3Conversation session(t);
+          rc = connected ? session.converse() : session.run();
+        }
       }))
     return rc;
   platform::tracef("エラ～発生！ %s\n", why);

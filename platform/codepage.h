@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace platform {
 
@@ -19,5 +20,8 @@ constexpr CodePage kUtf8 = 65001;
 // become its default character (no best-fit substitutes).
 // Returns the bytes written (NUL included), or 0 on failure.
 size_t toDisplayCodePage(CodePage from, const char* in, char* out, size_t capacity);
+
+// Shift-JIS text as UTF-8 (what IMAP sends for a user name or password).
+std::string toUtf8(const char* shiftJis);
 
 }  // namespace platform

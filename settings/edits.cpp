@@ -65,7 +65,10 @@ int storeAccount(Kel& kel, int editIndex, const AccountFields& f, SaveOutcome* s
     copyCut(a.pass, f.pass, sizeof a.pass - 1);
     a.apop = f.apop ? 1 : 0;
     a.ssl = f.ssl ? 1 : 0;
-    a.port = f.ssl ? 995 : 110;
+    // A stored protocol the list does not name reads as POP3 and is kept
+    // while POP3 stays chosen.
+    if (f.imap != (a.protocol == kProtocolImap)) a.protocol = f.imap ? kProtocolImap : 0;
+    a.port = f.imap ? (f.ssl ? 993 : 143) : (f.ssl ? 995 : 110);
     // The trusted key belongs to the server at that port; another one
     // starts afresh. Nothing else clears it.
     const bool otherServer = strncmp(oldServer, a.pop3server, sizeof oldServer) != 0 || oldPort != a.port;

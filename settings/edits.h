@@ -24,6 +24,7 @@ struct AccountFields {
   const char* pass;
   bool apop;
   bool ssl;
+  bool imap;  // the protocol chosen
 };
 
 enum class SaveOutcome { kSaved, kNotWritten };

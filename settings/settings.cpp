@@ -168,6 +168,8 @@ void loadAccounts(Kel& k, const char* path) {
     a.ssl = readInt(section, "ssl", 0, path);
     a.ipver = static_cast<int8_t>(readInt(section, "ipver", 4, path));
     a.protocol = static_cast<int8_t>(readInt(section, "protocol", 0, path));
+    // An older version's editor gave an IMAP account a POP3 port.
+    if (a.protocol == kProtocolImap && (a.port == 110 || a.port == 995)) a.port = a.port == 110 ? 143 : 993;
     readPin(section, a.pin, path);
     if (a.mailaddr[0] == '\0') continue;
     readOAuth(section, k.oauth[used], path);

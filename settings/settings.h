@@ -21,11 +21,13 @@ struct Account {
   uint16_t port;
   int32_t ssl;
   int8_t ipver;
-  int8_t protocol;
+  int8_t protocol;  // kProtocolImap for IMAP; any other value is POP3
   // The SHA-256 of the server's public key, trusted for this account: 64
   // hexadecimal digits, or empty.
   char pin[kPinSize];
 };
+
+constexpr int8_t kProtocolImap = 1;
 
 enum MatchKind : int8_t {
   kSenderAddressEquals = 0,

@@ -118,9 +118,11 @@ std::vector<std::string> serverStatusLines(Kel& kel) {
   }
   if (kel.recentDeleted[0].bytes[0] != '\0') {
     out.emplace_back("最近の削除メール");
-    addMailLine(out, "  %-32s %s", kel.recentDeleted[0]);
-    for (int i = 1; i < kRecentDeleted; ++i)
-      if (kel.recentDeleted[i].bytes[0] != '\0') addMailLine(out, "  %-32s %s", kel.recentDeleted[i]);
+    // Marked on an IMAP server that cannot expunge one message alone: it
+    // stays there, hidden from the counts.
+    for (int i = 0; i < kRecentDeleted; ++i)
+      if (i == 0 || kel.recentDeleted[i].bytes[0] != '\0')
+        addMailLine(out, kel.recentDeletedMarkOnly[i] ? "  %-32s %s（印のみ）" : "  %-32s %s", kel.recentDeleted[i]);
   }
   appendClockLines(kel, out);
   return out;

@@ -43,7 +43,7 @@ only=${1:-}
 proxy() {
   local rtt=$2 out="$dir/proxy-$1.out"
   shift 2
-  python3 tools/delay_proxy.py "$@" 0 127.0.0.1 "$POP3_PORT" "$rtt" > "$out" &
+  python3 tools/delay_proxy.py "$@" 0 127.0.0.1 "${target:-$POP3_PORT}" "$rtt" > "$out" &
   proxies+=($!)
   port=
   for _ in $(seq 100); do
@@ -58,7 +58,9 @@ proxy() {
 # it as before with UIDL hidden; STLS hidden on both (see below).
 proxy cached 50 --rate 10 --hide-capa STLS; pc=$port
 proxy full 50 --rate 10 --hide-capa UIDL --hide-capa STLS; pf=$port
-export KEL_BENCH_CACHE_LINK="50=$pc" KEL_BENCH_FULL_LINK="50=$pf"
+# The same mailbox over IMAP at the same link (STARTTLS taken, as a user gets it).
+target=$IMAP_PORT proxy imap 50 --rate 10; pi=$port
+export KEL_BENCH_CACHE_LINK="50=$pc" KEL_BENCH_FULL_LINK="50=$pf" KEL_BENCH_IMAP_LINK="50=$pi"
 results="$dir/results.txt"
 if [ "$only" = cache ]; then
   python3 tools/delay_proxy.py --measure 50 10
@@ -101,14 +103,15 @@ if any(mode.startswith("cache-") for (_, _, _, mode) in runs):
     print("5,000 messages, header blocks of 2-16 KB, 50 ms and 10 Mbit/s: seconds, MB received, TOP sent")
     print("%-26s | %-30s | %-30s" % ("check", "native", "wine"))
     for what, label in (("first", "first"), ("unchanged", "nothing new"), ("new10", "10 new messages")):
-        for how in ("cache", "full"):
+        for how in ("cache", "full", "imap"):
             row = []
             for build in ("native", "wine"):
                 r = runs.get((build, 50, 5000, "%s-%s" % (how, what)))
                 row.append("%7.2f s %7.2f MB %5s TOP%s" % (float(r["seconds"]), int(r["bytes"]) / 1e6, r["tops"],
                                                           "" if r["rc"] == "0" else " (rc %s)" % r["rc"])
                            if r else "-")
-            print("%-26s | %-30s | %-30s" % ("%s, %s" % (label, "with ids" if how == "cache" else "read all"),
+            print("%-26s | %-30s | %-30s" % ("%s, %s" % (label, {"cache": "with ids", "full": "read all",
+                                                                "imap": "IMAP"}[how]),
                                              row[0], row[1]))
     print()
 if any(mode == "pipelined" for (_, _, _, mode) in runs):

@@ -237,7 +237,36 @@ size_t encodeUnit(const Converter& toWide, const Converter& fromWide, uint16_t u
   return n;
 }
 
+void appendUtf8(uint32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
 }  // namespace
+
+std::string toUtf8(const char* shiftJis) {
+  Converter toWide("UTF-16LE", "CP932");
+  std::string out;
+  if (!toWide.ok()) return shiftJis;
+  std::vector<uint16_t> wide;
+  decodeCp932(toWide, reinterpret_cast<const uint8_t*>(shiftJis), wide);
+  for (uint16_t u : wide)
+    if (u != 0) appendUtf8(u, out);  // code page 932 has no pairs
+  return out;
+}
 
 size_t toDisplayCodePage(CodePage from, const char* in, char* out, size_t capacity) {
   if (capacity == 0) return 0;

@@ -22,6 +22,19 @@ UINT readableCodePage(CodePage from) {
 
 }  // namespace
 
+std::string toUtf8(const char* shiftJis) {
+  int units = MultiByteToWideChar(kShiftJis, 0, shiftJis, -1, nullptr, 0);
+  if (units <= 1) return std::string();
+  std::vector<wchar_t> wide(units);
+  MultiByteToWideChar(kShiftJis, 0, shiftJis, -1, wide.data(), units);
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 1) return std::string();
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, &out[0], bytes, nullptr, nullptr);
+  out.resize(static_cast<size_t>(bytes - 1));
+  return out;
+}
+
 size_t toDisplayCodePage(CodePage from, const char* in, char* out, size_t capacity) {
   if (capacity == 0) return 0;
   out[0] = '\0';

@@ -28,6 +28,18 @@ bool trustNewKey(HWND editor, const char* stored, const char* seen) {
   return showMessage(editor, text, MB_ICONWARNING | MB_YESNO | MB_DEFBUTTON2) == IDYES;
 }
 
+bool imapChosen(HWND editor) {
+  return SendDlgItemMessageW(editor, IDC_ACCOUNT_PROTOCOL, CB_GETCURSEL, 0, 0) == 1;
+}
+
+// The labels name the protocol chosen; APOP is POP3's alone.
+void showProtocol(HWND editor) {
+  bool imap = imapChosen(editor);
+  SetDlgItemTextW(editor, IDC_ACCOUNT_SERVER_LABEL, platform::widen(imap ? "受信サーバーIMAP：" : "受信サーバーPOP3：").c_str());
+  SetDlgItemTextW(editor, IDC_ACCOUNT_SSL, platform::widen(imap ? "IMAP over SSL" : "POP3 over SSL").c_str());
+  EnableWindow(GetDlgItem(editor, IDC_ACCOUNT_APOP), !imap);
+}
+
 void accountOk(HWND editor) {
   Kel& kel = dialogKel(editor);
   Account typed{};
@@ -41,7 +53,7 @@ void accountOk(HWND editor) {
       readField(editor, IDC_ACCOUNT_ADDRESS, editing ? editing->mailaddr : nullptr, typed.mailaddr,
                 sizeof typed.mailaddr, "メールアドレス") &&
       readField(editor, IDC_ACCOUNT_SERVER, editing ? editing->pop3server : nullptr, typed.pop3server,
-                sizeof typed.pop3server, "受信サーバーPOP3") &&
+                sizeof typed.pop3server, imapChosen(editor) ? "受信サーバーIMAP" : "受信サーバーPOP3") &&
       readField(editor, IDC_ACCOUNT_USER, editing ? editing->user : nullptr, typed.user, sizeof typed.user,
                 "ユーザー名") &&
       readField(editor, IDC_ACCOUNT_PASSWORD, editing ? editing->pass : nullptr, typed.pass, sizeof typed.pass,
@@ -67,7 +79,8 @@ void accountOk(HWND editor) {
                   typed.user,
                   typed.pass,
                   isChecked(editor, IDC_ACCOUNT_APOP),
-                  isChecked(editor, IDC_ACCOUNT_SSL)};
+                  isChecked(editor, IDC_ACCOUNT_SSL),
+                  imapChosen(editor)};
   SaveOutcome saved = SaveOutcome::kSaved;
   int r = storeAccount(kel, kel.accountEditIndex, f, &saved);
   SecureZeroMemory(typed.pass, sizeof typed.pass);
@@ -91,7 +104,13 @@ INT_PTR CALLBACK accountEditorProc(HWND editor, UINT message, WPARAM wParam, LPA
       keepKel(editor, kel);
       useJapaneseFont(editor);
       SetWindowPos(editor, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+      for (const char* name : {"POP3", "IMAP"})
+        SendDlgItemMessageW(editor, IDC_ACCOUNT_PROTOCOL, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(platform::widen(name).c_str()));
       int s = kel.accountEditIndex;
+      bool imap = s >= 0 && s < kAccountSlots && kel.accounts[s].protocol == kProtocolImap;
+      SendDlgItemMessageW(editor, IDC_ACCOUNT_PROTOCOL, CB_SETCURSEL, imap ? 1 : 0, 0);
+      showProtocol(editor);
       if (s >= 0 && s < kAccountSlots) {
         const Account& a = kel.accounts[s];
         showText(editor, IDC_ACCOUNT_ADDRESS, a.mailaddr);
@@ -112,6 +131,9 @@ INT_PTR CALLBACK accountEditorProc(HWND editor, UINT message, WPARAM wParam, LPA
       switch (LOWORD(wParam)) {
         case IDC_ACCOUNT_OK:
         case IDOK: accountOk(editor); return TRUE;  // Enter comes as IDOK
+        case IDC_ACCOUNT_PROTOCOL:
+          if (HIWORD(wParam) == CBN_SELCHANGE) showProtocol(editor);
+          return TRUE;
         case IDC_ACCOUNT_CANCEL:
         case IDCANCEL: EndDialog(editor, 0); return TRUE;  // Esc and the close box
         default: return FALSE;

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "app/application.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "platform/net.h"
 #include "platform/trace.h"
 #include "tests/support/kel_fixture.h"

@@ -17,7 +17,7 @@
 
 #include "mailcheck/error_code.h"
 #include "mailcheck/header_cache.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/mail/script_server.h"
 

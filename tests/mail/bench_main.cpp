@@ -23,7 +23,7 @@
 
 #include "app/application.h"
 #include "mailcheck/check_cycle.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "notify/presence.h"
 #include "platform/net.h"
 #include "platform/trace.h"
@@ -115,7 +115,7 @@ void takeOutTen(const std::string& user) {
 
 // The cost of checks with the cache (one Kel throughout) and of reading
 // every message (a link whose server hides UIDL), at the same link.
-void cacheCost(int rtt, int cachedPort, int fullPort) {
+void cacheCost(int rtt, int cachedPort, int fullPort, int imapPort) {
   const std::string user = "real5000";
   const int n = 5000;
   char link[48];
@@ -130,9 +130,17 @@ void cacheCost(int rtt, int cachedPort, int fullPort) {
   report(link, rtt, n, "cache-first", checkWith(*kel));
   report(link, rtt, n, "cache-unchanged", checkWith(*kel));
   report(link, rtt, n, "full-unchanged", full());
+  // The same mailbox over IMAP (FETCH counted as TOP).
+  auto imap = kelWithAccount("127.0.0.1", imapPort, user, "bench");
+  imap->accounts[0].protocol = kProtocolImap;
+  if (imapPort) {
+    report(link, rtt, n, "imap-first", checkWith(*imap));
+    report(link, rtt, n, "imap-unchanged", checkWith(*imap));
+  }
   deliverTen(user);
   report(link, rtt, n, "cache-new10", checkWith(*kel));
   report(link, rtt, n, "full-new10", full());
+  if (imapPort) report(link, rtt, n, "imap-new10", checkWith(*imap));
   takeOutTen(user);
 }
 
@@ -182,13 +190,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   auto cacheLinks = links("KEL_BENCH_CACHE_LINK"), fullLinks = links("KEL_BENCH_FULL_LINK");
+  auto imapLinks = links("KEL_BENCH_IMAP_LINK");
   if (cache || cacheOnly) {
     {
       auto kel = kelWithAccount("127.0.0.1", port, "real5000", "bench");  // Dovecot's index, as below
       checkWith(*kel);
     }
     if (!cacheLinks.empty() && !fullLinks.empty())
-      cacheCost(cacheLinks[0].first, cacheLinks[0].second, fullLinks[0].second);
+      cacheCost(cacheLinks[0].first, cacheLinks[0].second, fullLinks[0].second,
+                imapLinks.empty() ? 0 : imapLinks[0].second);
     if (cacheOnly) return 0;
   }
   // Dovecot builds its index of a mailbox on first use: not part of a check.

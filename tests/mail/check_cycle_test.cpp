@@ -19,7 +19,7 @@
 #include "app/ticks.h"
 #include "mailcheck/error_code.h"
 #include "mailcheck/failure_reason.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "notify/presence.h"
 #include "platform/monotonic.h"
 #include "settings/edits.h"
@@ -265,7 +265,7 @@ TEST(CheckCycle, EditsDuringAPassAreGuarded) {
   snprintf(kel->moduleDir, sizeof kel->moduleDir, "%s", folder.c_str());
   // A second account the editor writes as it stands (port 110, refused):
   // an edit that changed the first one's port would make it another one.
-  AccountFields second{"second@example.jp", "127.0.0.1", "user", "pw", false, false};
+  AccountFields second{"second@example.jp", "127.0.0.1", "user", "pw", false, false, false};
   ASSERT_EQ(2, storeAccount(*kel, -1, second, nullptr));
   const Account a = kel->accounts[0];
   runPass(*kel);  // every header known: the edits meet a session that reads the cache
@@ -607,7 +607,7 @@ TEST(CheckCycle, AccountsDeletedOrChangedDuringTheirPassKeepTheirOwnResults) {
     if (c.deleteSlot0) {
       deleteAccount(*kel, 0);
     } else {
-      AccountFields other{"H@example.jp", "127.0.0.1", "user", "pw", false, false};  // port 110: refused
+      AccountFields other{"H@example.jp", "127.0.0.1", "user", "pw", false, false, false};  // port 110: refused
       storeAccount(*kel, 0, other, nullptr);
     }
     held.release = true;

@@ -13,7 +13,7 @@
 #include <tlhelp32.h>
 #endif
 
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "platform/http.h"
 #include "platform/net.h"
 #include "platform/trace.h"

@@ -16,6 +16,9 @@ PASSWORDS = {
     "kuro": "kuro-pw",       # checked again: only what is new costs a TOP
     "demo": "demo-pass",     # make run's mailbox
     "kaede": "no-password-works-for-kaede",  # signs in with OAuth2 only (oauth_server.py)
+    "ichika": "ichika-pw",   # IMAP: taro's mailbox, over IMAP
+    "nanami": "nanami-pw",   # IMAP: flags set by another client
+    "imadate": "imadate-pw", # IMAP: kel.exe's account in the end-to-end test
     "bulk3000": "bulk-pw",   # 3,000 mails as large providers send them
     "bench1000": "bench",    # only with KEL_BENCH_MAILBOXES
     "bench1500": "bench",
@@ -127,7 +130,8 @@ def mailboxes():
             for i in range(1, 5)]
     boxes = {"taro": taro, "hanako": hanako, "saburo": saburo, "jiro": jiro, "shiro": [], "demo": demo,
              "goro": seven, "rokuro": list(seven), "hachiro": hachiro, "kuro": kuro,
-             "kaede": kaede}
+             "kaede": kaede,
+             "ichika": list(taro), "nanami": list(seven), "imadate": list(kuro)}
     boxes["bulk3000"] = bulk(3000)
     if os.environ.get("KEL_BENCH_MAILBOXES"):
         for n in (1000, 1500, 5000):

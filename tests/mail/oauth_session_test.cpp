@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "mailcheck/access_token.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "platform/http.h"
 #include "platform/secret.h"
 #include "tests/mail/mail_test_support.h"

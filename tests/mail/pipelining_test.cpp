@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "tests/mail/mail_test_support.h"
 #include "tests/mail/script_server.h"
 

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <filesystem>
 
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "settings/settings.h"
 #include "tests/mail/mail_test_support.h"
 

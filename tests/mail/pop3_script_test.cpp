@@ -7,7 +7,7 @@
 #include <cstring>
 #include <thread>
 
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "mailcheck/transport.h"
 #include "platform/net.h"
 #include "tests/mail/mail_test_support.h"

@@ -1,4 +1,4 @@
-#include "mailcheck/apop.h"
+#include "mailcheck/pop3/apop.h"
 
 #include <gtest/gtest.h>
 

@@ -69,7 +69,7 @@ TEST(Edits, EditCodesNameTheirListAndSlot) {
 TEST(Edits, AnUnwritableFileIsReportedAndTheChangeKept) {
   Editing t;
   strcpy(t.kel->moduleDir, (t.dir.path() + "missing/").c_str());
-  AccountFields f{"a@example.jp", "pop.example.jp", "a", "pw", false, true};
+  AccountFields f{"a@example.jp", "pop.example.jp", "a", "pw", false, true, false};
   SaveOutcome saved = SaveOutcome::kSaved;
   EXPECT_EQ(1, storeAccount(*t.kel, -1, f, &saved));
   EXPECT_EQ(SaveOutcome::kNotWritten, saved);
@@ -87,7 +87,7 @@ TEST(Edits, TextsThatSayNothingAreKnown) {
 // sent in clear) belongs to the server, port and mailbox it was had with.
 TEST(Edits, AnotherServerPortOrUserForgetsTheLastSuccess) {
   Editing t;
-  AccountFields f{"a@example.jp", "pop.example.jp", "a", "pw", false, false};
+  AccountFields f{"a@example.jp", "pop.example.jp", "a", "pw", false, false, false};
   ASSERT_EQ(1, storeAccount(*t.kel, -1, f, nullptr));
   const platform::LocalTime had{3, 7, 9, 5};
   struct Change {
@@ -107,7 +107,7 @@ TEST(Edits, AnotherServerPortOrUserForgetsTheLastSuccess) {
     CheckResult& r = t.kel->results[0];
     r = CheckResult{1, kErrorPasswordRefused, 4, 3, 2, {}, {}, "", 7, "-ERR no", had, 1, 1};
     strcpy(r.lines[0].bytes, "old");
-    AccountFields changed{f.mailaddr, c.server, c.user, c.pass, false, c.ssl};
+    AccountFields changed{f.mailaddr, c.server, c.user, c.pass, false, c.ssl, false};
     ASSERT_EQ(1, storeAccount(*t.kel, 0, changed, nullptr));
     EXPECT_EQ(c.forgets ? 0 : 3, r.lastSuccess.month) << c.server << " " << c.user;
     EXPECT_EQ(!c.forgets, r.count == 4 && r.prevCount == 3 && r.ignoredCount == 2 && r.failed == 1 &&
@@ -124,8 +124,8 @@ TEST(Edits, AMailboxNoAccountNamesLosesItsCachedHeaders) {
   MessageHeaders h{};
   auto boxOf = [&](int s) { return mailboxOf(t.kel->accounts[s]); };
   auto fill = [&](int s) { return t.kel->headerCache.store(boxOf(s), "id", h); };
-  const AccountFields a{"a@example.jp", "pop.example.jp", "a", "pw", false, false};
-  const AccountFields b{"b@example.jp", "pop.example.jp", "b", "pw", false, false};
+  const AccountFields a{"a@example.jp", "pop.example.jp", "a", "pw", false, false, false};
+  const AccountFields b{"b@example.jp", "pop.example.jp", "b", "pw", false, false, false};
   ASSERT_EQ(1, storeAccount(*t.kel, -1, a, nullptr));
   ASSERT_EQ(2, storeAccount(*t.kel, -1, b, nullptr));
   ASSERT_TRUE(fill(0) && fill(1));

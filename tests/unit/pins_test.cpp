@@ -178,7 +178,7 @@ TEST(Pins, ChangingTheServerOrThePortClearsThePinAndNothingElseDoes) {
     strcpy(k.accounts[0].pin, kPinA.c_str());
   };
   pinned();
-  AccountFields same{"a2@example.jp", "pop.example.jp", "a-other", "new-pass", true, true};
+  AccountFields same{"a2@example.jp", "pop.example.jp", "a-other", "new-pass", true, true, false};
   EXPECT_EQ(1, storeAccount(k, 0, same, nullptr));  // address, user, password, APOP
   EXPECT_EQ(kPinA, k.accounts[0].pin);
 
@@ -200,7 +200,7 @@ TEST(Pins, ChangingTheServerOrThePortClearsThePinAndNothingElseDoes) {
   EXPECT_STREQ("", k.accounts[0].pin);
 
   pinned();
-  AccountFields added{"new@example.jp", "pop.example.jp", "a", "pw", false, false};
+  AccountFields added{"new@example.jp", "pop.example.jp", "a", "pw", false, false, false};
   EXPECT_EQ(2, storeAccount(k, -1, added, nullptr));
   EXPECT_STREQ("", k.accounts[1].pin);
   EXPECT_EQ(kPinA, k.accounts[0].pin);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "mailcheck/header_cache.h"
-#include "mailcheck/uidl.h"
+#include "mailcheck/pop3/uidl.h"
 
 namespace {
 

@@ -68,6 +68,7 @@ struct SessionTask {
 // deleted or changed. Under the check lock.
 int accountSlot(const Kel& kel, uint32_t accountId);
 
+// The account's protocol decides: POP3, or IMAP (mailcheck/imap/).
 // Returns 0 when the session completed, 1 when it failed (or was given up).
 int runSession(SessionTask& task);
 // The same after the connect step, on a connected socket already in

@@ -1,4 +1,4 @@
-#include "mailcheck/uidl.h"
+#include "mailcheck/pop3/uidl.h"
 
 #include <algorithm>
 #include <memory>

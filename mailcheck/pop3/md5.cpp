@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "mailcheck/apop.h"
+#include "mailcheck/pop3/apop.h"
 #include "platform/bytes.h"
 
 namespace {

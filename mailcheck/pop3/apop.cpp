@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "mailcheck/apop.h"
+#include "mailcheck/pop3/apop.h"
 
 bool apopDigestInput(const char* greeting, const char* pass, char (&out)[kApopInputSize]) {
   out[0] = '\0';

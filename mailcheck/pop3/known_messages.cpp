@@ -4,9 +4,9 @@
 // every message as a server without UIDL would have it.
 #include <cstring>
 
-#include "mailcheck/pop3_conversation.h"
+#include "mailcheck/pop3/pop3_conversation.h"
 #include "mailcheck/transport.h"
-#include "mailcheck/uidl.h"
+#include "mailcheck/pop3/uidl.h"
 #include "platform/trace.h"
 
 // The listing, read to its "." line whatever it holds; its lines are not

@@ -1,4 +1,4 @@
-#include "mailcheck/capabilities.h"
+#include "mailcheck/pop3/capabilities.h"
 
 #include <cstring>
 

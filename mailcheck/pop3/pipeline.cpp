@@ -5,7 +5,7 @@
 #include <deque>
 
 #include "mailcheck/filter.h"
-#include "mailcheck/pop3_conversation.h"
+#include "mailcheck/pop3/pop3_conversation.h"
 #include "mailcheck/top_reply.h"
 #include "mailcheck/transport.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "mailcheck/access_token.h"
-#include "mailcheck/pop3_conversation.h"
+#include "mailcheck/pop3/pop3_conversation.h"
 #include "mailcheck/sasl.h"
 #include "platform/trace.h"
 

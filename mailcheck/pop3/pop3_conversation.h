@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "app/application.h"
-#include "mailcheck/capabilities.h"
+#include "mailcheck/pop3/capabilities.h"
 #include "mailcheck/error_code.h"
 #include "mailcheck/failure_reason.h"
 #include "mailcheck/header_cache.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "mailcheck/sasl.h"
 #include "mailcheck/transport.h"
 

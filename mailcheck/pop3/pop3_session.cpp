@@ -1,4 +1,4 @@
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -8,10 +8,10 @@
 
 #include "app/application.h"
 #include "mailcheck/access_token.h"
-#include "mailcheck/apop.h"
-#include "mailcheck/capabilities.h"
+#include "mailcheck/pop3/apop.h"
+#include "mailcheck/pop3/capabilities.h"
 #include "mailcheck/login_delay.h"
-#include "mailcheck/pop3_conversation.h"
+#include "mailcheck/pop3/pop3_conversation.h"
 #include "mailcheck/transport.h"
 #include "platform/trace.h"
 

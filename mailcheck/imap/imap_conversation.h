@@ -1,0 +1,133 @@
+// The conversation of one IMAP check (RFC 9051, RFC 3501 servers too),
+// shared by its two files: imap_session.cpp (greeting, TLS, login, LOGOUT)
+// and imap_mailbox.cpp (SELECT, SEARCH, FETCH, the effects of the rules).
+// It leaves the same results, trace and reasons as a POP3 check.
+#pragma once
+
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "mailcheck/error_code.h"
+#include "mailcheck/failure_reason.h"
+#include "mailcheck/filter.h"
+#include "mailcheck/imap/imap_reader.h"
+#include "mailcheck/pop3/pop3_session.h"
+#include "mailcheck/transport.h"
+#include "platform/trace.h"
+
+struct ImapCapabilities {
+  bool known = false;  // listed since the last change of state
+  bool starttls = false;
+  bool loginDisabled = false;
+  bool authPlain = false;
+  bool saslIr = false;
+  bool literalPlus = false;
+  bool uidplus = false;
+};
+// Reads the words after "CAPABILITY", from a response code or data.
+void noteImapCapabilities(const std::vector<std::string>& words, ImapCapabilities& caps);
+
+class ImapConversation {
+ public:
+  explicit ImapConversation(SessionTask& t) : t_(t), slot_(t.index), in_(t.connection) {}
+
+  int run();
+  int converse();
+
+ private:
+  enum Tagged { kOk, kNo, kBad, kContinue, kFailed };
+  enum Link { kLinkReady, kLinkFailed, kLinkReconnect };
+
+  template <class F>
+  bool publish(F write) {
+    std::lock_guard<std::mutex> guard(t_.kel.checkLock);
+    if (t_.abandoned) return false;
+    slot_ = accountSlot(t_.kel, t_.accountId);
+    if (slot_ < 0) return false;
+    write();
+    return true;
+  }
+  CheckResult& result() { return t_.kel.results[slot_]; }
+  void setState(int32_t s) {
+    publish([&] { t_.kel.sessionState = s; });
+  }
+  void setFailure(ErrorCode code, const Reason& reason) {
+    publish([&] {
+      result().errorCode = code;
+      memcpy(result().reason, reason, sizeof result().reason);
+    });
+  }
+  void linkFailed(ErrorCode code, ErrorCode what) {
+    Reason reason;
+    linkReason(what, linkFailure(t_.connection), reason);
+    setFailure(code, reason);
+  }
+  bool failWith(ErrorCode code, const char* fixed) {
+    platform::trace("エラー\n");
+    Reason reason;
+    fixedReason(fixed, reason);
+    setFailure(code, reason);
+    return false;
+  }
+  // The tagged (or greeting) response at hand as the reason, with this code.
+  bool refused(ErrorCode code);
+  void traceStatus();
+
+  // session
+  bool send(const std::string& bytes, const char* traced);
+  bool command(const std::string& text, const char* traced = nullptr);
+  Tagged await(const std::function<void(const ImapResponse&)>& onData = nullptr, bool continuation = false,
+               LiteralKeeper* keeper = nullptr);
+  bool readFailed(ImapRead why);
+  bool expectOk(Tagged r) { return r == kOk || (r != kFailed && refused(kErrorNotPositive)); }
+  bool greeting();
+  bool askCapabilities();
+  void noteCode(const std::string& code);
+  bool trustServer(ServerKey& key);
+  Link secureLink();
+  Link upgrade();
+  Link upgradeFailed(const char* traceLine, const Reason& why, bool sameConnection);
+  bool reconnectInClear();
+  bool login();
+  Tagged loginCommand();
+  bool refusedLogin();
+  bool logout();
+  int fail();
+
+  // mailbox
+  bool select();
+  bool search();
+  bool learnKnown();
+  bool fetchHeaders();
+  bool fetchChunk(const std::vector<uint32_t>& uids, size_t from, size_t to);
+  bool judgeAll();
+  bool removeDeleted();
+  void clearLines(int from);
+
+  SessionTask& t_;
+  int slot_;
+  ConnectionSource in_;
+  ImapResponse r_;
+  char tag_[16] = "";
+  unsigned tagNumber_ = 0;
+  ImapCapabilities caps_;
+  bool clearOnly_ = false;
+  bool preauth_ = false;
+  std::string bye_;  // an untagged BYE's line: why the server went away
+  uint32_t uidValidity_ = 0;
+  MailboxKey box_;
+  std::vector<uint32_t> uids_;  // unseen, undeleted, ascending
+  std::vector<std::string> ids_;  // "UIDVALIDITY.UID" of each, when the validity is known
+  struct Message {
+    bool known = false;      // the cache has its headers
+    bool fetched = false;    // its FETCH has been judged
+    Judgement judgement{};
+  };
+  std::vector<Message> messages_;  // by position in uids_
+  std::vector<PackedHeaders> known_;
+  std::vector<uint32_t> toDelete_;
+};
