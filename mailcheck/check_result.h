@@ -43,6 +43,9 @@ struct CheckResult {
   // When the last check that ran its course ended, on the user's clock;
   // forgotten when the account's server, port or user changes.
   platform::LocalTime lastSuccess;
+  // The last check ran its course, or one that did still stands: its
+  // counts go into the totals.
+  int32_t counted;
 };
 
 enum SessionState : int32_t {
