@@ -44,6 +44,9 @@ int waitSocket(SOCKET s, bool forWrite, int timeoutMs);
 // Waits at most timeoutMs for any of the connects under way to end (made or
 // failed); ready[i] tells which. The number ended, 0 for none yet, or -1.
 int waitConnects(const SOCKET* s, int count, bool* ready, int timeoutMs);
+// Waits at most timeoutMs for any of the sockets to become readable (or to
+// fail); ready[i] tells which. The number ready, 0 for none yet, or -1.
+int waitAnyReadable(const SOCKET* s, int count, bool* ready, int timeoutMs);
 // One recv or send with flags 0: the count, kWouldBlock, or -1; a receive
 // that meets the peer's close gives kPeerClosed.
 int socketReceive(SOCKET s, char* buf, int capacity);

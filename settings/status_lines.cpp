@@ -6,6 +6,7 @@
 
 #include "app/application.h"
 #include "mailcheck/error_code.h"
+#include "mailcheck/login_delay.h"
 #include "platform/shift_jis.h"
 #include "settings/clock_lines.h"
 
@@ -69,6 +70,24 @@ void addLastSuccess(std::vector<std::string>& out, const platform::LocalTime& t)
   out.emplace_back(std::string("    最終成功: ") + text);
 }
 
+// An IMAP account's IDLE connection, when it has one or waits to make one.
+void addIdleLine(std::vector<std::string>& out, const Kel& kel, uint32_t accountId) {
+  if (accountId == 0) return;
+  for (const IdleShown& s : kel.idleShown) {
+    if (s.accountId != accountId || s.state == kIdleNone) continue;
+    if (s.state == kIdleConnected) {
+      out.emplace_back("    IDLE: 接続中");
+      return;
+    }
+    uint64_t now = monotonicNow(kel);
+    uint64_t left = s.retryAtMs > now ? (s.retryAtMs - now + 999) / 1000 : 0;
+    char text[64];
+    snprintf(text, sizeof text, "    IDLE: 再接続待ち（あと%u秒）", static_cast<unsigned>(left));
+    out.emplace_back(text);
+    return;
+  }
+}
+
 }  // namespace
 
 const char* errorCodeText(int32_t code) { return kErrorCodeTexts[code >= 0 && code < kErrorCodes ? code : 0]; }
@@ -94,6 +113,7 @@ std::vector<std::string> serverStatusLines(Kel& kel) {
       snprintf(text, sizeof text, "  %d通の新着メールがあります", r.count);
       out.emplace_back(text);
     }
+    addIdleLine(out, kel, r.accountId);
     if (r.failed != 1 && r.ignoredCount != 0) {
       snprintf(text, sizeof text, "  %d通の無視メールがあります", r.ignoredCount);
       out.emplace_back(text);
