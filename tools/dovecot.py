@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""A private Dovecot POP3 server on loopback for the tests.
+"""A private Dovecot POP3 and IMAP server on loopback for the tests.
 
   dovecot.py start DIR [--stls]
                          config, self-signed certificate, mailboxes; prints
-                         POP3_PORT=.. POP3S_PORT=.. MAILDIRS=.. (also in DIR/ports.env);
+                         POP3_PORT=.. POP3S_PORT=.. IMAP_PORT=.. MAILDIRS=..
+                         (also in DIR/ports.env);
                          with --stls also STLS_PORT=..: POP3 on 127.0.0.3 that
                          refuses USER and PASS before STLS
   dovecot.py reset DIR   writes the mailboxes anew
@@ -73,13 +74,15 @@ local 127.0.0.3 {{
 """
 
 
-def config(d, pop3, pop3s, stls=None):
+def config(d, pop3, pop3s, imap, stls=None):
     extra = STLS_CONFIG.format(stls=stls) if stls else ""
     return """
 base_dir = {d}/base
 state_dir = {d}/state
 log_path = {d}/log/dovecot.log
-protocols = pop3
+protocols = pop3 imap
+# the tests find an IMAP user's process by its title
+verbose_proctitle = yes
 listen = 127.0.0.1
 ssl = yes
 ssl_cert = <{d}/ssl/cert.pem
@@ -113,10 +116,19 @@ service pop3-login {{
     ssl = yes
   }}
 }}
+service imap-login {{
+  inet_listener imap {{
+    address = 127.0.0.1
+    port = {imap}
+  }}
+  inet_listener imaps {{
+    port = 0
+  }}
+}}
 service anvil {{
   chroot =
 }}
-""".format(d=d, pop3=pop3, pop3s=pop3s) + extra
+""".format(d=d, pop3=pop3, pop3s=pop3s, imap=imap) + extra
 
 
 def home(d):
@@ -153,16 +165,16 @@ def serve(d, stls):
         for user, pw in mailboxes.PASSWORDS.items():
             f.write("%s:{PLAIN}%s\n" % (user, pw))
     maildirs = write_mailboxes(d)
-    pop3, pop3s = free_port(), free_port()
+    pop3, pop3s, imap = free_port(), free_port(), free_port()
     stls_port = free_port("127.0.0.3") if stls else None
     conf = os.path.join(d, "dovecot.conf")
     with open(conf, "w") as f:
-        f.write(config(d, pop3, pop3s, stls_port))
+        f.write(config(d, pop3, pop3s, imap, stls_port))
     # dovecot daemonizes: it must not hold the caller's output open
     subprocess.run(["dovecot", "-c", conf], check=True, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     deadline = time.monotonic() + 20
-    listeners = [("127.0.0.1", pop3), ("127.0.0.1", pop3s)] + ([("127.0.0.3", stls_port)] if stls else [])
+    listeners = [("127.0.0.1", pop3), ("127.0.0.1", pop3s), ("127.0.0.1", imap)] + ([("127.0.0.3", stls_port)] if stls else [])
     for address, port in listeners:
         while True:
             try:
@@ -172,7 +184,7 @@ def serve(d, stls):
                 if time.monotonic() > deadline:
                     raise SystemExit("dovecot did not listen on %d; see %s/log" % (port, d))
                 time.sleep(0.1)
-    env = "POP3_PORT=%d\nPOP3S_PORT=%d\nMAILDIRS=%s\n" % (pop3, pop3s, maildirs)
+    env = "POP3_PORT=%d\nPOP3S_PORT=%d\nIMAP_PORT=%d\nMAILDIRS=%s\n" % (pop3, pop3s, imap, maildirs)
     if stls:
         env += "STLS_PORT=%d\n" % stls_port
     return env

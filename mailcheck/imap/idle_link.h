@@ -61,7 +61,6 @@ struct IdleLink {
   bool eventPending = false;
   bool tokenExpired = false;
   bool movedOut = false;  // lent to a check
-  uint32_t events = 0;
 
  private:
   int receiveNow();  // bytes, 0 for none yet, -1 failed

@@ -40,7 +40,7 @@ class IdleWatch {
   IdleLink* lent = nullptr;    // the link whose connection the check now running may take
   std::vector<uint32_t> expired;
   std::atomic<bool> wake{false};
-  std::atomic<uint32_t> events{0};
+  std::atomic<uint32_t> checks{0};
   std::thread thread;
 
  private:
@@ -239,7 +239,6 @@ void IdleWatch::read(IdleLink& link, uint64_t t) {
         break;
       case IdleLine::kEvent:
         link.eventPending = true;
-        ++events;
         break;
       case IdleLine::kBye:
         if (byeSaysTokenExpired(line)) link.tokenExpired = true;
@@ -337,7 +336,6 @@ void IdleWatch::watchConnect(IdleLink& link, uint64_t t) {
     link.uidplus = task->uidplus;
     link.retryStep = 0;
     link.eventPending = true;  // what came while it was away
-    ++events;
     startIdle(link, t);
     return;
   }
@@ -359,6 +357,7 @@ void IdleWatch::checkOn(IdleLink& link) {
     lent = &link;
   }
   platform::trace("IDLE: 新着を確認します。\n");
+  ++checks;
   checkOneAccount(kel_, link.accountId, fx_, check_);
   {
     Guard g(kel_.checkLock);
@@ -475,7 +474,7 @@ void idleTokenExpired(Kel& kel, uint32_t accountId) {
   if (kel.idle) kel.idle->expired.push_back(accountId);
 }
 
-uint32_t idleEventsSeen(const Kel& kel) {
+uint32_t idleChecksMade(const Kel& kel) {
   IdleWatch* w = kel.idle;
-  return w ? w->events.load() : 0;
+  return w ? w->checks.load() : 0;
 }

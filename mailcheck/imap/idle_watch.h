@@ -41,5 +41,5 @@ void idleAfterWake(Kel& kel);
 // The account's OAuth2 access token has expired: its link is made again at
 // once with a fresh one.
 void idleTokenExpired(Kel& kel, uint32_t accountId);
-// Changes announced and IDLE connections made so far (for tests).
-uint32_t idleEventsSeen(const Kel& kel);
+// Checks made on IDLE connections so far (for tests).
+uint32_t idleChecksMade(const Kel& kel);

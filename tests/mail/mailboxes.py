@@ -13,6 +13,8 @@ PASSWORDS = {
     "rokuro": "rokuro-pw",   # ... and the same, one command at a time
     "hachiro": "hachiro-pw", # header blocks and body lines of real size
     "shiro": "shiro-pw",     # empty mailbox
+    "ichiro": "ichiro-pw",   # IMAP IDLE: starts empty, the tests deliver to it
+    "sanae": "sanae-pw",     # IMAP IDLE under kel.exe
     "kuro": "kuro-pw",       # checked again: only what is new costs a TOP
     "demo": "demo-pass",     # make run's mailbox
     "bulk3000": "bulk-pw",   # 3,000 mails as large providers send them
@@ -121,7 +123,7 @@ def mailboxes():
     ]
     kuro = [message([("From", "k%d@example.jp" % i), ("Subject", b_word("広告です" if i == 3 else "第%d報" % i))])
             for i in range(1, 5)]
-    boxes = {"taro": taro, "hanako": hanako, "saburo": saburo, "jiro": jiro, "shiro": [], "demo": demo,
+    boxes = {"taro": taro, "hanako": hanako, "saburo": saburo, "jiro": jiro, "shiro": [], "ichiro": [], "sanae": [], "demo": demo,
              "goro": seven, "rokuro": list(seven), "hachiro": hachiro, "kuro": kuro}
     boxes["bulk3000"] = bulk(3000)
     if os.environ.get("KEL_BENCH_MAILBOXES"):
