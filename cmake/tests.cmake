@@ -125,7 +125,7 @@ else()
   kel_fixture(mailboxes-reset FIXTURES_SETUP mailboxes python3 tools/dovecot.py reset ${KEL_SERVERS}/dovecot)
   set_tests_properties(mailboxes-reset PROPERTIES FIXTURES_REQUIRED dovecot RESOURCE_LOCK dovecot)
   # Cases that talk to Dovecot from these suites say so in their names.
-  set(KEL_SCRIPTED_SUITES "CheckCycle|GiveUp|KnownMessages|Pipelining|Pop3Script|StlsScript|Transport")
+  set(KEL_SCRIPTED_SUITES "CheckCycle|GiveUp|ImapScript|KnownMessages|Pipelining|Pop3Script|StlsScript|Transport")
   set(KEL_DOVECOT_CASES "Dovecot|^CheckCycle[.](TheKeyAFirstTls|AKeyOtherThanTheTrusted)|^Transport[.]WritesToAPeer")
   set(props ${CMAKE_BINARY_DIR}/kel_mail_cases.cmake)
   file(WRITE ${props} "set_tests_properties(\${kel_mail_cases} PROPERTIES LABELS mail\n"

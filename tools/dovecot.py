@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""A private Dovecot POP3 and IMAP server on loopback for the tests.
+"""A private Dovecot POP3 and IMAP server on loopback for the tests, both on
+the same Maildirs.
 
   dovecot.py start DIR [--stls]
                          config, self-signed certificate, mailboxes; prints
-                         POP3_PORT=.. POP3S_PORT=.. IMAP_PORT=.. MAILDIRS=..
-                         (also in DIR/ports.env);
+                         POP3_PORT=.. POP3S_PORT=.. IMAP_PORT=.. IMAPS_PORT=..
+                         MAILDIRS=.. (also in DIR/ports.env);
                          with --stls also STLS_PORT=..: POP3 on 127.0.0.3 that
                          refuses USER and PASS before STLS
   dovecot.py reset DIR   writes the mailboxes anew
@@ -74,13 +75,13 @@ local 127.0.0.3 {{
 """
 
 
-def config(d, pop3, pop3s, imap, stls=None):
+def config(d, pop3, pop3s, imap, imaps, stls=None):
     extra = STLS_CONFIG.format(stls=stls) if stls else ""
     return """
 base_dir = {d}/base
 state_dir = {d}/state
 log_path = {d}/log/dovecot.log
-protocols = pop3 imap
+protocols = imap pop3
 # the tests find an IMAP user's process by its title
 verbose_proctitle = yes
 listen = 127.0.0.1
@@ -122,13 +123,15 @@ service imap-login {{
     port = {imap}
   }}
   inet_listener imaps {{
-    port = 0
+    address = 127.0.0.1
+    port = {imaps}
+    ssl = yes
   }}
 }}
 service anvil {{
   chroot =
 }}
-""".format(d=d, pop3=pop3, pop3s=pop3s, imap=imap) + extra
+""".format(d=d, pop3=pop3, pop3s=pop3s, imap=imap, imaps=imaps) + extra
 
 
 def home(d):
@@ -165,16 +168,16 @@ def serve(d, stls):
         for user, pw in mailboxes.PASSWORDS.items():
             f.write("%s:{PLAIN}%s\n" % (user, pw))
     maildirs = write_mailboxes(d)
-    pop3, pop3s, imap = free_port(), free_port(), free_port()
+    pop3, pop3s, imap, imaps = free_port(), free_port(), free_port(), free_port()
     stls_port = free_port("127.0.0.3") if stls else None
     conf = os.path.join(d, "dovecot.conf")
     with open(conf, "w") as f:
-        f.write(config(d, pop3, pop3s, imap, stls_port))
+        f.write(config(d, pop3, pop3s, imap, imaps, stls_port))
     # dovecot daemonizes: it must not hold the caller's output open
     subprocess.run(["dovecot", "-c", conf], check=True, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     deadline = time.monotonic() + 20
-    listeners = [("127.0.0.1", pop3), ("127.0.0.1", pop3s), ("127.0.0.1", imap)] + ([("127.0.0.3", stls_port)] if stls else [])
+    listeners = [("127.0.0.1", p) for p in (pop3, pop3s, imap, imaps)] + ([("127.0.0.3", stls_port)] if stls else [])
     for address, port in listeners:
         while True:
             try:
@@ -184,7 +187,8 @@ def serve(d, stls):
                 if time.monotonic() > deadline:
                     raise SystemExit("dovecot did not listen on %d; see %s/log" % (port, d))
                 time.sleep(0.1)
-    env = "POP3_PORT=%d\nPOP3S_PORT=%d\nIMAP_PORT=%d\nMAILDIRS=%s\n" % (pop3, pop3s, imap, maildirs)
+    env = "POP3_PORT=%d\nPOP3S_PORT=%d\nIMAP_PORT=%d\nIMAPS_PORT=%d\nMAILDIRS=%s\n" % (
+        pop3, pop3s, imap, imaps, maildirs)
     if stls:
         env += "STLS_PORT=%d\n" % stls_port
     return env

@@ -13,7 +13,7 @@ cd "$root"
 seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-2}
 build=${FUZZ_BUILD:-build/fuzz}
-read -r -a targets <<< "${FUZZ_TARGETS:-headers session settings melody sntp}"
+read -r -a targets <<< "${FUZZ_TARGETS:-headers session imap settings melody sntp}"
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DKEL_FUZZ=ON >/dev/null || exit 1
 cmake --build "$build" >/dev/null || { cmake --build "$build"; exit 1; }
 

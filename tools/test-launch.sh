@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts one test program for CTest (cmake/tests.cmake): PROGRAM ARGS...
 #   KEL_TEST_SERVERS  where the fixtures started Dovecot: its ports are passed
-#                     on as KEL_POP3_PORT, KEL_POP3S_PORT, KEL_IMAP_PORT, KEL_STLS_PORT and
+#                     on as KEL_POP3_PORT, KEL_POP3S_PORT, KEL_STLS_PORT,
+#                     KEL_IMAP_PORT, KEL_IMAPS_PORT and
 #                     KEL_MAILDIRS
 #   KEL_TEST_RESET=1  write Dovecot's mailboxes anew first, and again after
 #                     (a whole suite under the dovecot lock: the single cases
@@ -18,7 +19,7 @@ if [ -n "$servers" ] && [ -f "$servers/dovecot/ports.env" ]; then
   source "$servers/dovecot/ports.env"
   set +a
   export KEL_POP3_PORT=$POP3_PORT KEL_POP3S_PORT=$POP3S_PORT KEL_MAILDIRS=$MAILDIRS
-  export KEL_STLS_PORT=${STLS_PORT:-} KEL_IMAP_PORT=${IMAP_PORT:-}
+  export KEL_STLS_PORT=${STLS_PORT:-} KEL_IMAP_PORT=${IMAP_PORT:-} KEL_IMAPS_PORT=${IMAPS_PORT:-}
   if [ "${KEL_TEST_RESET:-}" = 1 ]; then
     python3 "$here/dovecot.py" reset "$servers/dovecot" || exit 1
     reset_after=1

@@ -79,6 +79,7 @@ class ImapConversation {
   }
   // The tagged (or greeting) response at hand as the reason, with this code.
   bool refused(ErrorCode code);
+  void traceStatus();
 
   // session
   bool send(const std::string& bytes, const char* traced);

@@ -216,6 +216,11 @@ class Parser {
       } else if (c == '"') {
         t.kind = ImapToken::kString;
         if (!quoted(t.text)) return failed();
+        if (keeper_) {  // a string is a string, however it came
+          keeper_->begin(t.text.size());
+          keeper_->take(t.text.data(), t.text.size());
+          t.text = keeper_->end();
+        }
       } else if (c == '{') {
         t.kind = ImapToken::kString;
         if (!literal(t.text)) return failed();

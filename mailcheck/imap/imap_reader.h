@@ -75,8 +75,8 @@ class ConnectionSource : public ImapSource {
   Connection& c_;
 };
 
-// Reads the next whole response. Literals of untagged data go through
-// keeper when one is given, else are kept up to kImapTextLimit.
+// Reads the next whole response. Strings of untagged data go through
+// keeper when one is given; else a literal is kept up to kImapTextLimit.
 ImapRead readImapResponse(ImapSource& in, ImapResponse& out, LiteralKeeper* keeper = nullptr);
 
 // Helpers over untagged data.

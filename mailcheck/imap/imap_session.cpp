@@ -127,6 +127,14 @@ bool ImapConversation::readFailed(ImapRead why) {
   return failWith(kErrorNotPositive, why == ImapRead::kTooLong ? "IMAP: 応答が長すぎます" : "IMAP: 応答を読めません");
 }
 
+// A status response as it came, the data of others being long.
+void ImapConversation::traceStatus() {
+  std::string line = (r_.kind == ImapResponse::kTagged ? r_.tag : std::string("*")) + " " + r_.status;
+  if (!r_.code.empty()) line += " [" + r_.code + "]";
+  if (!r_.text.empty()) line += " " + r_.text;
+  platform::trace((line + "\n").c_str());
+}
+
 // The status line, as the server's words.
 bool ImapConversation::refused(ErrorCode code) {
   platform::trace("エラー\n");
@@ -156,8 +164,7 @@ ImapConversation::Tagged ImapConversation::await(const std::function<void(const 
       return kFailed;
     }
     if (!r_.status.empty()) {
-      platform::tracef("%s %s%s%s%s%s\n", r_.kind == ImapResponse::kTagged ? r_.tag.c_str() : "*", r_.status.c_str(),
-                       r_.code.empty() ? "" : " [", r_.code.c_str(), r_.code.empty() ? "" : "] ", r_.text.c_str());
+      traceStatus();
       noteCode(r_.code);
     }
     if (r_.kind == ImapResponse::kUntagged) {
@@ -185,7 +192,7 @@ bool ImapConversation::greeting() {
     return false;
   }
   if (rc != ImapRead::kOk) return readFailed(rc);
-  platform::tracef("* %s %s\n", r_.status.c_str(), r_.text.c_str());
+  traceStatus();
   if (r_.kind != ImapResponse::kUntagged || (r_.status != "OK" && r_.status != "PREAUTH"))
     return refused(kErrorNotPositive);
   preauth_ = r_.status == "PREAUTH";

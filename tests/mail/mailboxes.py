@@ -17,6 +17,9 @@ PASSWORDS = {
     "sanae": "sanae-pw",     # IMAP IDLE under kel.exe
     "kuro": "kuro-pw",       # checked again: only what is new costs a TOP
     "demo": "demo-pass",     # make run's mailbox
+    "ichika": "ichika-pw",   # IMAP: taro's mailbox, over IMAP
+    "nanami": "nanami-pw",   # IMAP: flags set by another client
+    "imadate": "imadate-pw", # IMAP: kel.exe's account in the end-to-end test
     "bulk3000": "bulk-pw",   # 3,000 mails as large providers send them
     "bench1000": "bench",    # only with KEL_BENCH_MAILBOXES
     "bench1500": "bench",
@@ -123,8 +126,9 @@ def mailboxes():
     ]
     kuro = [message([("From", "k%d@example.jp" % i), ("Subject", b_word("広告です" if i == 3 else "第%d報" % i))])
             for i in range(1, 5)]
-    boxes = {"taro": taro, "hanako": hanako, "saburo": saburo, "jiro": jiro, "shiro": [], "ichiro": [], "sanae": [], "demo": demo,
-             "goro": seven, "rokuro": list(seven), "hachiro": hachiro, "kuro": kuro}
+    boxes = {"taro": taro, "hanako": hanako, "saburo": saburo, "jiro": jiro, "shiro": [], "demo": demo,
+             "goro": seven, "rokuro": list(seven), "hachiro": hachiro, "kuro": kuro,
+             "ichika": list(taro), "nanami": list(seven), "imadate": list(kuro), "ichiro": [], "sanae": []}
     boxes["bulk3000"] = bulk(3000)
     if os.environ.get("KEL_BENCH_MAILBOXES"):
         for n in (1000, 1500, 5000):

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/application.h"
+#include "settings/edits.h"
 #include "tests/support/kel_fixture.h"
 #include "tests/unit/test_dir.h"
 
@@ -445,4 +446,32 @@ TEST(Password, BadStoredTextLoadsAsEmpty) {
   t.write(2, "[account00]\r\nmailaddr=a@b\r\npass=XYZ1\r\n");
   loadAllSettings(*t.kel);
   EXPECT_STREQ("", t.kel->accounts[0].pass);
+}
+
+// An IMAP account that an older version's editor saved with a POP3 port
+// reads back with IMAP's; the editor's protocol choice sets port and
+// protocol, and a protocol value it does not name is kept while POP3 stays.
+TEST(Settings, ImapPortsOnLoadingAndInTheEditor) {
+  KelInDir t;
+  t.write(2,
+          "[account00]\r\nmailaddr=a@example.jp\r\nprotocol=1\r\nport=110\r\n"
+          "[account01]\r\nmailaddr=b@example.jp\r\nprotocol=1\r\nport=995\r\n"
+          "[account02]\r\nmailaddr=c@example.jp\r\nprotocol=1\r\nport=1143\r\n"
+          "[account03]\r\nmailaddr=d@example.jp\r\nprotocol=5\r\nport=110\r\n");
+  loadAllSettings(*t.kel);
+  Kel& k = *t.kel;
+  const int ports[4] = {143, 993, 1143, 110};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(ports[i], k.accounts[i].port) << i;
+  struct Edit {
+    int slot;
+    bool ssl, imap;
+    int port, protocol;
+  } edits[] = {{0, true, true, 993, 1}, {1, false, true, 143, 1}, {2, true, false, 995, 0},
+               {3, false, false, 110, 5}, {3, false, true, 143, 1}, {3, false, false, 110, 0}};
+  for (const Edit& e : edits) {
+    AccountFields f{k.accounts[e.slot].mailaddr, "mail.example.jp", "u", "pw", false, e.ssl, e.imap};
+    EXPECT_EQ(e.slot + 1, storeAccount(k, e.slot, f, nullptr));
+    EXPECT_EQ(e.port, k.accounts[e.slot].port) << e.slot;
+    EXPECT_EQ(e.protocol, k.accounts[e.slot].protocol) << e.slot;
+  }
 }
