@@ -206,3 +206,36 @@ TEST(ServerStatus, LongReasonWrapsAtWholeCharactersOnThreeLines) {
   EXPECT_EQ(std::string(10, ' ') + std::string(60, 'c'),
             failedWith(std::string(60, 'a') + std::string(60, 'b') + std::string(60, 'c'), {})[4]);
 }
+
+// The IDLE line follows the count or the failure lines of its own account.
+TEST(ServerStatus, IdleLineSaysConnectedOrHowLongUntilTheNextTry) {
+  static uint64_t clockMs = 100000;
+  const struct {
+    int32_t state;
+    uint64_t retryAtMs;
+    bool failed;
+    const char* want;  // null: no IDLE line
+  } rows[] = {
+      {kIdleConnected, 0, false, "    IDLE: 接続中"},
+      {kIdleWaiting, 100000 + 14001, false, "    IDLE: 再接続待ち（あと15秒）"},
+      {kIdleWaiting, 100000 + 900000, true, "    IDLE: 再接続待ち（あと900秒）"},
+      {kIdleWaiting, 90000, false, "    IDLE: 再接続待ち（あと0秒）"},  // a connect under way
+      {kIdleNone, 0, false, nullptr},
+  };
+  for (const auto& row : rows) {
+    auto k = withAccount("taro@example.jp");
+    k->monotonicClock = [] { return clockMs; };
+    k->results[0].accountId = 5;
+    k->results[0].failed = row.failed;
+    k->idleShown[3] = {5, row.state, row.retryAtMs};
+    k->idleShown[4] = {6, kIdleConnected, 0};  // another account's
+    std::vector<std::string> lines = serverStatusLines(*k);
+    size_t at = row.failed ? 3 : 2;  // after the failure's reason and last success, or the count
+    if (!row.want) {
+      EXPECT_EQ(2u, lines.size());
+      continue;
+    }
+    ASSERT_EQ(at + 1, lines.size()) << row.want;
+    EXPECT_EQ(row.want, lines[at]);
+  }
+}
