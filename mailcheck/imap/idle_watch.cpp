@@ -1,4 +1,4 @@
-#include "mailcheck/imap/idle_watch.h"
+#include "mailcheck/imap/idle_watcher.h"
 
 #include <algorithm>
 #include <atomic>
@@ -17,62 +17,7 @@
 #include "platform/net.h"
 #include "platform/trace.h"
 
-const IdleTiming kIdleTiming = {600000, 20500, 250, {15000, 30000, 60000, 120000, 300000, 900000}};
-
 using Guard = std::lock_guard<std::mutex>;
-
-class IdleWatch {
- public:
-  IdleWatch(Kel& kel, const CheckEffects& fx, const CheckTiming& check, const IdleTiming& timing)
-      : kel_(kel), fx_(fx), check_(check), timing_(timing) {}
-
-  void run();
-
-  // Under kel.checkLock.
-  struct Incoming {
-    uint32_t accountId;
-    std::unique_ptr<Connection> conn;
-    uint32_t uidValidity;
-    bool uidplus;
-  };
-  std::vector<Incoming> incoming;
-  std::vector<uint32_t> held;  // accounts whose link holds or makes a connection
-  IdleLink* lent = nullptr;    // the link whose connection the check now running may take
-  std::vector<uint32_t> expired;
-  std::atomic<bool> wake{false};
-  std::atomic<uint32_t> checks{0};
-  std::thread thread;
-
- private:
-  // A reconnect: the session's own connect, login and SELECT, on a worker.
-  struct Connect {
-    std::shared_ptr<SessionTask> task;
-    std::shared_ptr<std::atomic<bool>> ended;
-    std::thread worker;
-    uint32_t seen = 0;
-    uint64_t progressAt = 0;
-  };
-
-  void exchange();
-  void advance(IdleLink& link, uint64_t now);
-  void read(IdleLink& link, uint64_t now);
-  void waitForInput();
-  void startIdle(IdleLink& link, uint64_t now);
-  void lost(IdleLink& link, uint64_t now);
-  void startConnect(IdleLink& link, uint64_t now);
-  void watchConnect(IdleLink& link, uint64_t now);
-  void checkOn(IdleLink& link);
-  void shutdown();
-  IdleLink* find(uint32_t id);
-  uint64_t now() const { return monotonicNow(kel_); }
-
-  Kel& kel_;
-  const CheckEffects fx_;
-  const CheckTiming check_;
-  const IdleTiming timing_;
-  std::vector<std::unique_ptr<IdleLink>> links_;
-  std::vector<std::unique_ptr<Connect>> connects_;  // by position in links_
-};
 
 namespace {
 
@@ -90,6 +35,8 @@ bool claimChecks(Kel& kel, int32_t* prior) {
   return false;
 }
 
+}  // namespace
+
 void moveConnection(Connection& from, Connection& to) {
   memcpy(&to, &from, sizeof to);
   from.sock = kNoSocket;
@@ -97,8 +44,6 @@ void moveConnection(Connection& from, Connection& to) {
   from.ctx = nullptr;
   from.inStart = from.inEnd = 0;
 }
-
-}  // namespace
 
 IdleLink* IdleWatch::find(uint32_t id) {
   for (auto& l : links_)
@@ -387,94 +332,3 @@ void IdleWatch::shutdown() {
   connects_.clear();
 }
 
-bool startIdleWatch(Kel& kel, const CheckEffects& fx, const CheckTiming& check, const IdleTiming& timing) {
-  auto w = std::make_unique<IdleWatch>(kel, fx, check, timing);
-  IdleWatch* watch = w.get();
-  {
-    Guard g(kel.checkLock);
-    kel.idle = watch;
-    try {
-      w->thread = std::thread([watch] { watch->run(); });
-    } catch (const std::system_error&) {
-      kel.idle = nullptr;
-      return false;
-    }
-  }
-  w.release();
-  return true;
-}
-
-void stopIdleWatch(Kel& kel) {
-  kel.stopping = true;
-  IdleWatch* w;
-  {
-    Guard g(kel.checkLock);
-    w = kel.idle;
-  }
-  if (!w) return;
-  w->thread.join();
-  {
-    Guard g(kel.checkLock);
-    kel.idle = nullptr;
-  }
-  for (IdleWatch::Incoming& in : w->incoming) closeConnection(*in.conn);
-  delete w;
-}
-
-void idlePrepareSession(Kel& kel, SessionTask& task) {
-  IdleWatch* w = kel.idle;
-  if (!w || task.account.protocol != kProtocolImap || task.quiet) return;
-  IdleLink* l = w->lent;
-  if (l && l->accountId == task.accountId && l->open()) {
-    moveConnection(*l->conn, task.connection);
-    task.connection.watch = &task.watch;
-    l->conn.reset();
-    l->movedOut = true;
-    task.idleResume = true;
-    memcpy(task.idleTag, l->tag, sizeof task.idleTag);
-    task.uidValidity = l->uidValidity;
-    task.uidplus = l->uidplus;
-    task.keepForIdle = true;
-    return;
-  }
-  task.keepForIdle = std::find(w->held.begin(), w->held.end(), task.accountId) == w->held.end() &&
-                     w->held.size() < static_cast<size_t>(kIdleLinks);
-}
-
-void idleTakeConnection(Kel& kel, SessionTask& task) {
-  auto conn = std::make_unique<Connection>();
-  moveConnection(task.connection, *conn);
-  {
-    Guard g(kel.checkLock);
-    IdleWatch* w = kel.idle;
-    if (w && !kel.stopping && !task.abandoned) {
-      IdleLink* l = w->lent;
-      const uint32_t id = task.accountId;
-      if (task.idleResume && l && l->accountId == id) {
-        l->attach(std::move(conn));
-        l->uidValidity = task.uidValidity;
-        l->uidplus = task.uidplus;
-        l->eventPending = task.mailboxChanged;  // a change after the search
-      } else if (!task.idleResume && std::find(w->held.begin(), w->held.end(), id) == w->held.end()) {
-        w->incoming.push_back({id, std::move(conn), task.uidValidity, task.uidplus});
-        w->held.push_back(id);
-      }
-    }
-  }
-  if (conn) closeConnection(*conn);
-}
-
-void idleAfterWake(Kel& kel) {
-  Guard g(kel.checkLock);
-  if (kel.idle) kel.idle->wake = true;
-}
-
-void idleTokenExpired(Kel& kel, uint32_t accountId) {
-  Guard g(kel.checkLock);
-  if (kel.idle) kel.idle->expired.push_back(accountId);
-}
-
-uint32_t idleChecksMade(const Kel& kel) {
-  IdleWatch* w = kel.idle;
-  return w ? w->checks.load() : 0;
-}
