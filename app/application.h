@@ -16,6 +16,8 @@
 #include "settings/oauth.h"
 #include "settings/settings.h"
 
+class IdleWatch;
+
 // The popup window's size in pixels.
 constexpr int32_t kPopupWidth = 204;
 constexpr int32_t kPopupHeight = 40;
@@ -151,6 +153,11 @@ class Kel {
   SOCKET clockSocket;
   // The last clock synchronisation's outcome, under checkLock.
   ClockReport clockReport;
+
+  // The IDLE watcher (mailcheck/imap/idle_watch.h), null when none runs,
+  // and what it shows of each account's link; both under checkLock.
+  IdleWatch* idle;
+  IdleShown idleShown[kAccountSlots];
 
   // The LOGIN-DELAY of each server that asked for one, kept by the check
   // cycle under checkLock, and the clock it counts on (null: the system's

@@ -4,6 +4,7 @@
 
 #include "app/application.h"
 #include "mailcheck/login_delay.h"
+#include "mailcheck/imap/idle_watch.h"
 #include "notify/presence.h"
 
 namespace {
@@ -13,14 +14,16 @@ using StartFn = bool (*)(Kel&, HANDLE*, uint32_t*);
 void tick(Kel& kel, int32_t& minutes, StateWord& state, HANDLE& handle, uint32_t& id,
           int32_t interval, StartFn start, void (*closeHandle)(HANDLE)) {
   ++minutes;
-  if (state == kFinished) {
+  // The IDLE watcher takes the check worker's word too: every change of it
+  // is a compare-and-swap.
+  int32_t expected = kFinished;
+  if (state.compare_exchange_strong(expected, kIdle)) {
     closeHandle(handle);
     handle = nullptr;
-    state = kIdle;
   }
-  if (minutes >= interval && state == kIdle) {
-    // Running before the thread exists, so that it can set Finished.
-    state = kRunning;
+  expected = kIdle;
+  // Running before the thread exists, so that it can set Finished.
+  if (minutes >= interval && state.compare_exchange_strong(expected, kRunning)) {
     if (!start(kel, &handle, &id)) {
       state = kIdle;  // try again at the next tick
       return;
@@ -46,13 +49,14 @@ void startDue(Kel& kel, int32_t& due, std::atomic<bool>& afterWakeFlag, StateWor
 void releaseHeld(Kel& kel, const WorkerOps& ops) {
   if (!kel.announcementHeld || kel.checkState == kRunning) return;
   if (!announcementMayShow(ops.userState(kel))) return;
-  if (kel.checkState == kFinished) {
+  int32_t expected = kFinished;
+  if (kel.checkState.compare_exchange_strong(expected, kIdle)) {
     ops.closeHandle(kel.checkThreadHandle);
     kel.checkThreadHandle = nullptr;
-    kel.checkState = kIdle;
   }
+  expected = kIdle;
+  if (!kel.checkState.compare_exchange_strong(expected, kRunning)) return;  // no check starts while it shows
   kel.announcementHeld = false;
-  kel.checkState = kRunning;  // no check starts while it shows
   if (!ops.startAnnouncement(kel, &kel.checkThreadHandle, &kel.checkThreadId)) {
     kel.checkState = kIdle;
     kel.announcementHeld = true;
@@ -76,6 +80,7 @@ bool resumed(Kel& kel) {
 void suspending(Kel& kel) { kel.wakeSeen = 0; }
 
 void afterWake(Kel& kel, const WorkerOps& ops) {
+  idleAfterWake(kel);
   kel.checkAfterWakeDue = 1;
   kel.clockAfterWakeDue = 1;
   halfSecondTick(kel, ops);

@@ -11,6 +11,7 @@
 #include "app/application.h"
 #include "mailcheck/error_code.h"
 #include "mailcheck/failure_reason.h"
+#include "mailcheck/imap/idle_watch.h"
 #include "mailcheck/login_delay.h"
 #include "mailcheck/pop3/pop3_session.h"
 #include "mailcheck/transport.h"
@@ -130,6 +131,8 @@ bool runWatched(Kel& kel, const std::shared_ptr<SessionTask>& task, const CheckE
     return completed;
   }
   worker.join();
+  task->joined = true;
+  if (task->keptOpen) idleTakeConnection(kel, *task);
   if (task->loggedIn) {
     Guard g(kel.checkLock);
     rememberLogin(kel.loginDelays, task->account, task->loginDelaySeconds, task->loginAtMs);
@@ -261,6 +264,7 @@ std::shared_ptr<SessionTask> beginSession(Kel& kel, int slot, uint32_t* waitSeco
     r.counted = r.failed != 1;
     return nullptr;
   }
+  idlePrepareSession(kel, *task);
   kel.session = task;
   kel.sessionState = kSessionStarting;
   return task;

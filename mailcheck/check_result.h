@@ -67,3 +67,15 @@ enum WorkerState : int32_t {
 };
 
 using StateWord = std::atomic<int32_t>;
+
+// What the server status dialog shows of an account's IDLE connection.
+enum IdleShownState : int32_t {
+  kIdleNone = 0,
+  kIdleConnected = 1,
+  kIdleWaiting = 2,  // to be made again at retryAtMs (monotonic)
+};
+struct IdleShown {
+  uint32_t accountId;
+  int32_t state;
+  uint64_t retryAtMs;
+};

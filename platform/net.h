@@ -44,6 +44,9 @@ int waitSocket(SOCKET s, bool forWrite, int timeoutMs);
 // Waits at most timeoutMs for any of the connects under way to end (made or
 // failed); ready[i] tells which. The number ended, 0 for none yet, or -1.
 int waitConnects(const SOCKET* s, int count, bool* ready, int timeoutMs);
+// Waits at most timeoutMs for any of the sockets to become readable (or to
+// fail; a listener: a connection waits); ready[i] tells which. The number ready, 0 for none yet, or -1.
+int waitAnyReadable(const SOCKET* s, int count, bool* ready, int timeoutMs);
 // One recv or send with flags 0: the count, kWouldBlock, or -1; a receive
 // that meets the peer's close gives kPeerClosed.
 int socketReceive(SOCKET s, char* buf, int capacity);
@@ -74,10 +77,6 @@ SOCKET listenLoopback(int family, uint16_t port);
 uint16_t localPort(SOCKET s);
 // A waiting connection of a listening socket, made non-blocking, or kNoSocket.
 SOCKET acceptConnection(SOCKET listener);
-// Waits at most timeoutMs for any of the sockets to become readable (a
-// listener: a connection waits); ready[i] tells which. The number ready, 0
-// for none yet, or -1.
-int waitReadableAny(const SOCKET* s, int count, bool* ready, int timeoutMs);
 
 // Connects a datagram socket to the server, so that only datagrams from
 // that address and port are received on it.

@@ -145,22 +145,28 @@ uint16_t localPort(SOCKET s) {
   return 0;
 }
 
-int waitReadableAny(const SOCKET* s, int count, bool* ready, int timeoutMs) {
-  fd_set readable;
+int waitAnyReadable(const SOCKET* s, int count, bool* ready, int timeoutMs) {
+  fd_set readable, failed;
   FD_ZERO(&readable);
+  FD_ZERO(&failed);
   int highest = 0;
   for (int i = 0; i < count; ++i) {
 #ifndef _WIN32
     if (s[i] >= FD_SETSIZE) return -1;
 #endif
     FD_SET(s[i], &readable);
+    FD_SET(s[i], &failed);
     if (static_cast<int>(s[i]) > highest) highest = static_cast<int>(s[i]);
   }
   timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  int n = select(highest + 1, &readable, nullptr, nullptr, &tv);
+  int n = select(highest + 1, &readable, nullptr, &failed, &tv);
   if (n < 0) return -1;
-  for (int i = 0; i < count; ++i) ready[i] = FD_ISSET(s[i], &readable);
-  return n;
+  int found = 0;
+  for (int i = 0; i < count; ++i) {
+    ready[i] = FD_ISSET(s[i], &readable) || FD_ISSET(s[i], &failed);
+    found += ready[i];
+  }
+  return found;
 }
 
 int waitReadable(SOCKET s, int timeoutMs) { return waitSocket(s, false, timeoutMs); }

@@ -123,7 +123,7 @@ WaitOutcome awaitRedirect(LoopbackListener& l, const std::string& state, const s
     for (const Client& c : clients) watched.push_back(c.s);
     bool ready[2 + kMostConnections] = {};
     uint64_t left = end - now;
-    int n = platform::waitReadableAny(watched.data(), static_cast<int>(watched.size()), ready,
+    int n = platform::waitAnyReadable(watched.data(), static_cast<int>(watched.size()), ready,
                                       static_cast<int>(left < 250 ? left : 250));
     if (n < 0) {
       closeAll(clients);

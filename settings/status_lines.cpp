@@ -61,6 +61,24 @@ void addReasonLines(std::vector<std::string>& out, const char* reason) {
   }
 }
 
+// An IMAP account's IDLE connection, when it has one or waits to make one.
+void addIdleLine(std::vector<std::string>& out, const Kel& kel, uint32_t accountId) {
+  if (accountId == 0) return;
+  for (const IdleShown& s : kel.idleShown) {
+    if (s.accountId != accountId || s.state == kIdleNone) continue;
+    if (s.state == kIdleConnected) {
+      out.emplace_back("    IDLE: 接続中");
+      return;
+    }
+    uint64_t now = monotonicNow(kel);
+    uint64_t left = s.retryAtMs > now ? (s.retryAtMs - now + 999) / 1000 : 0;
+    char text[64];
+    snprintf(text, sizeof text, "    IDLE: 再接続待ち（あと%u秒）", static_cast<unsigned>(left));
+    out.emplace_back(text);
+    return;
+  }
+}
+
 // What stands between the account and its next check, and what its last
 // one did that the user should know.
 void addNotes(std::vector<std::string>& out, Kel& kel, const Account& a, const CheckResult& r) {
@@ -70,6 +88,7 @@ void addNotes(std::vector<std::string>& out, Kel& kel, const Account& a, const C
     out.emplace_back(text);
   }
   if (r.passwordInClear) out.emplace_back("    暗号化なし: パスワードが平文で送られました");
+  addIdleLine(out, kel, r.accountId);
 }
 
 void addLastSuccess(std::vector<std::string>& out, const platform::LocalTime& t) {

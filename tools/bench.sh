@@ -11,12 +11,17 @@
 #
 #   tools/bench.sh          everything (make bench)
 #   tools/bench.sh cache    only the cost of checks with the cache
+#   tools/bench.sh idle     only delivery to announcement, IMAP IDLE beside
+#                           POP3 every minute (tools/idle_bench.py)
 #
 # KEL_BENCH_NATIVE, KEL_BENCH_WINDOWS (build folders), KEL_BENCH_PREFIX (Wine
 # prefix) and KEL_BENCH_DIR (Dovecot's folder) may point elsewhere.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+if [ "${1:-}" = idle ]; then
+  exec python3 tools/idle_bench.py
+fi
 source tools/wine-env.sh
 native=${KEL_BENCH_NATIVE:-build/native}
 windows=${KEL_BENCH_WINDOWS:-build/windows}
@@ -83,6 +88,8 @@ else
   WINEDEBUG=-all "$KEL_WINE" "$windows/kel_bench.exe" --cache | tr -d '\r' | tee -a "$results"
   kel_prefix_stop
 fi
+
+[ "$only" = cache ] || python3 tools/idle_bench.py | tee -a "$results"
 
 python3 - "$results" <<'EOF'
 import sys

@@ -87,6 +87,8 @@ base_dir = {d}/base
 state_dir = {d}/state
 log_path = {d}/log/dovecot.log
 protocols = imap pop3
+# the tests find an IMAP user's process by its title
+verbose_proctitle = yes
 listen = 127.0.0.1
 ssl = yes
 ssl_cert = <{d}/ssl/cert.pem

@@ -13,6 +13,8 @@
 #include "notify/win32/tray_icon.h"
 #include "app/win32/window_proc.h"
 #include "platform/win32/dpi.h"
+#include "app/win32/workers.h"
+#include "platform/trace.h"
 #include "platform/win32/gdi_guard.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
@@ -138,6 +140,8 @@ int Kel::startup() {
   watchForTaskbarRestart(*this);
   watchSessionChanges(*this);
   startSocketLibrary(*this);
+  // Without it IMAP accounts are checked at their interval only.
+  if (!startIdleWatcher(*this)) platform::trace("IDLE: スレッドを作れません。\n");
   countPastEveryInterval(*this);
   startFirstCheck(popupWindow);
   return 0;

@@ -15,6 +15,7 @@
 #include "app/ticks.h"
 #include "app/wake.h"
 #include "app/win32/workers.h"
+#include "mailcheck/imap/idle_watch.h"
 #include "notify/win32/presence.h"
 #include "notify/win32/tray_icon.h"
 #include "platform/win32/gdi_guard.h"
@@ -56,6 +57,7 @@ void teardown(HWND window) {
     // that it could meet.
     TerminateProcess(GetCurrentProcess(), 0);
   }
+  stopIdleWatch(kel);  // its connections ended within a slice of the stop
   releaseClockSocket(kel);
   if (kel.backgroundBitmap) DeleteObject(kel.backgroundBitmap);
   if (kel.backgroundDc) DeleteDC(kel.backgroundDc);

@@ -9,6 +9,7 @@
 #include "app/win32/window_proc.h"
 #include "clock/sntp.h"
 #include "mailcheck/check_cycle.h"
+#include "mailcheck/imap/idle_watch.h"
 #include "notify/win32/popup_text.h"
 #include "notify/win32/presence.h"
 #include "notify/win32/sound.h"
@@ -85,3 +86,5 @@ void closeWorker(HANDLE h) {
 }  // namespace
 
 const WorkerOps kWindowsWorkers = {startCheck, startClock, closeWorker, startAnnouncement, queryUserState};
+
+bool startIdleWatcher(Kel& kel) { return startIdleWatch(kel, kEffects, kCheckTiming); }

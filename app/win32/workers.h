@@ -5,3 +5,7 @@
 #include "app/ticks.h"
 
 extern const WorkerOps kWindowsWorkers;
+
+class Kel;
+// The thread that keeps IMAP connections in IDLE (mailcheck/imap/idle_watch.h).
+bool startIdleWatcher(Kel& kel);

@@ -27,6 +27,7 @@ struct ImapCapabilities {
   bool saslIr = false;
   bool literalPlus = false;
   bool uidplus = false;
+  bool idle = false;
 };
 // Reads the words after "CAPABILITY", from a response code or data.
 void noteImapCapabilities(const std::vector<std::string>& words, ImapCapabilities& caps);
@@ -37,6 +38,8 @@ class ImapConversation {
 
   int run();
   int converse();
+  // Goes on from an IDLE on a connection already in INBOX.
+  int resume();
 
  private:
   enum Tagged { kOk, kNo, kBad, kContinue, kFailed };
@@ -44,6 +47,7 @@ class ImapConversation {
 
   template <class F>
   bool publish(F write) {
+    if (t_.quiet) return !t_.abandoned;
     std::lock_guard<std::mutex> guard(t_.kel.checkLock);
     if (t_.abandoned) return false;
     slot_ = accountSlot(t_.kel, t_.accountId);
@@ -97,6 +101,8 @@ class ImapConversation {
   bool refusedLogin();
   bool logout();
   int fail();
+  void startResults();
+  bool keepOpen();
 
   // mailbox
   bool select();

@@ -68,6 +68,7 @@ bool ImapConversation::select() {
 
 bool ImapConversation::search() {
   uids_.clear();
+  t_.mailboxChanged = false;  // what changes from here on is checked again
   if (!command("UID SEARCH UNSEEN UNDELETED")) return false;
   Tagged r = await([&](const ImapResponse& data) {
     if (!imapSameWord(data.data[0].text, "SEARCH")) return;
@@ -244,7 +245,7 @@ int ImapConversation::fail() {
   return 1;
 }
 
-int ImapConversation::run() {
+void ImapConversation::startResults() {
   publish([&] {
     result().failed = 0;
     result().prevCount = result().count;
@@ -254,6 +255,10 @@ int ImapConversation::run() {
     result().seenPin[0] = '\0';
     result().reason[0] = '\0';
   });
+}
+
+int ImapConversation::run() {
+  startResults();
   ServerKey key{};
   ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl, &key);
   if (rc != kErrorNone) {
@@ -277,15 +282,45 @@ int ImapConversation::converse() {
     if (link == kLinkReady) break;
     if (!reconnectInClear()) return fail();
   }
-  if (!login()) return fail();
-  if (!select() || !search() || !learnKnown() || !fetchHeaders() || !judgeAll() || !removeDeleted()) return fail();
+  if (!login() || !select()) return fail();
+  if (t_.quiet) return keepOpen() ? 0 : fail();
+  if (!search() || !learnKnown() || !fetchHeaders() || !judgeAll() || !removeDeleted()) return fail();
+  if (t_.keepForIdle && keepOpen()) return 0;
   if (!logout()) return fail();
   return t_.abandoned ? 1 : 0;
 }
 
+// The server's reply to DONE ends the IDLE (RFC 2177); what it announced
+// meanwhile is read past, the search finds it.
+int ImapConversation::resume() {
+  startResults();
+  setState(kSessionConnected);
+  snprintf(tag_, sizeof tag_, "%s", t_.idleTag);
+  uidValidity_ = t_.uidValidity;
+  caps_.known = caps_.idle = true;
+  caps_.uidplus = t_.uidplus;
+  if (!send("DONE\r\n", "DONE\n") || !expectOk(await())) return fail();
+  if (!search() || !learnKnown() || !fetchHeaders() || !judgeAll() || !removeDeleted()) return fail();
+  if (keepOpen()) return 0;
+  if (!logout()) return fail();
+  return t_.abandoned ? 1 : 0;
+}
+
+// Logged in, INBOX selected, its server lists IDLE: the connection stays
+// open for the IDLE watcher instead of LOGOUT.
+bool ImapConversation::keepOpen() {
+  if (t_.abandoned || (!caps_.known && !askCapabilities()) || !caps_.idle) return false;
+  t_.uidValidity = uidValidity_;
+  t_.uidplus = caps_.uidplus;
+  setState(kSessionClosing);
+  t_.keptOpen = true;
+  setState(kSessionDone);
+  return true;
+}
+
 int runImapSession(SessionTask& task) {
   ImapConversation session(task);
-  return session.run();
+  return task.idleResume ? session.resume() : session.run();
 }
 
 int runImapSessionOnConnection(SessionTask& task) {

@@ -19,6 +19,7 @@ void noteImapCapabilities(const std::vector<std::string>& words, ImapCapabilitie
     if (imapSameWord(w, "SASL-IR")) caps.saslIr = true;
     if (imapSameWord(w, "LITERAL+")) caps.literalPlus = true;
     if (imapSameWord(w, "UIDPLUS")) caps.uidplus = true;
+    if (imapSameWord(w, "IDLE")) caps.idle = true;
   }
 }
 
@@ -34,6 +35,18 @@ std::vector<std::string> words(const std::string& s) {
     p = e + 1;
   }
   return out;
+}
+
+// EXISTS, EXPUNGE, or a FETCH that carries no header section (flags).
+bool changesMailbox(const ImapResponse& r) {
+  if (r.data.size() < 2) return false;
+  const std::string& what = r.data[1].text;
+  if (what.size() == 6 && imapSameWord(what, "EXISTS")) return true;
+  if (what.size() == 7 && imapSameWord(what, "EXPUNGE")) return true;
+  if (what.size() != 5 || !imapSameWord(what, "FETCH")) return false;
+  for (const ImapToken& t : r.data)
+    if (t.kind == ImapToken::kAtom && t.text.size() > 5 && imapSameWord(t.text.substr(0, 5), "BODY[")) return false;
+  return true;
 }
 
 // A string for a command: quoted when it can be, else a literal.
@@ -156,6 +169,7 @@ ImapConversation::Tagged ImapConversation::await(const std::function<void(const 
     }
     if (r_.kind == ImapResponse::kUntagged) {
       if (r_.status == "BYE") bye_ = "BYE " + r_.text;
+      if (r_.status.empty() && changesMailbox(r_)) t_.mailboxChanged = true;
       if (r_.status.empty() && !r_.data.empty() && imapSameWord(r_.data[0].text, "CAPABILITY")) {
         std::vector<std::string> w;
         for (size_t i = 1; i < r_.data.size(); ++i) w.push_back(r_.data[i].text);

@@ -38,6 +38,8 @@ SessionTask::SessionTask(Kel& k, int i)
   connection.watch = &watch;
 }
 
+SessionTask::~SessionTask() { closeConnection(connection); }
+
 void SessionTask::giveUp() {
   {
     std::lock_guard<std::mutex> guard(kel.checkLock);

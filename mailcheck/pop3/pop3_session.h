@@ -24,6 +24,8 @@ struct SessionTask {
   // Stamps the slot's results with an identity when they have none; the
   // caller holds the check lock when other threads run.
   SessionTask(Kel& k, int index);
+  // A connection still open (one kept for IDLE that nobody took) is closed.
+  ~SessionTask();
 
   Kel& kel;
   const int index;  // the account's slot when the session was made
@@ -58,6 +60,23 @@ struct SessionTask {
   // For the tests: sees (and may change) what a handshake learned of the
   // server's key before it is judged. Null in the program.
   void (*inspectKey)(ServerKey& key) = nullptr;
+
+  // IDLE (mailcheck/imap/idle_watch.h). keepForIdle: a completed IMAP
+  // session whose server lists IDLE leaves its connection logged in with
+  // INBOX selected (keptOpen) instead of logging out. idleResume: the
+  // connection came from an IDLE under idleTag, ended here with DONE.
+  // quiet: the watcher's own connect, which writes nothing shared and stops
+  // after SELECT. joined: the worker has ended and its thread was joined.
+  bool keepForIdle = false;
+  bool idleResume = false;
+  bool quiet = false;
+  char idleTag[16] = "";
+  uint32_t uidValidity = 0;
+  bool uidplus = false;
+  bool keptOpen = false;
+  bool joined = false;
+  // The mailbox changed after the search (EXISTS, EXPUNGE, or flags).
+  bool mailboxChanged = false;
 
   // From the check cycle: no more writes from the worker, and every wait
   // of its connection ends.

@@ -13,6 +13,8 @@ PASSWORDS = {
     "rokuro": "rokuro-pw",   # ... and the same, one command at a time
     "hachiro": "hachiro-pw", # header blocks and body lines of real size
     "shiro": "shiro-pw",     # empty mailbox
+    "ichiro": "ichiro-pw",   # IMAP IDLE: starts empty, the tests deliver to it
+    "sanae": "sanae-pw",     # IMAP IDLE under kel.exe
     "kuro": "kuro-pw",       # checked again: only what is new costs a TOP
     "demo": "demo-pass",     # make run's mailbox
     "kaede": "no-password-works-for-kaede",  # signs in with OAuth2 only (oauth_server.py)
@@ -131,7 +133,7 @@ def mailboxes():
     boxes = {"taro": taro, "hanako": hanako, "saburo": saburo, "jiro": jiro, "shiro": [], "demo": demo,
              "goro": seven, "rokuro": list(seven), "hachiro": hachiro, "kuro": kuro,
              "kaede": kaede,
-             "ichika": list(taro), "nanami": list(seven), "imadate": list(kuro)}
+             "ichika": list(taro), "nanami": list(seven), "imadate": list(kuro), "ichiro": [], "sanae": []}
     boxes["bulk3000"] = bulk(3000)
     if os.environ.get("KEL_BENCH_MAILBOXES"):
         for n in (1000, 1500, 5000):

@@ -151,7 +151,7 @@ std::vector<std::string> keysOf(const std::string& path, const std::string& sect
 }
 
 void addAccount(Kel& k, const char* mailaddr, const char* user) {
-  AccountFields f{mailaddr, "pop.example.jp", user, "", false, true};
+  AccountFields f{mailaddr, "pop.example.jp", user, "", false, true, false};
   ASSERT_GT(storeAccount(k, -1, f, nullptr), 0);
 }
 
@@ -225,7 +225,7 @@ TEST(OAuthSettings, TheServerTheUserOrTheMethodChangedForgetTheTokens) {
     k.oauth[0].accessToken = "at";
     k.oauth[0].signInAgain = true;
   };
-  AccountFields f{"ms@example.jp", "pop.example.jp", "ms", "", false, true};
+  AccountFields f{"ms@example.jp", "pop.example.jp", "ms", "", false, true, false};
   const struct {
     const char* server;
     const char* user;

@@ -276,3 +276,36 @@ TEST(ServerStatus, LoginDelayAndClearPasswordFollowTheCountOrFailureLine) {
     EXPECT_EQ(row.want, serverStatusLines(*k)) << row.count << " " << row.delaySeconds;
   }
 }
+
+// The IDLE line follows the count or the failure line of its own account.
+TEST(ServerStatus, IdleLineSaysConnectedOrHowLongUntilTheNextTry) {
+  static uint64_t clockMs = 100000;
+  const struct {
+    int32_t state;
+    uint64_t retryAtMs;
+    bool failed;
+    const char* want;  // null: no IDLE line
+  } rows[] = {
+      {kIdleConnected, 0, false, "    IDLE: 接続中"},
+      {kIdleWaiting, 100000 + 14001, false, "    IDLE: 再接続待ち（あと15秒）"},
+      {kIdleWaiting, 100000 + 900000, true, "    IDLE: 再接続待ち（あと900秒）"},
+      {kIdleWaiting, 90000, false, "    IDLE: 再接続待ち（あと0秒）"},  // a connect under way
+      {kIdleNone, 0, false, nullptr},
+  };
+  for (const auto& row : rows) {
+    auto k = withAccount("taro@example.jp");
+    k->monotonicClock = [] { return clockMs; };
+    k->results[0].accountId = 5;
+    k->results[0].failed = row.failed;
+    k->idleShown[3] = {5, row.state, row.retryAtMs};
+    k->idleShown[4] = {6, kIdleConnected, 0};  // another account's
+    std::vector<std::string> lines = serverStatusLines(*k);
+    const size_t at = 2;  // right after the count or the failure line
+    if (!row.want) {
+      EXPECT_EQ(2u, lines.size());
+      continue;
+    }
+    ASSERT_EQ(at + 1, lines.size()) << row.want;
+    EXPECT_EQ(row.want, lines[at]);
+  }
+}
