@@ -11,7 +11,7 @@
 #include "mailcheck/imap/idle_link.h"
 #include "mailcheck/imap/idle_watch.h"
 #include "mailcheck/login_delay.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 
 // Moves an open connection's record; `from` is left closed.
 void moveConnection(Connection& from, Connection& to);

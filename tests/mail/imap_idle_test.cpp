@@ -13,7 +13,7 @@
 
 #include "mailcheck/account_check.h"
 #include "mailcheck/imap/idle_watch.h"
-#include "mailcheck/pop3_session.h"
+#include "mailcheck/pop3/pop3_session.h"
 #include "mailcheck/transport.h"
 #include "settings/status_lines.h"
 #include "tests/mail/mail_test_support.h"
@@ -34,8 +34,9 @@ void drawText(Kel&, const char*, int, int) {}
 void loadTrayPair(Kel& kel, TrayOutcome, int) { kel.trayIcons[0] = kel.trayIcons[1] = nullptr; }
 void destroyTrayPair(HICON*) {}
 void offerPin(Kel&, const PinOffer&) {}
+void offerToken(Kel&, const TokenOffer&) {}
 int userAccepts(Kel&) { return 0; }
-const CheckEffects kQuiet = {noSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin, userAccepts};
+const CheckEffects kQuiet = {noSound, showPopup, drawText, loadTrayPair, destroyTrayPair, offerPin, offerToken, userAccepts};
 const CheckTiming kQuick = {50, 100, 41, 300000, {{50, 100, 200}}};
 const IdleTiming kFastRetry = {600000, 20500, 250, {300, 300, 300, 300, 300, 300}};
 

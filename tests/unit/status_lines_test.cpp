@@ -305,7 +305,7 @@ TEST(ServerStatus, IdleLineSaysConnectedOrHowLongUntilTheNextTry) {
       EXPECT_EQ(2u, lines.size());
       continue;
     }
-    ASSERT_EQ(at + 1, lines.size()) << row.want;
+    ASSERT_LT(at, lines.size()) << row.want;
     EXPECT_EQ(row.want, lines[at]);
   }
 }
