@@ -16,6 +16,7 @@
 #include "mailcheck/filter.h"
 #include "mailcheck/imap/imap_reader.h"
 #include "mailcheck/pop3/pop3_session.h"
+#include "mailcheck/sasl.h"
 #include "mailcheck/transport.h"
 #include "platform/trace.h"
 
@@ -28,6 +29,8 @@ struct ImapCapabilities {
   bool literalPlus = false;
   bool uidplus = false;
   bool idle = false;
+  bool saslXoauth2 = false;
+  bool saslOauthbearer = false;
 };
 // Reads the words after "CAPABILITY", from a response code or data.
 void noteImapCapabilities(const std::vector<std::string>& words, ImapCapabilities& caps);
@@ -35,6 +38,7 @@ void noteImapCapabilities(const std::vector<std::string>& words, ImapCapabilitie
 class ImapConversation {
  public:
   explicit ImapConversation(SessionTask& t) : t_(t), slot_(t.index), in_(t.connection) {}
+  ~ImapConversation() { accessToken_.assign(accessToken_.size(), '\0'); }
 
   int run();
   int converse();
@@ -98,6 +102,12 @@ class ImapConversation {
   bool reconnectInClear();
   bool login();
   Tagged loginCommand();
+  // An OAuth2 account: a token is never sent in clear (imap_oauth.cpp).
+  bool usesOAuth() const { return oauthProviderFor(t_.oauth.oauth) != kOAuthNone; }
+  bool neverInClear() const { return t_.account.pin[0] != '\0' || usesOAuth(); }
+  bool takeToken();
+  Tagged authenticate(SaslMechanism mech, const std::string& token);
+  bool oauthLogin();
   bool refusedLogin();
   bool logout();
   int fail();
@@ -123,6 +133,7 @@ class ImapConversation {
   ImapCapabilities caps_;
   bool clearOnly_ = false;
   bool preauth_ = false;
+  std::string accessToken_;
   std::string bye_;  // an untagged BYE's line: why the server went away
   uint32_t uidValidity_ = 0;
   MailboxKey box_;

@@ -254,11 +254,16 @@ void ImapConversation::startResults() {
     result().errorCode = kErrorNone;
     result().seenPin[0] = '\0';
     result().reason[0] = '\0';
+    result().passwordInClear = 0;
   });
 }
 
 int ImapConversation::run() {
   startResults();
+  if (usesOAuth() && !takeToken()) {
+    setState(kSessionFailed);
+    return 1;
+  }
   ServerKey key{};
   ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl, &key);
   if (rc != kErrorNone) {

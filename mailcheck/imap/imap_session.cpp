@@ -7,6 +7,7 @@
 #include "mailcheck/imap/imap_conversation.h"
 #include "mailcheck/imap/imap_session.h"
 #include "platform/codepage.h"
+#include "platform/secret.h"
 #include "platform/trace.h"
 
 void noteImapCapabilities(const std::vector<std::string>& words, ImapCapabilities& caps) {
@@ -20,6 +21,8 @@ void noteImapCapabilities(const std::vector<std::string>& words, ImapCapabilitie
     if (imapSameWord(w, "LITERAL+")) caps.literalPlus = true;
     if (imapSameWord(w, "UIDPLUS")) caps.uidplus = true;
     if (imapSameWord(w, "IDLE")) caps.idle = true;
+    if (imapSameWord(w, "AUTH=XOAUTH2")) caps.saslXoauth2 = true;
+    if (imapSameWord(w, "AUTH=OAUTHBEARER")) caps.saslOauthbearer = true;
   }
 }
 
@@ -55,21 +58,6 @@ bool quotable(const std::string& s) {
   for (unsigned char c : s)
     if (c == 0 || c == '\r' || c == '\n' || c >= 0x80) return false;
   return true;
-}
-
-std::string base64(const std::string& in) {
-  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < in.size(); i += 3) {
-    uint32_t v = static_cast<uint32_t>(static_cast<unsigned char>(in[i])) << 16;
-    if (i + 1 < in.size()) v |= static_cast<uint32_t>(static_cast<unsigned char>(in[i + 1])) << 8;
-    if (i + 2 < in.size()) v |= static_cast<unsigned char>(in[i + 2]);
-    out += digits[v >> 18];
-    out += digits[(v >> 12) & 63];
-    out += i + 1 < in.size() ? digits[(v >> 6) & 63] : '=';
-    out += i + 2 < in.size() ? digits[v & 63] : '=';
-  }
-  return out;
 }
 
 std::string quoted(const std::string& s) {
@@ -233,11 +221,11 @@ bool ImapConversation::trustServer(ServerKey& key) {
   return false;
 }
 
-// As for POP3's STLS: a pinned account never goes on in clear; one without
-// a pin does, on this connection or a new one that asks for no STARTTLS.
+// As for POP3's STLS: a pinned or OAuth2 account never goes on in clear;
+// one without a pin does, on this connection or a new one that asks for no STARTTLS.
 ImapConversation::Link ImapConversation::secureLink() {
   if (caps_.starttls && !clearOnly_) return upgrade();
-  if (!t_.account.pin[0]) return kLinkReady;
+  if (!neverInClear()) return kLinkReady;
   Reason why;
   fixedReason("TLS: STARTTLSがありません", why);
   return upgradeFailed("STARTTLSがありません。\n", why, true);
@@ -245,7 +233,7 @@ ImapConversation::Link ImapConversation::secureLink() {
 
 ImapConversation::Link ImapConversation::upgradeFailed(const char* traceLine, const Reason& why, bool sameConnection) {
   platform::trace(traceLine);
-  if (t_.account.pin[0]) {
+  if (neverInClear()) {
     setFailure(kErrorTlsFailed, why);
     return kLinkFailed;
   }
@@ -296,7 +284,7 @@ ImapConversation::Tagged ImapConversation::loginCommand() {
   std::vector<std::string> pieces;  // each after the first follows a "+"
   std::string shown;
   if (caps_.authPlain) {
-    std::string response = base64(std::string(1, '\0') + user + std::string(1, '\0') + pass);
+    std::string response = platform::base64Encode(std::string(1, '\0') + user + std::string(1, '\0') + pass);
     if (caps_.saslIr) {
       pieces.push_back("AUTHENTICATE PLAIN " + response);
       shown = "AUTHENTICATE PLAIN xxxxxx";
@@ -331,6 +319,7 @@ ImapConversation::Tagged ImapConversation::loginCommand() {
     sent = send(pieces[i] + (i + 1 == pieces.size() ? "\r\n" : ""), "xxxxxx\n");
   }
   for (std::string& p : pieces) p.assign(p.size(), '\0');
+  if (sent) publish([&] { result().passwordInClear = t_.connection.tls == nullptr; });
   return sent ? kContinue : kFailed;
 }
 
@@ -356,6 +345,10 @@ bool ImapConversation::refusedLogin() {
 
 bool ImapConversation::login() {
   if (preauth_) return true;
+  if (usesOAuth()) {
+    caps_.known = false;  // what a login changes is listed again, or asked when needed
+    return oauthLogin();
+  }
   if (t_.connection.useTls == 0 && caps_.loginDisabled) {
     platform::trace("LOGINDISABLED\n");
     Reason why;

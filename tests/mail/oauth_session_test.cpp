@@ -151,6 +151,43 @@ TEST(OAuthDovecot, TheTokenInMemoryIsUsedUntilAMinuteBeforeItExpires) {
   EXPECT_FALSE(form.contains("client_secret"));
 }
 
+// The same logins over IMAP: AUTHENTICATE on IMAPS and after STARTTLS, a
+// refused token refreshed once on the same connection, refused again.
+TEST(OAuthDovecot, ImapLoginsAndRefusals) {
+  const struct {
+    const char* what;
+    Fields grant;
+    bool stale, imaps;
+    int code;
+    const char* reason;  // its beginning
+    int auths;
+  } cases[] = {
+      {"XOAUTH2 over IMAPS", {}, false, true, 0, "", 1},
+      {"XOAUTH2 after STARTTLS", {}, false, false, 0, "", 1},
+      {"a refused token: one refresh, one more AUTHENTICATE", {}, true, true, 0, "", 2},
+      {"refused again after the refresh", {{"dead", "1"}}, false, true, 8, "OAuth: サインインし直してください NO", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string refresh = grantRefreshToken(c.grant);
+    auto kel = kelWithAccount("127.0.0.1", envPort(c.imaps ? "KEL_IMAPS_PORT" : "KEL_IMAP_PORT"), "kaede", "",
+                              false, c.imaps);
+    kel->accounts[0].protocol = kProtocolImap;
+    oauthSignIn(*kel, refresh);
+    if (c.stale) {
+      kel->oauth[0].accessToken = "at-revoked-early";
+      kel->oauth[0].accessExpiresMs = monotonicNow(*kel) + 3600000;
+    }
+    Checked r = run(*kel);
+    EXPECT_EQ(c.code, r.code);
+    EXPECT_TRUE(startsWith(r.reason, c.reason)) << r.reason;
+    EXPECT_EQ(c.auths, count(r.trace, "(XOAUTH2 の応答)"));
+    EXPECT_EQ(0, kel->results[0].passwordInClear);
+    if (c.code == 0) EXPECT_EQ(2, kel->results[0].count);
+    expectNoTokenIn(r.trace, refresh);
+  }
+}
+
 // The scripted server speaks TLS (a self-signed key, trusted on first use)
 // and answers the lines it reads from a list; "=token" is a line that must
 // be the SASL response with an access token of the tests' server.
