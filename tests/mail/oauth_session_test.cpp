@@ -183,7 +183,9 @@ TEST(OAuthDovecot, ImapLoginsAndRefusals) {
     EXPECT_TRUE(startsWith(r.reason, c.reason)) << r.reason;
     EXPECT_EQ(c.auths, count(r.trace, "(XOAUTH2 の応答)"));
     EXPECT_EQ(0, kel->results[0].passwordInClear);
-    if (c.code == 0) EXPECT_EQ(2, kel->results[0].count);
+    if (c.code == 0) {
+      EXPECT_EQ(2, kel->results[0].count);
+    }
     expectNoTokenIn(r.trace, refresh);
   }
 }
