@@ -113,7 +113,7 @@ TEST(AccountEditor, SslChoosesThePortTooLongIsRefusedAndThePasswordIsMasked) {
   DialogFixture f;
   f.write(kAccountsFile,
           "[account00]\r\nmailaddr=old@example.jp\r\npop3server=pop.example.jp\r\nuser=old\r\npass=\r\n"
-          "apop=0\r\nport=2110\r\nssl=0\r\nipver=6\r\nprotocol=1\r\n");
+          "apop=0\r\nport=2110\r\nssl=0\r\nipver=6\r\nprotocol=2\r\n");
   f.reload();
   strcpy(f.kel->accounts[0].pass, "old-pass");
   // The longest each field holds; one byte more is refused, not cut.
@@ -161,7 +161,7 @@ TEST(AccountEditor, SslChoosesThePortTooLongIsRefusedAndThePasswordIsMasked) {
   const Account& edited = f.kel->accounts[0];
   EXPECT_EQ(110, edited.port);  // the file's 2110 replaced
   EXPECT_EQ(6, edited.ipver);   // kept by an edit
-  EXPECT_EQ(1, edited.protocol);
+  EXPECT_EQ(2, edited.protocol);  // not IMAP: kept while POP3 stays chosen
   const Account& added = f.kel->accounts[1];
   EXPECT_EQ(995, added.port);
   EXPECT_EQ(1, added.ssl);
