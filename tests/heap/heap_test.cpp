@@ -1,9 +1,9 @@
 // The heap behind the header cache and a UIDL listing, as the allocator
 // itself tells it (mallinfo2, each block's usable size): within the 64 MB
-// the cache counts, for real mail and for what a hostile server can make; and a listing past what is
-// left, or past what the machine has, fails no more than its check. A
-// program of its own, native and without ThreadSanitizer, whose allocator
-// glibc cannot see.
+// the cache counts, for real mail and for what a hostile server can make;
+// and a listing past what is left, or past what the machine has, fails no
+// more than its check. A program of its own, native and without
+// ThreadSanitizer, whose allocator glibc cannot see.
 #include <gtest/gtest.h>
 #include <malloc.h>
 
