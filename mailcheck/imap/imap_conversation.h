@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "mailcheck/conversation.h"
 #include "mailcheck/error_code.h"
 #include "mailcheck/failure_reason.h"
 #include "mailcheck/filter.h"
@@ -35,45 +36,17 @@ struct ImapCapabilities {
 // Reads the words after "CAPABILITY", from a response code or data.
 void noteImapCapabilities(const std::vector<std::string>& words, ImapCapabilities& caps);
 
-class ImapConversation {
+class ImapConversation : public Conversation {
  public:
-  explicit ImapConversation(SessionTask& t) : t_(t), slot_(t.index), in_(t.connection) {}
-  ~ImapConversation() { accessToken_.assign(accessToken_.size(), '\0'); }
+  explicit ImapConversation(SessionTask& t) : Conversation(t), in_(t.connection) {}
 
-  int run();
-  int converse();
+  int converse() override;
   // Goes on from an IDLE on a connection already in INBOX.
   int resume();
 
  private:
   enum Tagged { kOk, kNo, kBad, kContinue, kFailed };
-  enum Link { kLinkReady, kLinkFailed, kLinkReconnect };
 
-  template <class F>
-  bool publish(F write) {
-    if (t_.quiet) return !t_.abandoned;
-    std::lock_guard<std::mutex> guard(t_.kel.checkLock);
-    if (t_.abandoned) return false;
-    slot_ = accountSlot(t_.kel, t_.accountId);
-    if (slot_ < 0) return false;
-    write();
-    return true;
-  }
-  CheckResult& result() { return t_.kel.results[slot_]; }
-  void setState(int32_t s) {
-    publish([&] { t_.kel.sessionState = s; });
-  }
-  void setFailure(ErrorCode code, const Reason& reason) {
-    publish([&] {
-      result().errorCode = code;
-      memcpy(result().reason, reason, sizeof result().reason);
-    });
-  }
-  void linkFailed(ErrorCode code, ErrorCode what) {
-    Reason reason;
-    linkReason(what, linkFailure(t_.connection), reason);
-    setFailure(code, reason);
-  }
   bool failWith(ErrorCode code, const char* fixed) {
     platform::trace("エラー\n");
     Reason reason;
@@ -93,25 +66,18 @@ class ImapConversation {
   bool readFailed(ImapRead why);
   bool expectOk(Tagged r) { return r == kOk || (r != kFailed && refused(kErrorNotPositive)); }
   bool greeting();
-  bool askCapabilities();
+  bool askCapabilities() override;
   void noteCode(const std::string& code);
-  bool trustServer(ServerKey& key);
   Link secureLink();
   Link upgrade();
-  Link upgradeFailed(const char* traceLine, const Reason& why, bool sameConnection);
-  bool reconnectInClear();
+  bool reconnectInClear() override;
   bool login();
   Tagged loginCommand();
-  // An OAuth2 account: a token is never sent in clear (imap_oauth.cpp).
-  bool usesOAuth() const { return oauthProviderFor(t_.oauth.oauth) != kOAuthNone; }
-  bool neverInClear() const { return t_.account.pin[0] != '\0' || usesOAuth(); }
-  bool takeToken();
+  // OAuth2 (imap_oauth.cpp).
   Tagged authenticate(SaslMechanism mech, const std::string& token);
   bool oauthLogin();
   bool refusedLogin();
   bool logout();
-  int fail();
-  void startResults();
   bool keepOpen();
 
   // mailbox
@@ -122,18 +88,13 @@ class ImapConversation {
   bool fetchChunk(const std::vector<uint32_t>& uids, size_t from, size_t to);
   bool judgeAll();
   bool removeDeleted();
-  void clearLines(int from);
 
-  SessionTask& t_;
-  int slot_;
   ConnectionSource in_;
   ImapResponse r_;
   char tag_[16] = "";
   unsigned tagNumber_ = 0;
   ImapCapabilities caps_;
-  bool clearOnly_ = false;
   bool preauth_ = false;
-  std::string accessToken_;
   std::string bye_;  // an untagged BYE's line: why the server went away
   uint32_t uidValidity_ = 0;
   MailboxKey box_;

@@ -218,15 +218,6 @@ bool ImapConversation::removeDeleted() {
   return true;
 }
 
-void ImapConversation::clearLines(int from) {
-  publish([&] {
-    for (int i = from; i < kMailLines; ++i) {
-      result().lines[i].bytes[0] = '\0';
-      result().lineState[i] = kLineEmpty;
-    }
-  });
-}
-
 bool ImapConversation::logout() {
   if (!command("LOGOUT")) return false;
   Tagged r = await();
@@ -236,43 +227,6 @@ bool ImapConversation::logout() {
   closeConnection(t_.connection);
   setState(kSessionDone);
   return true;
-}
-
-int ImapConversation::fail() {
-  platform::trace("エラ～発生！\n");
-  closeConnection(t_.connection);
-  setState(kSessionFailed);
-  return 1;
-}
-
-void ImapConversation::startResults() {
-  publish([&] {
-    result().failed = 0;
-    result().prevCount = result().count;
-    result().count = 0;
-    result().ignoredCount = 0;
-    result().errorCode = kErrorNone;
-    result().seenPin[0] = '\0';
-    result().reason[0] = '\0';
-    result().passwordInClear = 0;
-  });
-}
-
-int ImapConversation::run() {
-  startResults();
-  if (usesOAuth() && !takeToken()) {
-    setState(kSessionFailed);
-    return 1;
-  }
-  ServerKey key{};
-  ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl, &key);
-  if (rc != kErrorNone) {
-    linkFailed(rc, rc);
-    setState(kSessionFailed);
-    return 1;
-  }
-  if (t_.account.ssl && !trustServer(key)) return fail();
-  return converse();
 }
 
 int ImapConversation::converse() {

@@ -4,21 +4,9 @@
 // try on the same connection.
 #include <string>
 
-#include "mailcheck/access_token.h"
 #include "mailcheck/imap/imap_conversation.h"
 #include "platform/codepage.h"
 #include "platform/trace.h"
-
-// Before the connection: the server waits for no HTTP call.
-bool ImapConversation::takeToken() {
-  AccessToken taken = takeAccessToken(t_, false);
-  if (taken.code != kErrorNone) {
-    setFailure(taken.code, taken.reason);
-    return false;
-  }
-  accessToken_ = taken.token;
-  return true;
-}
 
 // kOk; kNo or kBad, the tagged refusal in r_; or kFailed.
 ImapConversation::Tagged ImapConversation::authenticate(SaslMechanism mech, const std::string& token) {
@@ -44,24 +32,12 @@ bool ImapConversation::oauthLogin() {
   const SaslMechanism mech = chooseSaslMechanism(caps_.saslXoauth2, caps_.saslOauthbearer);
   Tagged r = authenticate(mech, accessToken_);
   if (r == kOk || r == kFailed) return r == kOk;
-  // The token may have been revoked or expired early: one new one.
-  platform::trace("OAuth: トークンを拒否されました。更新して再試行します。\n");
-  AccessToken fresh = takeAccessToken(t_, true);
-  accessToken_.assign(accessToken_.size(), '\0');
-  if (fresh.code != kErrorNone) {
-    setFailure(fresh.code, fresh.reason);
-    return false;
-  }
-  accessToken_ = fresh.token;
+  if (!renewToken()) return false;
   r = authenticate(mech, accessToken_);
   if (r == kOk || r == kFailed) return r == kOk;
   std::string said = r_.status + (r_.code.empty() ? "" : " [" + r_.code + "]") + " " + r_.text;
-  Reason server, why;
-  replyReason(said.data(), said.size(), server);
-  fixedReason((std::string(kReasonSignInAgain) + " " + server).c_str(), why);
-  forgetAccessToken(t_);
   platform::trace("OAuth: 認証失敗\n");
-  setFailure(kErrorPasswordRefused, why);
+  tokenRefused(said.data(), said.size());
   if (command("LOGOUT")) await();
   return false;
 }

@@ -194,85 +194,28 @@ bool ImapConversation::askCapabilities() {
   return expectOk(await());
 }
 
-bool ImapConversation::trustServer(ServerKey& key) {
-  if (t_.inspectKey) t_.inspectKey(key);
-  key.pin[sizeof key.pin - 1] = '\0';
-  const Account& a = t_.account;
-  switch (decideTrust(key.verified, a.pin, key.pin)) {
-    case TrustVerdict::kGoOn: return true;
-    case TrustVerdict::kGoOnStorePin: {
-      PinOffer& o = t_.pinOffer;
-      o.slot = t_.index;
-      snprintf(o.server, sizeof o.server, "%s", a.pop3server);
-      o.port = a.port;
-      snprintf(o.user, sizeof o.user, "%s", a.user);
-      memcpy(o.pin, key.pin, sizeof o.pin);
-      if (!key.verified && !a.pin[0]) platform::tracef("サーバの鍵を登録します。%s\n", key.pin);
-      return true;
-    }
-    case TrustVerdict::kKeyChanged: break;
-  }
-  platform::tracef("サーバの鍵が登録と違います。登録 %s 今回 %s\n", a.pin, key.pin[0] ? key.pin : "-");
-  publish([&] {
-    result().errorCode = kErrorServerKeyChanged;
-    fixedReason(kReasonKeyChanged, result().reason);
-    memcpy(result().seenPin, key.pin, sizeof result().seenPin);
-  });
-  return false;
-}
-
 // As for POP3's STLS: a pinned or OAuth2 account never goes on in clear;
 // one without a pin does, on this connection or a new one that asks for no STARTTLS.
 ImapConversation::Link ImapConversation::secureLink() {
-  if (caps_.starttls && !clearOnly_) return upgrade();
-  if (!neverInClear()) return kLinkReady;
-  Reason why;
-  fixedReason("TLS: STARTTLSがありません", why);
-  return upgradeFailed("STARTTLSがありません。\n", why, true);
+  return caps_.starttls && !clearOnly_ ? upgrade() : withoutUpgrade("STARTTLS");
 }
 
-ImapConversation::Link ImapConversation::upgradeFailed(const char* traceLine, const Reason& why, bool sameConnection) {
-  platform::trace(traceLine);
-  if (neverInClear()) {
-    setFailure(kErrorTlsFailed, why);
-    return kLinkFailed;
-  }
-  platform::trace(sameConnection ? "暗号化せずに続けます。\n" : "暗号化せずに接続し直します。\n");
-  return sameConnection ? kLinkReady : kLinkReconnect;
-}
-
-// STARTTLS (RFC 9051 section 6.2.1); the capabilities are asked again
-// over TLS, and bytes behind its OK could only be someone else's.
+// STARTTLS (RFC 9051 section 6.2.1).
 ImapConversation::Link ImapConversation::upgrade() {
   if (!command("STARTTLS")) return kLinkFailed;
   Tagged r = await();
   if (r == kFailed) return kLinkFailed;
-  Reason why;
   if (r != kOk) {
-    std::string said = "TLS: STARTTLS " + r_.status + " " + r_.text;
-    fixedReason(said.c_str(), why);
+    Reason why;
+    fixedReason(("TLS: STARTTLS " + r_.status + " " + r_.text).c_str(), why);
     return upgradeFailed("STARTTLSに失敗しました。\n", why, true);
   }
-  if (t_.connection.inStart != t_.connection.inEnd) {
-    fixedReason("TLS: STARTTLSの応答の後に余計なデータがあります", why);
-    return upgradeFailed("STARTTLSの応答の後に余計なデータがあります。\n", why, false);
-  }
-  ServerKey key{};
-  ErrorCode rc = startTls(t_.connection, t_.account.pop3server, &key);
-  if (rc != kErrorNone) {
-    linkReason(rc, linkFailure(t_.connection), why);
-    return upgradeFailed("STARTTLSに失敗しました。\n", why, false);
-  }
-  return trustServer(key) && askCapabilities() ? kLinkReady : kLinkFailed;
+  return finishUpgrade("STARTTLS");
 }
 
 bool ImapConversation::reconnectInClear() {
-  closeConnection(t_.connection);
-  ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, 0);
-  if (rc != kErrorNone) linkFailed(rc, rc);
-  clearOnly_ = true;
   bye_.clear();
-  return rc == kErrorNone;
+  return Conversation::reconnectInClear();
 }
 
 // AUTHENTICATE PLAIN when listed (RFC 4616, as UTF-8), else LOGIN with

@@ -4,7 +4,6 @@
 // new token and one more try on the same connection.
 #include <string>
 
-#include "mailcheck/access_token.h"
 #include "mailcheck/pop3/pop3_conversation.h"
 #include "mailcheck/sasl.h"
 #include "platform/trace.h"
@@ -44,23 +43,11 @@ bool Pop3Conversation::oauthLogin() {
   bool refused = false;
   if (authenticate(mech, accessToken_, refused)) return true;
   if (!refused) return false;
-  // Refused, with or without a challenge (Microsoft sends a plain -ERR):
-  // the token may have been revoked or expired early. One new one.
-  platform::trace("OAuth: トークンを拒否されました。更新して再試行します。\n");
-  AccessToken fresh = takeAccessToken(t_, true);
-  accessToken_.assign(accessToken_.size(), '\0');
-  if (fresh.code != kErrorNone) {
-    setFailure(fresh.code, fresh.reason);
-    return false;
-  }
-  accessToken_ = fresh.token;
+  if (!renewToken()) return false;
   if (authenticate(mech, accessToken_, refused)) return true;
   if (!refused) return false;
-  Reason said, why;
-  replyReason(buf_, static_cast<size_t>(length_), said);
-  fixedReason((std::string(kReasonSignInAgain) + " " + said).c_str(), why);
-  forgetAccessToken(t_);
+  const std::string said(buf_, static_cast<size_t>(length_));  // QUIT's reply takes the buffer
   refusedLogin(kErrorPasswordRefused, "OAuth: 認証失敗\n");
-  setFailure(kErrorPasswordRefused, why);
+  tokenRefused(said.data(), said.size());
   return false;
 }

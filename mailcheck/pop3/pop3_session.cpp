@@ -144,96 +144,22 @@ bool Pop3Conversation::askCapabilities() {
   }
 }
 
-// After a handshake: a key that verifies or is the one trusted goes on, a
-// first one is trusted from now on, a changed one ends the session before
-// anything is sent over it.
-bool Pop3Conversation::trustServer(ServerKey& key) {
-  if (t_.inspectKey) t_.inspectKey(key);
-  key.pin[sizeof key.pin - 1] = '\0';
-  const Account& a = t_.account;
-  switch (decideTrust(key.verified, a.pin, key.pin)) {
-    case TrustVerdict::kGoOn: return true;
-    case TrustVerdict::kGoOnStorePin: offerPin(key); return true;
-    case TrustVerdict::kKeyChanged: break;
-  }
-  platform::tracef("サーバの鍵が登録と違います。登録 %s 今回 %s\n", a.pin, key.pin[0] ? key.pin : "-");
-  publish([&] {
-    result().errorCode = kErrorServerKeyChanged;
-    fixedReason(kReasonKeyChanged, result().reason);
-    memcpy(result().seenPin, key.pin, sizeof result().seenPin);
-  });
-  return false;
-}
-
-// The window thread stores it, if the account is still this one.
-void Pop3Conversation::offerPin(const ServerKey& key) {
-  const Account& a = t_.account;
-  PinOffer& o = t_.pinOffer;
-  o.slot = t_.index;
-  snprintf(o.server, sizeof o.server, "%s", a.pop3server);
-  o.port = a.port;
-  snprintf(o.user, sizeof o.user, "%s", a.user);
-  memcpy(o.pin, key.pin, sizeof o.pin);
-  if (!key.verified && !a.pin[0]) platform::tracef("サーバの鍵を登録します。%s\n", key.pin);
-}
-
 // Before the password on a plain connection: STLS when the server offers
 // it. A pinned account never goes on in clear.
 Pop3Conversation::Link Pop3Conversation::secureLink() {
-  if (caps_.stls && !clearOnly_) return upgrade();
-  if (!neverInClear()) return kLinkReady;
-  Reason why;
-  fixedReason("TLS: STLSがありません", why);
-  return upgradeFailed("STLSがありません。\n", why, true);
+  return caps_.stls && !clearOnly_ ? upgrade() : withoutUpgrade("STLS");
 }
 
-// A pinned account fails before anything goes in clear, with `why` as its
-// reason. One without a pin has nothing to protect yet and goes on in
-// clear, as before STLS: on this connection while it still speaks plain
-// POP3, else on a new one that asks for no STLS. The next check tries STLS
-// again.
-Pop3Conversation::Link Pop3Conversation::upgradeFailed(const char* traceLine, const Reason& why,
-                                                       bool sameConnection) {
-  platform::trace(traceLine);
-  if (neverInClear()) {
-    setFailure(kErrorTlsFailed, why);
-    return kLinkFailed;
-  }
-  platform::trace(sameConnection ? "暗号化せずに続けます。\n" : "暗号化せずに接続し直します。\n");
-  return sameConnection ? kLinkReady : kLinkReconnect;
-}
-
-// STLS (RFC 2595). Bytes that arrived behind its "+OK" came before TLS
-// and could only have been put there by someone else; what CAPA said in
-// clear is asked again.
+// STLS (RFC 2595).
 Pop3Conversation::Link Pop3Conversation::upgrade() {
   if (!sendCommand("STLS\r\n") || !readReply()) return kLinkFailed;
-  Reason why;
   if (replyClass() != kPositive) {
-    Reason said;
+    Reason said, why;
     replyReason(buf_, static_cast<size_t>(length_), said);
     fixedReason((std::string("TLS: STLS ") + said).c_str(), why);
     return upgradeFailed("STLSに失敗しました。\n", why, true);
   }
-  if (t_.connection.inStart != t_.connection.inEnd) {
-    fixedReason("TLS: STLSの応答の後に余計なデータがあります", why);
-    return upgradeFailed("STLSの応答の後に余計なデータがあります。\n", why, false);
-  }
-  ServerKey key{};
-  ErrorCode rc = startTls(t_.connection, t_.account.pop3server, &key);
-  if (rc != kErrorNone) {
-    linkReason(rc, linkFailure(t_.connection), why);
-    return upgradeFailed("STLSに失敗しました。\n", why, false);
-  }
-  return trustServer(key) && askCapabilities() ? kLinkReady : kLinkFailed;
-}
-
-bool Pop3Conversation::reconnectInClear() {
-  closeConnection(t_.connection);
-  ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, 0);
-  if (rc != kErrorNone) linkFailed(rc, rc);
-  clearOnly_ = true;
-  return rc == kErrorNone;
+  return finishUpgrade("STLS");
 }
 
 // After a refused login: the code, then QUIT, whose own fate changes nothing.
@@ -292,54 +218,6 @@ bool Pop3Conversation::noteLogin() {
   if (!askCapabilities()) return false;
   t_.loginDelaySeconds = caps_.loginDelay;
   return true;
-}
-
-void Pop3Conversation::clearLines(int from) {
-  publish([&] {
-    for (int i = from; i < kMailLines; ++i) {
-      result().lines[i].bytes[0] = '\0';
-      result().lineState[i] = kLineEmpty;
-    }
-  });
-}
-
-int Pop3Conversation::fail() {
-  platform::trace("エラ～発生！\n");
-  closeConnection(t_.connection);
-  setState(kSessionFailed);
-  return 1;
-}
-
-int Pop3Conversation::run() {
-  publish([&] {
-    result().failed = 0;
-    result().prevCount = result().count;
-    result().count = 0;
-    result().ignoredCount = 0;
-    result().errorCode = kErrorNone;
-    result().seenPin[0] = '\0';
-    result().reason[0] = '\0';
-    result().passwordInClear = 0;
-  });
-  // The token before the connection: the server waits for no HTTP call.
-  if (usesOAuth()) {
-    AccessToken taken = takeAccessToken(t_, false);
-    if (taken.code != kErrorNone) {
-      setFailure(taken.code, taken.reason);
-      setState(kSessionFailed);
-      return 1;
-    }
-    accessToken_ = taken.token;
-  }
-  ServerKey key{};
-  ErrorCode rc = connectServer(t_.connection, t_.account.pop3server, t_.account.port, t_.account.ssl, &key);
-  if (rc != kErrorNone) {
-    linkFailed(rc, rc);
-    setState(kSessionFailed);
-    return 1;
-  }
-  if (t_.account.ssl && !trustServer(key)) return fail();
-  return converse();
 }
 
 int Pop3Conversation::converse() {
