@@ -38,6 +38,20 @@ void Conversation::startResults() {
   });
 }
 
+bool Conversation::lookUpKnown(int& unread) {
+  box_ = mailboxOf(t_.account);
+  known_.assign(ids_.size(), nullptr);
+  return publish([&] {
+    HeaderCache& cache = t_.kel.headerCache;
+    cache.forgetUnconfigured(t_.kel.accounts);
+    cache.keepOnly(box_, ids_);
+    for (size_t i = 0; i < ids_.size(); ++i) {
+      known_[i] = cache.find(box_, ids_[i]);
+      if (known_[i]) --unread;
+    }
+  });
+}
+
 void Conversation::clearLines(int from) {
   publish([&] {
     for (int i = from; i < kMailLines; ++i) {

@@ -7,10 +7,13 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/application.h"
 #include "mailcheck/error_code.h"
 #include "mailcheck/failure_reason.h"
+#include "mailcheck/header_cache.h"
+#include "mailcheck/mailbox_key.h"
 #include "mailcheck/pop3/pop3_session.h"
 #include "mailcheck/transport.h"
 
@@ -61,6 +64,10 @@ class Conversation {
     setFailure(code, reason);
   }
   void startResults();
+  // What the cache holds of each of ids_, into known_, after it forgets
+  // what the mailbox no longer names; `unread` counts down for each found.
+  // False when the session may no longer write.
+  bool lookUpKnown(int& unread);
   void clearLines(int from);
   int fail();
 
@@ -90,4 +97,7 @@ class Conversation {
   int slot_;  // where publish found the account's results
   bool clearOnly_ = false;  // an upgrade failed: this session asks for none
   std::string accessToken_;  // an OAuth2 account's, taken before connecting
+  MailboxKey box_;
+  std::vector<std::string> ids_;      // the messages' lasting ids, when the server has them
+  std::vector<PackedHeaders> known_;  // by message: what the cache held, or null
 };

@@ -97,15 +97,12 @@ class ImapConversation : public Conversation {
   bool preauth_ = false;
   std::string bye_;  // an untagged BYE's line: why the server went away
   uint32_t uidValidity_ = 0;
-  MailboxKey box_;
   std::vector<uint32_t> uids_;  // unseen, undeleted, ascending
-  std::vector<std::string> ids_;  // "UIDVALIDITY.UID" of each, when the validity is known
   struct Message {
     bool known = false;      // the cache has its headers
     bool fetched = false;    // its FETCH has been judged
     Judgement judgement{};
   };
   std::vector<Message> messages_;  // by position in uids_
-  std::vector<PackedHeaders> known_;
   std::vector<uint32_t> toDelete_;
 };

@@ -89,23 +89,13 @@ bool ImapConversation::search() {
 // the cache drops what the mailbox no longer names.
 bool ImapConversation::learnKnown() {
   messages_.assign(uids_.size(), Message{});
-  known_.assign(uids_.size(), nullptr);
   ids_.clear();
+  known_.assign(uids_.size(), nullptr);
   int toRead = static_cast<int>(uids_.size());
   if (uidValidity_ != 0) {
     for (uint32_t uid : uids_) ids_.push_back(std::to_string(uidValidity_) + "." + std::to_string(uid));
-    box_ = mailboxOf(t_.account);
-    bool ok = publish([&] {
-      HeaderCache& cache = t_.kel.headerCache;
-      cache.forgetUnconfigured(t_.kel.accounts);
-      cache.keepOnly(box_, ids_);
-      for (size_t i = 0; i < ids_.size(); ++i) {
-        known_[i] = cache.find(box_, ids_[i]);
-        messages_[i].known = known_[i] != nullptr;
-        if (known_[i]) --toRead;
-      }
-    });
-    if (!ok) return false;
+    if (!lookUpKnown(toRead)) return false;
+    for (size_t i = 0; i < ids_.size(); ++i) messages_[i].known = known_[i] != nullptr;
   }
   platform::tracef("UID %d件、FETCH %d件\n", static_cast<int>(uids_.size()), toRead);
   return true;

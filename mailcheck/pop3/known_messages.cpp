@@ -40,20 +40,7 @@ bool Pop3Conversation::learnIds(int total, bool ask, bool sent) {
     if (replyClass() == kPositive && !readIdListing(total)) return false;
   }
   int toRead = total > 0 ? total : 0;
-  if (withIds_) {
-    box_ = mailboxOf(t_.account);
-    known_.resize(ids_.size());
-    bool ok = publish([&] {
-      HeaderCache& cache = t_.kel.headerCache;
-      cache.forgetUnconfigured(t_.kel.accounts);
-      cache.keepOnly(box_, ids_);
-      for (size_t i = 0; i < ids_.size(); ++i) {
-        known_[i] = cache.find(box_, ids_[i]);
-        if (known_[i]) --toRead;
-      }
-    });
-    if (!ok) return false;
-  }
+  if (withIds_ && !lookUpKnown(toRead)) return false;
   platform::tracef("ID %d件、TOP %d件\n", static_cast<int>(ids_.size()), toRead);
   return true;
 }

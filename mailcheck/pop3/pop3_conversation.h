@@ -72,10 +72,7 @@ class Pop3Conversation : public Conversation {
   bool sendTop(int n, std::deque<InFlight>& inFlight);
 
   Capabilities caps_;
-  MailboxKey box_;
   bool withIds_ = false;              // the listing was usable
-  std::vector<std::string> ids_;      // by message number
-  std::vector<PackedHeaders> known_;  // by message number: what the cache held, or null
   char buf_[kSessionBufferSize];  // the reply line at hand
   int length_ = 0;
 };
