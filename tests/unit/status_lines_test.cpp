@@ -264,6 +264,7 @@ TEST(ServerStatus, LoginDelayClearPasswordAndIdleFollowTheCountOrFailureLine) {
       {0, 0, 0, 0, 0, kIdleWaiting, 100000 + 14001, {who, none, "    IDLE: 再接続待ち（あと15秒）"}},
       {1, 0, 0, 0, 0, kIdleWaiting, 100000 + 900000, {who, refused, "    IDLE: 再接続待ち（あと900秒）", never}},
       {0, 0, 0, 0, 0, kIdleWaiting, 90000, {who, none, "    IDLE: 再接続待ち（あと0秒）"}},  // a connect under way
+      {0, 0, 0, 0, 0, kIdleNone, 0, {who, none}},
   };
   for (const auto& row : rows) {
     auto k = withAccount(who.c_str());
