@@ -5,46 +5,38 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "notify/typing_plan.h"
 
 namespace {
 
-struct AtDpi {
-  int dpi;
-  int width, height;              // the popup: 204 x 40
-  int marginRight, marginBottom;  // 16, 12
-  int fontHeight;                 // 12
-  int picture;                    // the DPI its picture was drawn for
-  int iconSize;                   // the tray's small icon at this DPI
-  BadgeGeometry badge;
-  int dialogFont;                 // an 11-point template font, made at 96 (-15)
-};
+const int kDesigned[] = {204, 40, 16, 12, 12};  // the popup, its margins right and below, its font
+std::vector<int> fields(const BadgeGeometry& g) { return {g.glyphWidth, g.glyphHeight, g.tensX, g.onesX, g.top}; }
 
-const AtDpi kTable[] = {
-    {96, 204, 40, 16, 12, 12, 96, 16, {5, 7, 3, 8, 5}, -15},
-    {120, 255, 50, 20, 15, 15, 120, 20, {6, 9, 4, 10, 6}, -18},
-    {144, 306, 60, 24, 18, 18, 144, 24, {8, 11, 5, 13, 8}, -22},
-    {192, 408, 80, 32, 24, 24, 192, 32, {10, 14, 6, 16, 10}, -29},
+const struct {
+  int dpi;
+  std::vector<int> sizes;  // kDesigned at the DPI
+  int picture;             // the DPI its picture was drawn for
+  int iconSize;            // the tray's small icon at this DPI
+  BadgeGeometry badge;
+  int dialogFont;  // an 11-point template font, made at 96 (-15)
+} kTable[] = {
+    {96, {204, 40, 16, 12, 12}, 96, 16, {5, 7, 3, 8, 5}, -15},
+    {120, {255, 50, 20, 15, 15}, 120, 20, {6, 9, 4, 10, 6}, -18},
+    {144, {306, 60, 24, 18, 18}, 144, 24, {8, 11, 5, 13, 8}, -22},
+    {192, {408, 80, 32, 24, 24}, 192, 32, {10, 14, 6, 16, 10}, -29},
 };
 
 }  // namespace
 
 TEST(Dpi, DesignedSizesScaleWithTheDpi) {
-  for (const AtDpi& row : kTable) {
+  for (const auto& row : kTable) {
     SCOPED_TRACE(row.dpi);
-    EXPECT_EQ(row.width, scaleForDpi(204, row.dpi));
-    EXPECT_EQ(row.height, scaleForDpi(40, row.dpi));
-    EXPECT_EQ(row.marginRight, scaleForDpi(16, row.dpi));
-    EXPECT_EQ(row.marginBottom, scaleForDpi(12, row.dpi));
-    EXPECT_EQ(row.fontHeight, scaleForDpi(12, row.dpi));
+    for (size_t i = 0; i < row.sizes.size(); ++i) EXPECT_EQ(row.sizes[i], scaleForDpi(kDesigned[i], row.dpi));
     EXPECT_EQ(row.picture, popupPictureDpi(row.dpi));
     const BadgeGeometry g = badgeGeometry(row.iconSize);
-    EXPECT_EQ(row.badge.glyphWidth, g.glyphWidth);
-    EXPECT_EQ(row.badge.glyphHeight, g.glyphHeight);
-    EXPECT_EQ(row.badge.tensX, g.tensX);
-    EXPECT_EQ(row.badge.onesX, g.onesX);
-    EXPECT_EQ(row.badge.top, g.top);
+    EXPECT_EQ(fields(row.badge), fields(g));
     // Both digits and their plate (a pixel round them) inside the icon.
     EXPECT_LE(g.onesX + g.glyphWidth + 1, row.iconSize);
     EXPECT_LE(g.top + g.glyphHeight + 1, row.iconSize);
@@ -55,16 +47,13 @@ TEST(Dpi, DesignedSizesScaleWithTheDpi) {
 
     // Typing: "Aあ" centred on the scaled centre line, 6 pixels a byte at
     // 96 DPI, the second line 16 lower.
+    const int font = row.sizes[4];
     std::string block = std::string("A\x82\xA0") + '\0' + "B" + '\0';
-    TypingLayout layout{102, 14, 6, row.dpi};
-    std::vector<TypingStep> steps = planTyping(block.c_str(), 2, {3 * row.fontHeight / 2, row.fontHeight / 2},
-                                               layout, 0);
+    std::vector<TypingStep> steps = planTyping(block.c_str(), 2, {3 * font / 2, font / 2}, {102, 14, 6, row.dpi}, 0);
     ASSERT_EQ(6u, steps.size());
-    int start = scaleForDpi(102, row.dpi) - 3 * row.fontHeight / 4;
-    EXPECT_EQ(start, steps[0].x);
-    EXPECT_EQ(start + scaleForDpi(6, row.dpi), steps[1].x);
-    EXPECT_EQ(scaleForDpi(6, row.dpi), steps[0].y);
-    EXPECT_EQ(scaleForDpi(22, row.dpi), steps[3].y);
+    const int start = scaleForDpi(102, row.dpi) - 3 * font / 4;
+    EXPECT_EQ(std::vector<int>({start, start + scaleForDpi(6, row.dpi), scaleForDpi(6, row.dpi), scaleForDpi(22, row.dpi)}),
+              std::vector<int>({steps[0].x, steps[1].x, steps[0].y, steps[3].y}));
     EXPECT_EQ(100, steps[1].delayMs);  // the waits do not scale
   }
 }

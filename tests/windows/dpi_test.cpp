@@ -38,27 +38,35 @@ int systemDpiExpected() {
   return want && *want ? atoi(want) : 96;
 }
 
-// Rows and columns of the surface holding `ink`.
-RECT inkBox(Kel& k, uint32_t ink) {
+// Where `ink` is on the popup's surface inside `edge` pixels: its box and how many pixels.
+struct Ink {
+  RECT box;
+  int pixels;
+};
+Ink inkOn(Kel& k, uint32_t ink, int edge = 0) {
   const int w = scaleForDpi(k.popupWidth, k.popupDpi), h = scaleForDpi(k.popupHeight, k.popupDpi);
   std::vector<uint32_t> px = bitmapPixels(k.offscreenBitmap, w, h);
-  RECT box{w, h, -1, -1};
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
+  Ink found{{w, h, -1, -1}, 0};
+  RECT& b = found.box;
+  for (int y = edge; y < h - edge; ++y)
+    for (int x = edge; x < w - edge; ++x)
       if (px[static_cast<size_t>(y * w + x)] == ink) {
-        box = {std::min<LONG>(box.left, x), std::min<LONG>(box.top, y), std::max<LONG>(box.right, x + 1),
-               std::max<LONG>(box.bottom, y + 1)};
+        ++found.pixels;
+        b = {std::min<LONG>(b.left, x), std::min<LONG>(b.top, y), std::max<LONG>(b.right, x + 1), std::max<LONG>(b.bottom, y + 1)};
       }
-  return box;
+  return found;
 }
 
 uint32_t bgr(COLORREF c) { return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c); }
 
-int iconWidth(HICON icon) {
+// An icon's width and its colour and mask pixels, `size` square.
+int iconPixels(HICON icon, int size = 0, std::vector<uint32_t>* colour = nullptr, std::vector<uint32_t>* mask = nullptr) {
   ICONINFO info{};
   if (!GetIconInfo(icon, &info)) return -1;
   BITMAP bm{};
   GetObjectW(info.hbmColor, sizeof bm, &bm);
+  if (colour) *colour = bitmapPixels(info.hbmColor, size, size);
+  if (mask) *mask = bitmapPixels(info.hbmMask, size, size);
   DeleteObject(info.hbmColor);
   DeleteObject(info.hbmMask);
   return bm.bmWidth;
@@ -72,13 +80,9 @@ void expectBadgeAt(Kel& k, int size, int count) {
   int stripId = size == 16 ? IDB_DIGITS : size == 20 ? IDB_BADGE_20 : size == 24 ? IDB_BADGE_24 : IDB_BADGE_32;
   HBITMAP strip = static_cast<HBITMAP>(
       LoadImageW(kelModule(), MAKEINTRESOURCEW(stripId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-  std::vector<uint32_t> glyphs = bitmapPixels(strip, 10 * g.glyphWidth, g.glyphHeight + 1);
+  std::vector<uint32_t> glyphs = bitmapPixels(strip, 10 * g.glyphWidth, g.glyphHeight + 1), colour, mask;
   DeleteObject(strip);
-  ICONINFO info{};
-  ASSERT_TRUE(GetIconInfo(k.trayIcons[1], &info));
-  std::vector<uint32_t> colour = bitmapPixels(info.hbmColor, size, size), mask = bitmapPixels(info.hbmMask, size, size);
-  DeleteObject(info.hbmColor);
-  DeleteObject(info.hbmMask);
+  ASSERT_EQ(size, iconPixels(k.trayIcons[1], size, &colour, &mask));
   const int digits[2] = {count / 10, count % 10}, xs[2] = {g.tensX, g.onesX};
   int lit = 0;
   for (int d = 0; d < 2; ++d)
@@ -94,94 +98,80 @@ void expectBadgeAt(Kel& k, int size, int count) {
   for (HICON& icon : k.trayIcons) DestroyIcon(icon);
 }
 
+// The popup made at `dpi`: its window, shape and typed text, and the tray
+// icons with their badge at the small icon's size. Gives the text's height.
+int expectPopupAndTrayAt(Kel& k, int dpi) {
+  RECT work, w, box;
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_TRUE(makePopupSurfaces(k, dpi));
+  const double scale = dpi / 96.0;
+  GetWindowRect(k.popupWindow, &w);
+  EXPECT_LE(std::fabs(w.right - w.left - 204 * scale), 1.0);
+  EXPECT_LE(std::fabs(w.bottom - w.top - 40 * scale), 1.0);
+  EXPECT_LE(std::fabs(work.right - w.right - 16 * scale), 1.0);
+  EXPECT_LE(std::fabs(work.bottom - w.bottom - 12 * scale), 1.0);
+
+  // The shape: the whole window but its rounded corners.
+  HRGN shape = CreateRectRgn(0, 0, 0, 0);
+  EXPECT_NE(ERROR, GetWindowRgn(k.popupWindow, shape));
+  GetRgnBox(shape, &box);
+  EXPECT_EQ(w.right - w.left, box.right);
+  EXPECT_EQ(w.bottom - w.top, box.bottom);
+  const int cut = scaleForDpi(5, dpi);  // the key pixels of the top row at each end
+  EXPECT_FALSE(PtInRegion(shape, cut - 1, 0));
+  EXPECT_TRUE(PtInRegion(shape, cut, 0));
+  EXPECT_FALSE(PtInRegion(shape, box.right - cut, 0));
+  EXPECT_TRUE(PtInRegion(shape, 0, box.bottom / 2));
+  EXPECT_FALSE(PtInRegion(shape, 0, box.bottom - 1));
+  DeleteObject(shape);
+
+  // Typed text: five two-byte characters, 60 pixels at 96 DPI.
+  drawPopupText(k, "新着メール", 0, 1, kNoWaits);
+  RECT ink = inkOn(k, 0).box;
+  EXPECT_GT(ink.right, ink.left);
+  EXPECT_LE(std::fabs(ink.right - ink.left - 59 * scale), 3 * scale + 1);
+  EXPECT_LE(std::fabs((ink.right + ink.left) / 2.0 - 102 * scale), 2 * scale + 1);
+
+  for (int outcome : {kTrayIdle, kTrayError}) {
+    makeTrayPair(k, outcome, 0);
+    EXPECT_EQ(k.trayIconSize, iconPixels(k.trayIcons[0]));
+    EXPECT_EQ(k.trayIconSize, iconPixels(k.trayIcons[1]));
+    for (HICON& icon : k.trayIcons) DestroyIcon(icon);
+  }
+  expectBadgeAt(k, k.trayIconSize, 47);
+  return ink.bottom - ink.top;
+}
+
 }  // namespace
 
-// One table over 100, 125, 150 and 200 %: the popup's window, shape and
-// typed text, and the tray icons with their badge.
+// One table over 100, 125, 150 and 200 %; the text's line as many times
+// higher as the DPI.
 TEST(DpiTable, PopupAndTrayIconsAtEachDpi) {
-  RECT work;
-  ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
   int inkAt96 = 0;
   for (int dpi : {96, 120, 144, 192}) {
     SCOPED_TRACE(dpi);
     PopupFixture f;
-    Kel& k = *f.kel;
-    ASSERT_TRUE(makePopupSurfaces(k, dpi));
-    const double scale = dpi / 96.0;
-    RECT w;
-    GetWindowRect(k.popupWindow, &w);
-    EXPECT_LE(std::fabs(w.right - w.left - 204 * scale), 1.0);
-    EXPECT_LE(std::fabs(w.bottom - w.top - 40 * scale), 1.0);
-    EXPECT_LE(std::fabs(work.right - w.right - 16 * scale), 1.0);
-    EXPECT_LE(std::fabs(work.bottom - w.bottom - 12 * scale), 1.0);
-
-    // The shape: the whole window but its rounded corners.
-    HRGN shape = CreateRectRgn(0, 0, 0, 0);
-    ASSERT_NE(ERROR, GetWindowRgn(k.popupWindow, shape));
-    RECT box;
-    GetRgnBox(shape, &box);
-    EXPECT_EQ(w.right - w.left, box.right);
-    EXPECT_EQ(w.bottom - w.top, box.bottom);
-    const int cut = scaleForDpi(5, dpi);  // the key pixels of the top row at each end
-    EXPECT_FALSE(PtInRegion(shape, cut - 1, 0));
-    EXPECT_TRUE(PtInRegion(shape, cut, 0));
-    EXPECT_FALSE(PtInRegion(shape, box.right - cut, 0));
-    EXPECT_TRUE(PtInRegion(shape, 0, box.bottom / 2));
-    EXPECT_FALSE(PtInRegion(shape, 0, box.bottom - 1));
-    DeleteObject(shape);
-
-    // Typed text: five two-byte characters, 60 pixels at 96 DPI, on a line
-    // as many times higher as the DPI.
-    drawPopupText(k, "新着メール", 0, 1, kNoWaits);
-    RECT ink = inkBox(k, 0);
-    ASSERT_GT(ink.right, ink.left);
-    EXPECT_LE(std::fabs(ink.right - ink.left - 59 * scale), 3 * scale + 1);
-    EXPECT_LE(std::fabs((ink.right + ink.left) / 2.0 - 102 * scale), 2 * scale + 1);
-    if (dpi == 96) inkAt96 = ink.bottom - ink.top;
-    EXPECT_LE(std::fabs(ink.bottom - ink.top - inkAt96 * scale), 1.0 + scale);
-
-    // The tray: every pair at the small icon's size, the badge drawn for it.
-    k.trayIconSize = scaleForDpi(16, dpi);
-    for (int outcome : {kTrayIdle, kTrayError}) {
-      makeTrayPair(k, outcome, 0);
-      EXPECT_EQ(k.trayIconSize, iconWidth(k.trayIcons[0]));
-      EXPECT_EQ(k.trayIconSize, iconWidth(k.trayIcons[1]));
-      for (HICON& icon : k.trayIcons) DestroyIcon(icon);
-    }
-    expectBadgeAt(k, k.trayIconSize, 47);
+    f.kel->trayIconSize = scaleForDpi(16, dpi);
+    const int ink = expectPopupAndTrayAt(*f.kel, dpi);
+    if (dpi == 96) inkAt96 = ink;
+    EXPECT_LE(std::fabs(ink - inkAt96 * dpi / 96.0), 1.0 + dpi / 96.0);
   }
 }
 
 // In a prefix whose LogPixels is 144 this is the 150 % a user sees.
 TEST(SystemDpi, PopupAndTrayFollowTheSystemsDpi) {
   PopupFixture f;
-  Kel& k = *f.kel;
-  const int dpi = platform::windowDpi(k.popupWindow);
+  const int dpi = platform::windowDpi(f.kel->popupWindow);
   ASSERT_EQ(systemDpiExpected(), dpi);
-  k.trayIconSize = platform::smallIconSize(dpi);
-  EXPECT_EQ(scaleForDpi(16, dpi), k.trayIconSize);
-  makeTrayPair(k, kTrayIdle, 0);
-  EXPECT_EQ(k.trayIconSize, iconWidth(k.trayIcons[0]));
-  for (HICON& icon : k.trayIcons) DestroyIcon(icon);
-  ASSERT_TRUE(makePopupSurfaces(k, dpi));
-  RECT w;
-  GetWindowRect(k.popupWindow, &w);
-  EXPECT_LE(std::fabs(w.right - w.left - 204 * dpi / 96.0), 1.0);
-  EXPECT_LE(std::fabs(w.bottom - w.top - 40 * dpi / 96.0), 1.0);
+  f.kel->trayIconSize = platform::smallIconSize(dpi);
+  EXPECT_EQ(scaleForDpi(16, dpi), f.kel->trayIconSize);
+  expectPopupAndTrayAt(*f.kel, dpi);
 }
 
 namespace {
 
 bool highContrastForTest = false;
 
-// Pixels of `ink` on the popup's surface inside its edge.
-int inkInside(uint32_t ink) {
-  std::vector<uint32_t> px = bitmapPixels(kel.offscreenBitmap, 204, 40);
-  int n = 0;
-  for (int y = 3; y < 37; ++y)
-    for (int x = 3; x < 201; ++x) n += px[static_cast<size_t>(y * 204 + x)] == ink;
-  return n;
-}
 bool fakeHighContrast() { return highContrastForTest; }
 
 void pump() {
@@ -239,7 +229,7 @@ TEST(DpiChange, PopupAndTrayAreMadeAnewAndWaitForTheTyping) {
   pump();
   EXPECT_EQ(408, p.width());
   EXPECT_EQ(192, kel.popupDpi);
-  EXPECT_EQ(platform::smallIconSize(192), iconWidth(kel.trayIcons[0]));
+  EXPECT_EQ(platform::smallIconSize(192), iconPixels(kel.trayIcons[0]));
   EXPECT_EQ(kel.trayIcons[kel.trayPhase & 1], kel.trayIconData.hIcon);
 
   // While a block is typed (another thread holds the surface) the popup
@@ -255,7 +245,7 @@ TEST(DpiChange, PopupAndTrayAreMadeAnewAndWaitForTheTyping) {
   pump();
   EXPECT_EQ(408, p.width());
   EXPECT_EQ(144, kel.pendingDpi);
-  EXPECT_EQ(platform::smallIconSize(144), iconWidth(kel.trayIcons[0]));
+  EXPECT_EQ(platform::smallIconSize(144), iconPixels(kel.trayIcons[0]));
   step = 2;
   typing.join();
   applyPendingDpi(kel);  // the next half-second tick
@@ -280,11 +270,11 @@ TEST(HighContrast, PopupTakesTheSystemsColoursOpaqueAndGivesThemBack) {
     std::vector<uint32_t> picture = bitmapPixels(kel.backgroundBitmap, 204, 40);
     const size_t middle = 20 * 204 + 10;  // left of the text
     EXPECT_EQ(on ? bgr(GetSysColor(COLOR_WINDOW)) : picture[middle], bitmapPixels(kel.offscreenBitmap, 204, 40)[middle]);
-    EXPECT_GT(inkInside(on ? bgr(GetSysColor(COLOR_WINDOWTEXT)) : 0), 20);
+    EXPECT_GT(inkOn(kel, on ? bgr(GetSysColor(COLOR_WINDOWTEXT)) : 0, 3).pixels, 20);
     // The summary line on the highlight.
     drawPopupText(kel, "新着:1", 0, 1, kNoWaits);
     EXPECT_EQ(on ? bgr(GetSysColor(COLOR_HIGHLIGHT)) : picture[middle], bitmapPixels(kel.offscreenBitmap, 204, 40)[middle]);
-    EXPECT_GT(inkInside(on ? bgr(GetSysColor(COLOR_HIGHLIGHTTEXT)) : 0), 10);
+    EXPECT_GT(inkOn(kel, on ? bgr(GetSysColor(COLOR_HIGHLIGHTTEXT)) : 0, 3).pixels, 10);
   }
   kel.hantoumei = 0;
 }
@@ -298,56 +288,50 @@ TEST(DpiChange, StatusDialogFollowsAndTheFontCacheStaysBounded) {
   const char mail[] = "山田太郎山田太郎山田太郎山田太郎\0会議の件会議の件会議の件会議の件";
   memcpy(f.kel->results[0].lines[0].bytes, mail, sizeof mail);
   const int start = platform::windowDpi(nullptr);
-  LONG heightAtStart = 0, heightAfter = 0, widthAtStart = 0, widthAfter = 0;
+  LONG height[2] = {}, width[2] = {};  // at the start and after
   int room = 0, widest = 0, fonts = 0;
-  auto failures = drive([&] { showServerStatus(*f.kel, f.kel->popupWindow); },
-                        [&](Driver& d) {
-                          HWND status = d.window("メールサーバーの状態");
-                          if (!status) return;
-                          HWND list = GetDlgItem(status, IDC_STATUS_LIST);
-                          auto fontHeight = [&] {
-                            LOGFONTW lf{};
-                            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)), sizeof lf, &lf);
-                            return lf.lfHeight;
-                          };
-                          RECT r;
-                          GetWindowRect(status, &r);
-                          heightAtStart = fontHeight();
-                          widthAtStart = r.right - r.left;
-                          const int dpis[] = {2 * start, 120, 168, 216, 240, 288, 336, 2 * start};
-                          int from = start;
-                          for (int dpi : dpis) {
-                            RECT s = r;
-                            s.right = s.left + MulDiv(r.right - r.left, dpi, from);
-                            s.bottom = s.top + MulDiv(r.bottom - r.top, dpi, from);
-                            SendMessageW(status, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&s));
-                            GetWindowRect(status, &r);
-                            from = dpi;
-                            fonts = std::max(fonts, dialogFontsMade());
-                          }
-                          heightAfter = fontHeight();
-                          widthAfter = r.right - r.left;
-                          RECT client, listBox, listClient;
-                          GetClientRect(status, &client);
-                          GetWindowRect(list, &listBox);
-                          GetClientRect(list, &listClient);
-                          room = listClient.right;
-                          EXPECT_EQ(client.right, listBox.right - listBox.left);
-                          HDC dc = GetDC(list);
-                          HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
-                          for (const std::wstring& l : listBoxWideLines(list)) {
-                            SIZE size{};
-                            GetTextExtentPoint32W(dc, l.c_str(), static_cast<int>(l.size()), &size);
-                            widest = std::max(widest, static_cast<int>(size.cx));
-                          }
-                          SelectObject(dc, old);
-                          ReleaseDC(list, dc);
-                          d.post(status, IDOK);
-                          d.gone(status);
-                        });
+  auto failures = drive([&] { showServerStatus(*f.kel, f.kel->popupWindow); }, [&](Driver& d) {
+    HWND status = d.window("メールサーバーの状態");
+    if (!status) return;
+    HWND list = GetDlgItem(status, IDC_STATUS_LIST);
+    RECT r, client, listBox;
+    auto measure = [&](int at) {
+      LOGFONTW lf{};
+      GetObjectW(reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)), sizeof lf, &lf);
+      GetWindowRect(status, &r);
+      height[at] = lf.lfHeight;
+      width[at] = r.right - r.left;
+    };
+    measure(0);
+    int from = start;
+    for (int dpi : {2 * start, 120, 168, 216, 240, 288, 336, 2 * start}) {
+      RECT s{r.left, r.top, r.left + MulDiv(r.right - r.left, dpi, from), r.top + MulDiv(r.bottom - r.top, dpi, from)};
+      SendMessageW(status, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&s));
+      GetWindowRect(status, &r);
+      from = dpi;
+      fonts = std::max(fonts, dialogFontsMade());
+    }
+    measure(1);
+    GetClientRect(status, &client);
+    GetWindowRect(list, &listBox);
+    EXPECT_EQ(client.right, listBox.right - listBox.left);
+    GetClientRect(list, &client);
+    room = client.right;
+    HDC dc = GetDC(list);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+    for (const std::wstring& l : listBoxWideLines(list)) {
+      SIZE size{};
+      GetTextExtentPoint32W(dc, l.c_str(), static_cast<int>(l.size()), &size);
+      widest = std::max(widest, static_cast<int>(size.cx));
+    }
+    SelectObject(dc, old);
+    ReleaseDC(list, dc);
+    d.post(status, IDOK);
+    d.gone(status);
+  });
   EXPECT_EQ(std::vector<std::string>{}, failures);
-  EXPECT_EQ(fontHeightAtDpi(heightAtStart, start, 2 * start), heightAfter);
-  EXPECT_LE(std::abs(widthAfter - 2 * widthAtStart), 8);
+  EXPECT_EQ(fontHeightAtDpi(height[0], start, 2 * start), height[1]);
+  EXPECT_LE(std::abs(width[1] - 2 * width[0]), 8);
   EXPECT_GT(widest, 0);
   EXPECT_LE(widest, room);
   EXPECT_LE(fonts, kDialogFontCache);
