@@ -42,7 +42,9 @@ int count(const std::vector<std::string>& lines, const std::string& text) {
   return n;
 }
 
-bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 nlohmann::json info(const std::string& refresh) { return oauthAdmin({{"op", "info"}, {"refresh", refresh}}); }
 
@@ -97,7 +99,8 @@ TEST(OAuthDovecot, LoginsRefreshesAndRefusals) {
     const std::string port = c.port;
     const bool imap = port.find("IMAP") != std::string::npos;
     const std::string refresh = grantRefreshToken(c.grant);
-    auto kel = kelWithAccount("127.0.0.1", envPort(c.port), "kaede", "", false, port.find("S_PORT") != std::string::npos);
+    const bool tls = port.find("S_PORT") != std::string::npos;
+    auto kel = kelWithAccount("127.0.0.1", envPort(c.port), "kaede", "", false, tls);
     if (imap) kel->accounts[0].protocol = kProtocolImap;
     oauthSignIn(*kel, c.given == kNeverSignedIn ? "" : refresh,
                 c.given == kUnreachable ? "http://127.0.0.1:" + std::to_string(refusedPort()) + "/token"
@@ -193,8 +196,8 @@ TEST(OAuthScript, SaslExchanges) {
       {"an error challenge answered by an empty line, then the retry", true, kBoth,
        {xo, {"=xoauth2", kErrorChallenge}, {"", "-ERR [AUTH] failed\r\n"}, xo, xoOk, stat, quit}, 0, 2},
       {"OAUTHBEARER's error challenge answered by AQ==", true, kBearerOnly,
-       {ob, {"=oauthbearer", kErrorChallenge}, {"AQ==", "-ERR [AUTH] failed\r\n"}, ob, {"=oauthbearer", kErrorChallenge},
-        {"AQ==", "-ERR [AUTH] no\r\n"}, quit}, 8, 2},
+       {ob, {"=oauthbearer", kErrorChallenge}, {"AQ==", "-ERR [AUTH] failed\r\n"}, ob,
+        {"=oauthbearer", kErrorChallenge}, {"AQ==", "-ERR [AUTH] no\r\n"}, quit}, 8, 2},
       {"a plain -ERR without a challenge, as Microsoft sends", true, kBoth,
        {xo, {"=xoauth2", "-ERR Authentication failure\r\n"}, xo, xoOk, stat, quit}, 0, 2},
       {"AUTH itself refused, twice", true, kBoth, {unknown, unknown, quit}, 8, 2},

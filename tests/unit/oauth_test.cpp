@@ -22,38 +22,39 @@ struct TokenCase {
   int status;
   const char* body;
   TokenReply::Outcome outcome;
-  const char* access;
-  int64_t expiresIn;
-  const char* refresh;
-  const char* error;
+  const char* access = "";
+  int64_t expiresIn = 0;
+  const char* refresh = "";
+  const char* error = "";
 };
 
+const auto kGranted = TokenReply::kGranted, kRefused = TokenReply::kRefused, kUnreadable = TokenReply::kUnreadable;
 const TokenCase kTokenCases[] = {
-    {200, R"({"access_token":"at-1","token_type":"Bearer","expires_in":3599})", TokenReply::kGranted, "at-1", 3599, "", ""},
-    {200, R"({"access_token":"at-2","token_type":"bearer","expires_in":"60","refresh_token":"rt-2"})",
-     TokenReply::kGranted, "at-2", 60, "rt-2", ""},
-    {200, R"({"access_token":"at-3"})", TokenReply::kGranted, "at-3", 3600, "", ""},  // no lifetime: an hour
-    {200, R"({"access_token":"at-4","expires_in":99999999})", TokenReply::kGranted, "at-4", 86400, "", ""},
-    {200, R"({"access_token":"at-5","refresh_token":null})", TokenReply::kGranted, "at-5", 3600, "", ""},
-    {400, R"({"error":"invalid_grant","error_description":"AADSTS70000: revoked\n"})", TokenReply::kRefused, "", 0,
-     "", "invalid_grant"},
-    {401, R"({"error":"invalid_client"})", TokenReply::kRefused, "", 0, "", "invalid_client"},
+    {200, R"({"access_token":"at-1","token_type":"Bearer","expires_in":3599})", kGranted, "at-1", 3599},
+    {200, R"({"access_token":"at-2","token_type":"bearer","expires_in":"60","refresh_token":"rt-2"})", kGranted,
+     "at-2", 60, "rt-2"},
+    {200, R"({"access_token":"at-3"})", kGranted, "at-3", 3600},  // no lifetime: an hour
+    {200, R"({"access_token":"at-4","expires_in":99999999})", kGranted, "at-4", 86400},
+    {200, R"({"access_token":"at-5","refresh_token":null})", kGranted, "at-5", 3600},
+    {400, R"({"error":"invalid_grant","error_description":"AADSTS70000: revoked\n"})", kRefused, "", 0, "",
+     "invalid_grant"},
+    {401, R"({"error":"invalid_client"})", kRefused, "", 0, "", "invalid_client"},
     // Nothing usable: a token type other than Bearer, a token with a blank
     // or control byte, a negative lifetime, a server error, not JSON, a
     // truncated reply, an array, an error that is no string.
-    {200, R"({"access_token":"at","token_type":"MAC"})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":"a t"})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":"at\r\nX: y"})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":""})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":42})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":"at","expires_in":-5})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":"at","refresh_token":"r t"})", TokenReply::kUnreadable, "", 0, "", ""},
-    {500, R"({"error":"server_error"})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, "<html>proxy login</html>", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":"at")", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"(["access_token"])", TokenReply::kUnreadable, "", 0, "", ""},
-    {400, R"({"error":{"code":1}})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, "", TokenReply::kUnreadable, "", 0, "", ""},
+    {200, R"({"access_token":"at","token_type":"MAC"})", kUnreadable},
+    {200, R"({"access_token":"a t"})", kUnreadable},
+    {200, R"({"access_token":"at\r\nX: y"})", kUnreadable},
+    {200, R"({"access_token":""})", kUnreadable},
+    {200, R"({"access_token":42})", kUnreadable},
+    {200, R"({"access_token":"at","expires_in":-5})", kUnreadable},
+    {200, R"({"access_token":"at","refresh_token":"r t"})", kUnreadable},
+    {500, R"({"error":"server_error"})", kUnreadable},
+    {200, "<html>proxy login</html>", kUnreadable},
+    {200, R"({"access_token":"at")", kUnreadable},
+    {200, R"(["access_token"])", kUnreadable},
+    {400, R"({"error":{"code":1}})", kUnreadable},
+    {200, "", kUnreadable},
 };
 
 TEST(OAuthToken, RepliesOfTheTokenEndpoint) {
@@ -70,7 +71,7 @@ TEST(OAuthToken, RepliesOfTheTokenEndpoint) {
   EXPECT_EQ("AADSTS70000: revoked?", said.description);
   // Past the size cap, even a good reply is not read.
   std::string padded = R"({"access_token":"at","pad":")" + std::string(kTokenReplyMaxBytes, 'x') + "\"}";
-  EXPECT_EQ(TokenReply::kUnreadable, readTokenReply(200, padded).outcome);
+  EXPECT_EQ(kUnreadable, readTokenReply(200, padded).outcome);
 }
 
 TEST(OAuthToken, UrlsAndForms) {
@@ -102,13 +103,14 @@ TEST(OAuthToken, UrlsAndForms) {
 }
 
 TEST(OAuthToken, Base64AndTheSealedRefreshToken) {
-  const char* const texts[] = {"", "f", "fo", "foo", "foob", "fooba", "foobar"};
-  const char* const coded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
-  for (int i = 0; i < 7; ++i) {
+  const std::pair<const char*, const char*> pairs[] = {{"", ""},          {"f", "Zg=="},         {"fo", "Zm8="},
+                                                        {"foo", "Zm9v"},  {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
+                                                        {"foobar", "Zm9vYmFy"}};
+  for (const auto& [text, coded] : pairs) {
     std::string back;
-    EXPECT_EQ(coded[i], platform::base64Encode(texts[i]));
-    EXPECT_TRUE(platform::base64Decode(coded[i], back));
-    EXPECT_EQ(texts[i], back);
+    EXPECT_EQ(coded, platform::base64Encode(text));
+    EXPECT_TRUE(platform::base64Decode(coded, back));
+    EXPECT_EQ(text, back);
   }
   std::string junk;
   for (const char* bad : {"Zg=", "Zg===", "Z===", "Zm9v\n", "Zm 9", "Zm=v", "Zm9v!A=="})
@@ -161,17 +163,10 @@ TEST(OAuthSettings, KeysAfterTheDesignedOnesReadBackAndMoveWithTheAccount) {
   addAccount(k, "plain@example.jp", "plain");
   addAccount(k, "ms@example.jp", "ms");
   addAccount(k, "other@example.jp", "other");
-  OAuthSettings ms;
-  ms.oauth = kOAuthMicrosoft;
-  ms.client = "client-ms";
-  OAuthSettings other;
-  other.oauth = kOAuthOther;
-  other.client = "c3";
-  other.secret = "s3";
-  other.authorize = "https://id.example.jp/auth";
-  other.token = "https://id.example.jp/token";
-  other.scope = "mail";
+  const OAuthSettings ms{kOAuthMicrosoft, "client-ms", "", "", "", "", "", "", 0, false};
   EXPECT_EQ(SaveOutcome::kSaved, storeOAuthSettings(k, 1, ms));
+  const OAuthSettings other{kOAuthOther, "c3", "s3", "https://id.example.jp/auth", "https://id.example.jp/token", "mail",
+                            "", "", 0, false};
   EXPECT_EQ(SaveOutcome::kSaved, storeOAuthSettings(k, 2, other));
   std::string sealed;
   ASSERT_TRUE(sealRefreshToken("rt-ms", sealed));
@@ -216,9 +211,7 @@ TEST(OAuthSettings, TheServerTheUserOrTheMethodChangedForgetTheTokens) {
   KelInDir t;
   Kel& k = *t.kel;
   addAccount(k, "ms@example.jp", "ms");
-  OAuthSettings ms;
-  ms.oauth = kOAuthMicrosoft;
-  ms.client = "client-ms";
+  const OAuthSettings ms{kOAuthMicrosoft, "client-ms", "", "", "", "", "", "", 0, false};
   storeOAuthSettings(k, 0, ms);
   auto signIn = [&] {
     k.oauth[0].refresh = "sealed";
