@@ -213,43 +213,35 @@ TEST(OAuthSettings, TheServerTheUserOrTheMethodChangedForgetTheTokens) {
   addAccount(k, "ms@example.jp", "ms");
   const OAuthSettings ms{kOAuthMicrosoft, "client-ms", "", "", "", "", "", "", 0, false};
   storeOAuthSettings(k, 0, ms);
-  auto signIn = [&] {
-    k.oauth[0].refresh = "sealed";
-    k.oauth[0].accessToken = "at";
-    k.oauth[0].signInAgain = true;
-  };
-  AccountFields f{"ms@example.jp", "pop.example.jp", "ms", "", false, true, false};
+  OAuthSettings google = ms, another = ms;
+  google.oauth = kOAuthGoogle;
+  another.client = "another";
+  // Each row is signed in, then edited: the account, then the method.
   const struct {
     const char* server;
     const char* user;
     bool ssl;
+    const OAuthSettings& method;
     bool kept;
-  } edits[] = {{"pop.example.jp", "ms", true, true},
-               {"pop.example.jp", "ms", false, true},  // only the port
-               {"pop2.example.jp", "ms", true, false},
-               {"pop.example.jp", "ms2", true, false}};
+  } edits[] = {{"pop.example.jp", "ms", true, ms, true},
+               {"pop.example.jp", "ms", false, ms, true},  // only the port
+               {"pop2.example.jp", "ms", true, ms, false},
+               {"pop.example.jp", "ms2", true, ms, false},
+               {"pop.example.jp", "ms2", true, google, false},
+               {"pop.example.jp", "ms2", true, google, true},
+               {"pop.example.jp", "ms2", true, another, false}};
   for (const auto& e : edits) {
-    signIn();
-    f.pop3server = e.server;
-    f.user = e.user;
-    f.ssl = e.ssl;
-    storeAccount(k, 0, f, nullptr);
-    EXPECT_EQ(e.kept, !k.oauth[0].refresh.empty()) << e.server << " " << e.user;
-    EXPECT_EQ(e.kept, !k.oauth[0].accessToken.empty());
-    EXPECT_EQ(kOAuthMicrosoft, k.oauth[0].oauth);
+    k.oauth[0].refresh = "sealed";
+    k.oauth[0].accessToken = "at";
+    k.oauth[0].signInAgain = true;
+    storeAccount(k, 0, AccountFields{"ms@example.jp", e.server, e.user, "", false, e.ssl, false}, nullptr);
+    storeOAuthSettings(k, 0, e.method);
+    SCOPED_TRACE(std::string(e.server) + " " + e.user + " " + e.method.client);
+    EXPECT_EQ(e.kept ? "sealed" : "", k.oauth[0].refresh);
+    EXPECT_EQ(e.kept ? "at" : "", k.oauth[0].accessToken);
+    EXPECT_EQ(e.kept, k.oauth[0].signInAgain);
+    EXPECT_EQ(e.method.oauth, k.oauth[0].oauth);
   }
-  signIn();
-  storeOAuthSettings(k, 0, ms);
-  EXPECT_EQ("sealed", k.oauth[0].refresh);
-  OAuthSettings google = ms;
-  google.oauth = kOAuthGoogle;
-  storeOAuthSettings(k, 0, google);
-  EXPECT_EQ("", k.oauth[0].refresh);
-  EXPECT_FALSE(k.oauth[0].signInAgain);
-  signIn();
-  google.client = "another";
-  storeOAuthSettings(k, 0, google);
-  EXPECT_EQ("", k.oauth[0].accessToken);
 }
 
 }  // namespace
