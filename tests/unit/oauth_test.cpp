@@ -144,25 +144,22 @@ std::vector<std::string> keysOf(const std::string& path, const std::string& sect
   std::vector<std::string> keys;
   bool inside = false;
   for (const std::string& l : fileLines(path)) {
-    if (l[0] == '[')
-      inside = l == section;
-    else if (inside)
-      keys.push_back(l.substr(0, l.find('=')));
+    if (l[0] == '[') inside = l == section;
+    else if (inside) keys.push_back(l.substr(0, l.find('=')));
   }
   return keys;
 }
 
-void addAccount(Kel& k, const char* mailaddr, const char* user) {
-  AccountFields f{mailaddr, "pop.example.jp", user, "", false, true, false};
+void addAccount(Kel& k, const std::string& user) {
+  const std::string address = user + "@example.jp";
+  AccountFields f{address.c_str(), "pop.example.jp", user.c_str(), "", false, true, false};
   ASSERT_GT(storeAccount(k, -1, f, nullptr), 0);
 }
 
 TEST(OAuthSettings, KeysAfterTheDesignedOnesReadBackAndMoveWithTheAccount) {
   KelInDir t;
   Kel& k = *t.kel;
-  addAccount(k, "plain@example.jp", "plain");
-  addAccount(k, "ms@example.jp", "ms");
-  addAccount(k, "other@example.jp", "other");
+  for (const char* user : {"plain", "ms", "other"}) addAccount(k, user);
   const OAuthSettings ms{kOAuthMicrosoft, "client-ms", "", "", "", "", "", "", 0, false};
   EXPECT_EQ(SaveOutcome::kSaved, storeOAuthSettings(k, 1, ms));
   const OAuthSettings other{kOAuthOther, "c3", "s3", "https://id.example.jp/auth", "https://id.example.jp/token", "mail",
@@ -170,14 +167,12 @@ TEST(OAuthSettings, KeysAfterTheDesignedOnesReadBackAndMoveWithTheAccount) {
   EXPECT_EQ(SaveOutcome::kSaved, storeOAuthSettings(k, 2, other));
   std::string sealed;
   ASSERT_TRUE(sealRefreshToken("rt-ms", sealed));
-  TokenOffer offer{1, "pop.example.jp", 995, "ms", "client-ms", sealed};
-  TokenOffer otherClient = offer;
-  otherClient.client = "client-old";
-  EXPECT_EQ(TokenStored::kDropped, acceptTokenOffer(k, otherClient));
+  const TokenOffer offer{1, "pop.example.jp", 995, "ms", "client-ms", sealed};
+  const TokenOffer oldClient{1, "pop.example.jp", 995, "ms", "client-old", sealed};
+  EXPECT_EQ(TokenStored::kDropped, acceptTokenOffer(k, oldClient));
   EXPECT_EQ(TokenStored::kStored, acceptTokenOffer(k, offer));
 
-  std::string file = readFile(t.path());
-  EXPECT_EQ(std::string::npos, file.find("rt-ms"));
+  EXPECT_EQ(std::string::npos, readFile(t.path()).find("rt-ms"));
   const std::vector<std::string> order = {"mailaddr", "pop3server", "user", "pass", "apop", "port", "ssl",
                                           "ipver", "protocol", "oauth", "oauthclient", "oauthrefresh"};
   EXPECT_EQ(order, keysOf(t.path(), "[account01]"));
@@ -210,7 +205,7 @@ TEST(OAuthSettings, KeysAfterTheDesignedOnesReadBackAndMoveWithTheAccount) {
 TEST(OAuthSettings, TheServerTheUserOrTheMethodChangedForgetTheTokens) {
   KelInDir t;
   Kel& k = *t.kel;
-  addAccount(k, "ms@example.jp", "ms");
+  addAccount(k, "ms");
   const OAuthSettings ms{kOAuthMicrosoft, "client-ms", "", "", "", "", "", "", 0, false};
   storeOAuthSettings(k, 0, ms);
   OAuthSettings google = ms, another = ms;

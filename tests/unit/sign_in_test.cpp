@@ -148,24 +148,22 @@ TEST(SignIn, TheListenerServesABrowserUntilTheRedirectComes) {
   struct Row {
     const char* name;
     std::vector<Step> steps;
-    WaitOutcome outcome;
     RedirectKind kind;
+    WaitOutcome outcome = WaitOutcome::kAnswered;
   };
   const std::string right = get("/?code=C1&state=S"), icon = get("/favicon.ico");
   std::string split = right;
   split.insert(12, "|");
+  const char* ok = "HTTP/1.1 200 OK";
+  const auto C = RedirectKind::kCode, N = RedirectKind::kNotOurs;
   const Row rows[] = {
-      {"favicon first", {{AF_INET, icon, "HTTP/1.1 404 Not Found"}, {AF_INET, right, "HTTP/1.1 200 OK"}},
-       WaitOutcome::kAnswered, RedirectKind::kCode},
-      {"pre-connect left silent", {{AF_INET, "", ""}, {AF_INET, split, "HTTP/1.1 200 OK"}},
-       WaitOutcome::kAnswered, RedirectKind::kCode},
-      {"over ::1", {{AF_INET6, right, "HTTP/1.1 200 OK"}}, WaitOutcome::kAnswered, RedirectKind::kCode},
-      {"wrong state", {{AF_INET, get("/?code=C1&state=X"), "HTTP/1.1 400 Bad Request"}},
-       WaitOutcome::kAnswered, RedirectKind::kWrongState},
-      {"declined", {{AF_INET, get("/?error=access_denied&state=S"), "HTTP/1.1 200 OK"}},
-       WaitOutcome::kAnswered, RedirectKind::kRefused},
-      {"cancelled", {{AF_INET, "", ""}, {0, "", ""}}, WaitOutcome::kCancelled, RedirectKind::kNotOurs},
-      {"nothing comes", {}, WaitOutcome::kTimedOut, RedirectKind::kNotOurs},
+      {"favicon first", {{AF_INET, icon, "HTTP/1.1 404 Not Found"}, {AF_INET, right, ok}}, C},
+      {"pre-connect left silent", {{AF_INET, "", ""}, {AF_INET, split, ok}}, C},
+      {"over ::1", {{AF_INET6, right, ok}}, C},
+      {"wrong state", {{AF_INET, get("/?code=C1&state=X"), "HTTP/1.1 400 Bad Request"}}, RedirectKind::kWrongState},
+      {"declined", {{AF_INET, get("/?error=access_denied&state=S"), ok}}, RedirectKind::kRefused},
+      {"cancelled", {{AF_INET, "", ""}, {0, "", ""}}, N, WaitOutcome::kCancelled},
+      {"nothing comes", {}, N, WaitOutcome::kTimedOut},
   };
   for (const Row& r : rows) {
     LoopbackListener l;
@@ -199,6 +197,6 @@ TEST(SignIn, TheListenerServesABrowserUntilTheRedirectComes) {
     if (r.name == std::string("over ::1") && !hasV6) continue;
     EXPECT_EQ(r.outcome, outcome) << r.name;
     EXPECT_EQ(r.kind, answer.kind) << r.name;
-    EXPECT_EQ(r.kind == RedirectKind::kCode ? "C1" : "", answer.code) << r.name;
+    EXPECT_EQ(r.kind == C ? "C1" : "", answer.code) << r.name;
   }
 }
