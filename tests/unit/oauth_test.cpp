@@ -208,8 +208,9 @@ TEST(OAuthSettings, TheServerTheUserOrTheMethodChangedForgetTheTokens) {
   addAccount(k, "ms");
   const OAuthSettings ms{kOAuthMicrosoft, "client-ms", "", "", "", "", "", "", 0, false};
   storeOAuthSettings(k, 0, ms);
-  OAuthSettings google = ms, another = ms;
+  OAuthSettings google = ms;
   google.oauth = kOAuthGoogle;
+  OAuthSettings another = google;  // only the client differs
   another.client = "another";
   // Each row is signed in, then edited: the account, then the method.
   const struct {
