@@ -59,11 +59,6 @@ void expectNoTokenIn(const std::vector<std::string>& trace, const std::string& r
 
 int tokenCalls(const std::string& refresh) { return info(refresh)["calls"]; }
 
-void makeStale(Kel& kel) {
-  kel.oauth[0].accessToken = "at-revoked-early";
-  kel.oauth[0].accessExpiresMs = monotonicNow(kel) + 3600000;
-}
-
 enum Given { kSignedIn, kStaleAccessToken, kRevoked, kNeverSignedIn, kDamaged, kUnreachable };
 
 TEST(OAuthDovecot, LoginsRefreshesAndRefusals) {
@@ -96,16 +91,17 @@ TEST(OAuthDovecot, LoginsRefreshesAndRefusals) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string port = c.port;
-    const bool imap = port.find("IMAP") != std::string::npos;
-    const std::string refresh = grantRefreshToken(c.grant);
-    const bool tls = port.find("S_PORT") != std::string::npos;
+    const std::string port = c.port, refresh = grantRefreshToken(c.grant);
+    const bool imap = port.find("IMAP") != std::string::npos, tls = port.find("S_PORT") != std::string::npos;
     auto kel = kelWithAccount("127.0.0.1", envPort(c.port), "kaede", "", false, tls);
     if (imap) kel->accounts[0].protocol = kProtocolImap;
     oauthSignIn(*kel, c.given == kNeverSignedIn ? "" : refresh,
                 c.given == kUnreachable ? "http://127.0.0.1:" + std::to_string(refusedPort()) + "/token"
                                         : oauthServerUrl("/token"));
-    if (c.given == kStaleAccessToken) makeStale(*kel);
+    if (c.given == kStaleAccessToken) {
+      kel->oauth[0].accessToken = "at-revoked-early";
+      kel->oauth[0].accessExpiresMs = monotonicNow(*kel) + 3600000;
+    }
     if (c.given == kRevoked) oauthAdmin({{"op", "revoke"}, {"refresh", refresh}});
     if (c.given == kDamaged) kel->oauth[0].refresh = platform::base64Encode("a blob of another user");
 
