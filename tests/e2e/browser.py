@@ -14,6 +14,7 @@ apart by blanks:
 and otherwise follows the authorization server's 302 to the redirect. Each
 step is a line of $KEL_BROWSER_DIR/log ("favicon 404", "redirect 200 ...")."""
 import os
+import re
 import socket
 import sys
 import urllib.error
@@ -42,8 +43,8 @@ def get(opener, url):
 def main():
     folder = os.environ["KEL_BROWSER_DIR"]
     url = sys.argv[-1]
-    orders = open(os.path.join(folder, "orders")).read().split() if os.path.exists(
-        os.path.join(folder, "orders")) else []
+    orders_file = os.path.join(folder, "orders")
+    orders = open(orders_file).read().split() if os.path.exists(orders_file) else []
     log(folder, "url " + url)
     if "idle" in orders:
         return
@@ -59,10 +60,7 @@ def main():
             return
         target = headers["Location"]
     if "wrong-state" in orders:
-        parts = urllib.parse.urlsplit(target)
-        fields = dict(urllib.parse.parse_qsl(parts.query))
-        fields["state"] = "forged"
-        target = urllib.parse.urlunsplit(parts._replace(query=urllib.parse.urlencode(fields)))
+        target = re.sub(r"([?&]state=)[^&]*", r"\1forged", target)
     silent = None
     if "preconnect" in orders:
         host = urllib.parse.urlsplit(target)

@@ -9,42 +9,31 @@ import sys
 import time
 
 import kelwine
-from resource_ids import IDC_STATUS_LIST, IDM_CHECK_NOW, IDM_EXIT, IDM_SERVER_STATUS
+from resource_ids import IDM_CHECK_NOW, IDM_EXIT
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "mail"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.join(HERE, "..", "mail")]
 import oauth_server  # noqa: E402
-
-WM_COMMAND = 0x0111
-IDOK = 1
+import sign_in_flow as flow  # noqa: E402
+from sign_in_flow import USER, WM_COMMAND  # noqa: E402
 
 
 def stored_refresh(accounts):
-    for line in open(accounts, "rb").read().decode("cp932").splitlines():
-        if line.startswith("oauthrefresh="):
-            return line.split("=", 1)[1]
-    return None
-
-
-def status_lines(session, kel, w):
-    kel.post(w["hwnd"], WM_COMMAND, IDM_SERVER_STATUS)
-    dialog = session.probe("find", "--title", "メールサーバーの状態", "--timeout", 10000)
-    lines = session.probe("lblines", dialog["hwnd"], IDC_STATUS_LIST)["lines"]
-    kel.post(dialog["hwnd"], WM_COMMAND, IDOK)
-    session.probe("gone", dialog["hwnd"], "--timeout", 5000)
-    return lines
+    lines = open(accounts, "rb").read().decode("cp932").splitlines()
+    return next((line.split("=", 1)[1] for line in lines if line.startswith("oauthrefresh=")), None)
 
 
 def test_xoauth2_with_a_stored_refresh_token_then_revoked(session):
     dv = session.dovecot()
     port = int(dv["OAUTH_PORT"])
     refresh = "rt-e2e-%d" % time.monotonic_ns()
-    oauth_server.admin(port, op="grant", user="kaede", refresh=refresh, rotate="1")
+    oauth_server.admin(port, op="grant", user=USER, refresh=refresh, rotate="1")
     sealed = session.probe("protect", refresh)["sealed"]
     assert sealed and refresh not in sealed
 
     app = session.app_dir()
     accounts = os.path.join(app, "mail2.ini")
-    kelwine.write_account(app, 0, "kaede@example.jp", "127.0.0.1", int(dv["POP3S_PORT"]), "kaede", "", ssl=1)
+    kelwine.write_account(app, 0, "kaede@example.jp", "127.0.0.1", int(dv["POP3S_PORT"]), USER, "", ssl=1)
     base = "http://127.0.0.1:%d" % port
     with open(accounts, "ab") as f:
         f.write(("oauth=3\r\noauthclient=kel-e2e\r\noauthauthorize=%s/authorize\r\noauthtoken=%s/token\r\n"
@@ -52,36 +41,27 @@ def test_xoauth2_with_a_stored_refresh_token_then_revoked(session):
     kel = session.start_kel(app)
     try:
         w = kel.window()
-        assert kel.wait_trace("AUTH XOAUTH2\r\n", timeout=40), kel.trace()
-        assert kel.wait_trace("(XOAUTH2 の応答)\n", timeout=10), kel.trace()
-        assert kel.wait_trace("QUIT\r\n", timeout=30), kel.trace()
+        for line, timeout in (("AUTH XOAUTH2\r\n", 40), ("(XOAUTH2 の応答)\n", 10), ("QUIT\r\n", 30)):
+            assert kel.wait_trace(line, timeout=timeout), kel.trace()
         info = oauth_server.admin(port, op="info", refresh=refresh)
         assert info["calls"] == 1 and len(info["issued"]) == 1, info
 
         # The rotated refresh token is saved at once, protected.
-        end = time.monotonic() + 15
-        while time.monotonic() < end and stored_refresh(accounts) == sealed:
-            time.sleep(0.2)
-        now = stored_refresh(accounts)
-        assert now and now != sealed
-        assert session.probe("unprotect", now)["plain"] == info["current"]
-        assert status_lines(session, kel, w)[1] == "  2通の新着メールがあります"
+        now = flow.until(lambda: (stored := stored_refresh(accounts)) != sealed and stored, 15)
+        assert now and session.probe("unprotect", now)["plain"] == info["current"], now
+        assert flow.status_lines(session, kel, w)[1] == "  2通の新着メールがあります"
 
         # Revoked, and the access token refused: the next check refreshes
         # once on the same connection and is told to sign in again.
         oauth_server.admin(port, op="revoke", refresh=refresh)
-        oauth_server.admin(port, op="expire", user="kaede")
+        oauth_server.admin(port, op="expire", user=USER)
         end = time.monotonic() + 60
         while time.monotonic() < end and not kel.wait_trace("AUTH XOAUTH2\r\n", count=2, timeout=2):
             kel.post(w["hwnd"], WM_COMMAND, IDM_CHECK_NOW)
         assert kel.wait_trace("エラ～発生！\n", timeout=30), kel.trace()
         # The pass marks the account failed at its next poll.
-        end = time.monotonic() + 10
-        lines = status_lines(session, kel, w)
-        while time.monotonic() < end and lines[1] != "  認証失敗(E8)":
-            time.sleep(0.5)
-            lines = status_lines(session, kel, w)
-        assert lines[1] == "  認証失敗(E8)", lines
+        lines = flow.until(lambda: (s := flow.status_lines(session, kel, w))[1] == "  認証失敗(E8)" and s, 10, 0.5)
+        assert lines, flow.status_lines(session, kel, w)
         assert lines[2].startswith("    理由: OAuth: サインインし直してください"), lines
         assert oauth_server.admin(port, op="info", refresh=refresh)["calls"] == 2
 
@@ -91,11 +71,7 @@ def test_xoauth2_with_a_stored_refresh_token_then_revoked(session):
         kel.stop()
     # No token in the clear in any file beside the program or in the trace.
     info = oauth_server.admin(port, op="info", refresh=refresh)
-    secrets = [refresh, info["current"]] + info["issued"]
-    texts = ["".join(kel.trace())]
-    for name in os.listdir(app):
-        with open(os.path.join(app, name), "rb") as f:
-            texts.append(f.read().decode("latin-1"))
-    for text in texts:
-        for s in secrets:
-            assert s not in text, s
+    texts = ["".join(kel.trace())] + [open(os.path.join(app, name), "rb").read().decode("latin-1")
+                                      for name in os.listdir(app)]
+    for secret in [refresh, info["current"]] + info["issued"]:
+        assert not any(secret in text for text in texts), secret

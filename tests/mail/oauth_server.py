@@ -27,8 +27,6 @@
 Dovecot does not check expiry: this server decides what is active.
 
   oauth_server.py serve PORTFILE   serves on a free port, writes it to PORTFILE
-
-Other tests may subclass Handler for more endpoints (an authorization page).
 """
 import base64
 import hashlib
@@ -196,13 +194,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
-
-
-def serve(handler=Handler, address="127.0.0.1"):
-    """A server on a free port, serving on a thread of its own."""
-    server = Server((address, 0), handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
 
 
 def admin(port, **form):

@@ -22,38 +22,39 @@ struct TokenCase {
   int status;
   const char* body;
   TokenReply::Outcome outcome;
-  const char* access;
-  int64_t expiresIn;
-  const char* refresh;
-  const char* error;
+  const char* access = "";
+  int64_t expiresIn = 0;
+  const char* refresh = "";
+  const char* error = "";
 };
 
+const auto kGranted = TokenReply::kGranted, kRefused = TokenReply::kRefused, kUnreadable = TokenReply::kUnreadable;
 const TokenCase kTokenCases[] = {
-    {200, R"({"access_token":"at-1","token_type":"Bearer","expires_in":3599})", TokenReply::kGranted, "at-1", 3599, "", ""},
-    {200, R"({"access_token":"at-2","token_type":"bearer","expires_in":"60","refresh_token":"rt-2"})",
-     TokenReply::kGranted, "at-2", 60, "rt-2", ""},
-    {200, R"({"access_token":"at-3"})", TokenReply::kGranted, "at-3", 3600, "", ""},  // no lifetime: an hour
-    {200, R"({"access_token":"at-4","expires_in":99999999})", TokenReply::kGranted, "at-4", 86400, "", ""},
-    {200, R"({"access_token":"at-5","refresh_token":null})", TokenReply::kGranted, "at-5", 3600, "", ""},
-    {400, R"({"error":"invalid_grant","error_description":"AADSTS70000: revoked\n"})", TokenReply::kRefused, "", 0,
-     "", "invalid_grant"},
-    {401, R"({"error":"invalid_client"})", TokenReply::kRefused, "", 0, "", "invalid_client"},
+    {200, R"({"access_token":"at-1","token_type":"Bearer","expires_in":3599})", kGranted, "at-1", 3599},
+    {200, R"({"access_token":"at-2","token_type":"bearer","expires_in":"60","refresh_token":"rt-2"})", kGranted,
+     "at-2", 60, "rt-2"},
+    {200, R"({"access_token":"at-3"})", kGranted, "at-3", 3600},  // no lifetime: an hour
+    {200, R"({"access_token":"at-4","expires_in":99999999})", kGranted, "at-4", 86400},
+    {200, R"({"access_token":"at-5","refresh_token":null})", kGranted, "at-5", 3600},
+    {400, R"({"error":"invalid_grant","error_description":"AADSTS70000: revoked\n"})", kRefused, "", 0, "",
+     "invalid_grant"},
+    {401, R"({"error":"invalid_client"})", kRefused, "", 0, "", "invalid_client"},
     // Nothing usable: a token type other than Bearer, a token with a blank
     // or control byte, a negative lifetime, a server error, not JSON, a
     // truncated reply, an array, an error that is no string.
-    {200, R"({"access_token":"at","token_type":"MAC"})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":"a t"})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":"at\r\nX: y"})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":""})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":42})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":"at","expires_in":-5})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":"at","refresh_token":"r t"})", TokenReply::kUnreadable, "", 0, "", ""},
-    {500, R"({"error":"server_error"})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, "<html>proxy login</html>", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"({"access_token":"at")", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, R"(["access_token"])", TokenReply::kUnreadable, "", 0, "", ""},
-    {400, R"({"error":{"code":1}})", TokenReply::kUnreadable, "", 0, "", ""},
-    {200, "", TokenReply::kUnreadable, "", 0, "", ""},
+    {200, R"({"access_token":"at","token_type":"MAC"})", kUnreadable},
+    {200, R"({"access_token":"a t"})", kUnreadable},
+    {200, R"({"access_token":"at\r\nX: y"})", kUnreadable},
+    {200, R"({"access_token":""})", kUnreadable},
+    {200, R"({"access_token":42})", kUnreadable},
+    {200, R"({"access_token":"at","expires_in":-5})", kUnreadable},
+    {200, R"({"access_token":"at","refresh_token":"r t"})", kUnreadable},
+    {500, R"({"error":"server_error"})", kUnreadable},
+    {200, "<html>proxy login</html>", kUnreadable},
+    {200, R"({"access_token":"at")", kUnreadable},
+    {200, R"(["access_token"])", kUnreadable},
+    {400, R"({"error":{"code":1}})", kUnreadable},
+    {200, "", kUnreadable},
 };
 
 TEST(OAuthToken, RepliesOfTheTokenEndpoint) {
@@ -70,7 +71,7 @@ TEST(OAuthToken, RepliesOfTheTokenEndpoint) {
   EXPECT_EQ("AADSTS70000: revoked?", said.description);
   // Past the size cap, even a good reply is not read.
   std::string padded = R"({"access_token":"at","pad":")" + std::string(kTokenReplyMaxBytes, 'x') + "\"}";
-  EXPECT_EQ(TokenReply::kUnreadable, readTokenReply(200, padded).outcome);
+  EXPECT_EQ(kUnreadable, readTokenReply(200, padded).outcome);
 }
 
 TEST(OAuthToken, UrlsAndForms) {
@@ -102,13 +103,14 @@ TEST(OAuthToken, UrlsAndForms) {
 }
 
 TEST(OAuthToken, Base64AndTheSealedRefreshToken) {
-  const char* const texts[] = {"", "f", "fo", "foo", "foob", "fooba", "foobar"};
-  const char* const coded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
-  for (int i = 0; i < 7; ++i) {
+  const std::pair<const char*, const char*> pairs[] = {{"", ""},          {"f", "Zg=="},         {"fo", "Zm8="},
+                                                        {"foo", "Zm9v"},  {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
+                                                        {"foobar", "Zm9vYmFy"}};
+  for (const auto& [text, coded] : pairs) {
     std::string back;
-    EXPECT_EQ(coded[i], platform::base64Encode(texts[i]));
-    EXPECT_TRUE(platform::base64Decode(coded[i], back));
-    EXPECT_EQ(texts[i], back);
+    EXPECT_EQ(coded, platform::base64Encode(text));
+    EXPECT_TRUE(platform::base64Decode(coded, back));
+    EXPECT_EQ(text, back);
   }
   std::string junk;
   for (const char* bad : {"Zg=", "Zg===", "Z===", "Zm9v\n", "Zm 9", "Zm=v", "Zm9v!A=="})
@@ -142,47 +144,35 @@ std::vector<std::string> keysOf(const std::string& path, const std::string& sect
   std::vector<std::string> keys;
   bool inside = false;
   for (const std::string& l : fileLines(path)) {
-    if (l[0] == '[')
-      inside = l == section;
-    else if (inside)
-      keys.push_back(l.substr(0, l.find('=')));
+    if (l[0] == '[') inside = l == section;
+    else if (inside) keys.push_back(l.substr(0, l.find('=')));
   }
   return keys;
 }
 
-void addAccount(Kel& k, const char* mailaddr, const char* user) {
-  AccountFields f{mailaddr, "pop.example.jp", user, "", false, true, false};
+void addAccount(Kel& k, const std::string& user) {
+  const std::string address = user + "@example.jp";
+  AccountFields f{address.c_str(), "pop.example.jp", user.c_str(), "", false, true, false};
   ASSERT_GT(storeAccount(k, -1, f, nullptr), 0);
 }
 
 TEST(OAuthSettings, KeysAfterTheDesignedOnesReadBackAndMoveWithTheAccount) {
   KelInDir t;
   Kel& k = *t.kel;
-  addAccount(k, "plain@example.jp", "plain");
-  addAccount(k, "ms@example.jp", "ms");
-  addAccount(k, "other@example.jp", "other");
-  OAuthSettings ms;
-  ms.oauth = kOAuthMicrosoft;
-  ms.client = "client-ms";
-  OAuthSettings other;
-  other.oauth = kOAuthOther;
-  other.client = "c3";
-  other.secret = "s3";
-  other.authorize = "https://id.example.jp/auth";
-  other.token = "https://id.example.jp/token";
-  other.scope = "mail";
+  for (const char* user : {"plain", "ms", "other"}) addAccount(k, user);
+  const OAuthSettings ms{kOAuthMicrosoft, "client-ms", "", "", "", "", "", "", 0, false};
   EXPECT_EQ(SaveOutcome::kSaved, storeOAuthSettings(k, 1, ms));
+  const OAuthSettings other{kOAuthOther, "c3", "s3", "https://id.example.jp/auth", "https://id.example.jp/token", "mail",
+                            "", "", 0, false};
   EXPECT_EQ(SaveOutcome::kSaved, storeOAuthSettings(k, 2, other));
   std::string sealed;
   ASSERT_TRUE(sealRefreshToken("rt-ms", sealed));
-  TokenOffer offer{1, "pop.example.jp", 995, "ms", "client-ms", sealed};
-  TokenOffer otherClient = offer;
-  otherClient.client = "client-old";
-  EXPECT_EQ(TokenStored::kDropped, acceptTokenOffer(k, otherClient));
+  const TokenOffer offer{1, "pop.example.jp", 995, "ms", "client-ms", sealed};
+  const TokenOffer oldClient{1, "pop.example.jp", 995, "ms", "client-old", sealed};
+  EXPECT_EQ(TokenStored::kDropped, acceptTokenOffer(k, oldClient));
   EXPECT_EQ(TokenStored::kStored, acceptTokenOffer(k, offer));
 
-  std::string file = readFile(t.path());
-  EXPECT_EQ(std::string::npos, file.find("rt-ms"));
+  EXPECT_EQ(std::string::npos, readFile(t.path()).find("rt-ms"));
   const std::vector<std::string> order = {"mailaddr", "pop3server", "user", "pass", "apop", "port", "ssl",
                                           "ipver", "protocol", "oauth", "oauthclient", "oauthrefresh"};
   EXPECT_EQ(order, keysOf(t.path(), "[account01]"));
@@ -215,48 +205,39 @@ TEST(OAuthSettings, KeysAfterTheDesignedOnesReadBackAndMoveWithTheAccount) {
 TEST(OAuthSettings, TheServerTheUserOrTheMethodChangedForgetTheTokens) {
   KelInDir t;
   Kel& k = *t.kel;
-  addAccount(k, "ms@example.jp", "ms");
-  OAuthSettings ms;
-  ms.oauth = kOAuthMicrosoft;
-  ms.client = "client-ms";
+  addAccount(k, "ms");
+  const OAuthSettings ms{kOAuthMicrosoft, "client-ms", "", "", "", "", "", "", 0, false};
   storeOAuthSettings(k, 0, ms);
-  auto signIn = [&] {
-    k.oauth[0].refresh = "sealed";
-    k.oauth[0].accessToken = "at";
-    k.oauth[0].signInAgain = true;
-  };
-  AccountFields f{"ms@example.jp", "pop.example.jp", "ms", "", false, true, false};
+  OAuthSettings google = ms;
+  google.oauth = kOAuthGoogle;
+  OAuthSettings another = google;  // only the client differs
+  another.client = "another";
+  // Each row is signed in, then edited: the account, then the method.
   const struct {
     const char* server;
     const char* user;
     bool ssl;
+    const OAuthSettings& method;
     bool kept;
-  } edits[] = {{"pop.example.jp", "ms", true, true},
-               {"pop.example.jp", "ms", false, true},  // only the port
-               {"pop2.example.jp", "ms", true, false},
-               {"pop.example.jp", "ms2", true, false}};
+  } edits[] = {{"pop.example.jp", "ms", true, ms, true},
+               {"pop.example.jp", "ms", false, ms, true},  // only the port
+               {"pop2.example.jp", "ms", true, ms, false},
+               {"pop.example.jp", "ms2", true, ms, false},
+               {"pop.example.jp", "ms2", true, google, false},
+               {"pop.example.jp", "ms2", true, google, true},
+               {"pop.example.jp", "ms2", true, another, false}};
   for (const auto& e : edits) {
-    signIn();
-    f.pop3server = e.server;
-    f.user = e.user;
-    f.ssl = e.ssl;
-    storeAccount(k, 0, f, nullptr);
-    EXPECT_EQ(e.kept, !k.oauth[0].refresh.empty()) << e.server << " " << e.user;
-    EXPECT_EQ(e.kept, !k.oauth[0].accessToken.empty());
-    EXPECT_EQ(kOAuthMicrosoft, k.oauth[0].oauth);
+    k.oauth[0].refresh = "sealed";
+    k.oauth[0].accessToken = "at";
+    k.oauth[0].signInAgain = true;
+    storeAccount(k, 0, AccountFields{"ms@example.jp", e.server, e.user, "", false, e.ssl, false}, nullptr);
+    storeOAuthSettings(k, 0, e.method);
+    SCOPED_TRACE(std::string(e.server) + " " + e.user + " " + e.method.client);
+    EXPECT_EQ(e.kept ? "sealed" : "", k.oauth[0].refresh);
+    EXPECT_EQ(e.kept ? "at" : "", k.oauth[0].accessToken);
+    EXPECT_EQ(e.kept, k.oauth[0].signInAgain);
+    EXPECT_EQ(e.method.oauth, k.oauth[0].oauth);
   }
-  signIn();
-  storeOAuthSettings(k, 0, ms);
-  EXPECT_EQ("sealed", k.oauth[0].refresh);
-  OAuthSettings google = ms;
-  google.oauth = kOAuthGoogle;
-  storeOAuthSettings(k, 0, google);
-  EXPECT_EQ("", k.oauth[0].refresh);
-  EXPECT_FALSE(k.oauth[0].signInAgain);
-  signIn();
-  google.client = "another";
-  storeOAuthSettings(k, 0, google);
-  EXPECT_EQ("", k.oauth[0].accessToken);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,8 +16,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include <netdb.h>
 #endif
 
 TEST(SignIn, ChallengeIsTheS256OfTheVerifierAndEveryAttemptIsNew) {
@@ -64,28 +62,30 @@ TEST(SignIn, OnlyTheRedirectWithThisAttemptsStateFinishesIt) {
   struct Row {
     const char* request;
     RedirectKind kind;
-    const char* code;
-    const char* error;
-    const char* description;
+    const char* code = "";
+    const char* error = "";
+    const char* description = "";
   };
+  const auto N = RedirectKind::kNotOurs, C = RedirectKind::kCode, W = RedirectKind::kWrongState,
+             R = RedirectKind::kRefused;
   const Row rows[] = {
-      {"GET /favicon.ico HTTP/1.1", RedirectKind::kNotOurs, "", "", ""},
-      {"GET / HTTP/1.1", RedirectKind::kNotOurs, "", "", ""},
-      {"GET /?state=S HTTP/1.1", RedirectKind::kNotOurs, "", "", ""},
-      {"GET /other?code=abc&state=S HTTP/1.1", RedirectKind::kNotOurs, "", "", ""},
-      {"POST /?code=abc&state=S HTTP/1.1", RedirectKind::kNotOurs, "", "", ""},
-      {"GET /?code=abc", RedirectKind::kNotOurs, "", "", ""},  // no version: not a request line
-      {"GET /?code=abc&state=S HTTP/1.1", RedirectKind::kCode, "abc", "", ""},
-      {"GET /?state=S&session_state=x&code=M.a%2Fb+c%3D HTTP/1.1", RedirectKind::kCode, "M.a/b c=", "", ""},
-      {"GET /?code=abc&state=S2 HTTP/1.1", RedirectKind::kWrongState, "", "", ""},
-      {"GET /?code=abc&state= HTTP/1.1", RedirectKind::kWrongState, "", "", ""},
-      {"GET /?code=abc HTTP/1.1", RedirectKind::kWrongState, "", "", ""},
-      {"GET /?error=access_denied&state=T HTTP/1.1", RedirectKind::kWrongState, "", "", ""},
-      {"GET /?error=access_denied&error_description=The+user+declined.&state=S HTTP/1.1", RedirectKind::kRefused, "",
-       "access_denied", "The user declined."},
-      {"GET /?error=bad%0D%0Aline%E3%81%82&state=S HTTP/1.1", RedirectKind::kRefused, "", "bad??line???", ""},
-      {"GET /?code=&state=S HTTP/1.1", RedirectKind::kRefused, "", "invalid_request", ""},
-      {"GET /?code=x&error=server_error&state=S HTTP/1.1", RedirectKind::kRefused, "", "server_error", ""},
+      {"GET /favicon.ico HTTP/1.1", N},
+      {"GET / HTTP/1.1", N},
+      {"GET /?state=S HTTP/1.1", N},
+      {"GET /other?code=abc&state=S HTTP/1.1", N},
+      {"POST /?code=abc&state=S HTTP/1.1", N},
+      {"GET /?code=abc", N},  // no version: not a request line
+      {"GET /?code=abc&state=S HTTP/1.1", C, "abc"},
+      {"GET /?state=S&session_state=x&code=M.a%2Fb+c%3D HTTP/1.1", C, "M.a/b c="},
+      {"GET /?code=abc&state=S2 HTTP/1.1", W},
+      {"GET /?code=abc&state= HTTP/1.1", W},
+      {"GET /?code=abc HTTP/1.1", W},
+      {"GET /?error=access_denied&state=T HTTP/1.1", W},
+      {"GET /?error=access_denied&error_description=The+user+declined.&state=S HTTP/1.1", R, "", "access_denied",
+       "The user declined."},
+      {"GET /?error=bad%0D%0Aline%E3%81%82&state=S HTTP/1.1", R, "", "bad??line???"},
+      {"GET /?code=&state=S HTTP/1.1", R, "", "invalid_request"},
+      {"GET /?code=x&error=server_error&state=S HTTP/1.1", R, "", "server_error"},
   };
   for (const Row& r : rows) {
     RedirectAnswer a = readRedirect(std::string(r.request) + "\r\nHost: localhost\r\n", "S");
@@ -109,23 +109,13 @@ namespace {
 struct Browser {
   SOCKET s = kNoSocket;
   Browser(int family, uint16_t port) {
-    sockaddr_storage a{};
-    int size;
-    if (family == AF_INET) {
-      auto* v4 = reinterpret_cast<sockaddr_in*>(&a);
-      v4->sin_family = AF_INET;
-      v4->sin_port = htons(port);
-      inet_pton(AF_INET, "127.0.0.1", &v4->sin_addr);
-      size = sizeof *v4;
-    } else {
-      auto* v6 = reinterpret_cast<sockaddr_in6*>(&a);
-      v6->sin6_family = AF_INET6;
-      v6->sin6_port = htons(port);
-      inet_pton(AF_INET6, "::1", &v6->sin6_addr);
-      size = sizeof *v6;
-    }
+    addrinfo hints{}, *a = nullptr;
+    hints.ai_flags = AI_NUMERICHOST;
+    getaddrinfo(family == AF_INET ? "127.0.0.1" : "::1", std::to_string(port).c_str(), &hints, &a);
     s = platform::streamSocket(family, SOCK_STREAM, 0);
-    if (platform::startConnect(s, reinterpret_cast<sockaddr*>(&a), size) == 1) platform::waitSocket(s, true, 2000);
+    if (a && platform::startConnect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 1)
+      platform::waitSocket(s, true, 2000);
+    freeaddrinfo(a);
   }
   ~Browser() { platform::closeSocket(s); }
   void send(const std::string& text) {
@@ -158,24 +148,22 @@ TEST(SignIn, TheListenerServesABrowserUntilTheRedirectComes) {
   struct Row {
     const char* name;
     std::vector<Step> steps;
-    WaitOutcome outcome;
     RedirectKind kind;
+    WaitOutcome outcome = WaitOutcome::kAnswered;
   };
   const std::string right = get("/?code=C1&state=S"), icon = get("/favicon.ico");
   std::string split = right;
   split.insert(12, "|");
+  const char* ok = "HTTP/1.1 200 OK";
+  const auto C = RedirectKind::kCode, N = RedirectKind::kNotOurs;
   const Row rows[] = {
-      {"favicon first", {{AF_INET, icon, "HTTP/1.1 404 Not Found"}, {AF_INET, right, "HTTP/1.1 200 OK"}},
-       WaitOutcome::kAnswered, RedirectKind::kCode},
-      {"pre-connect left silent", {{AF_INET, "", ""}, {AF_INET, split, "HTTP/1.1 200 OK"}},
-       WaitOutcome::kAnswered, RedirectKind::kCode},
-      {"over ::1", {{AF_INET6, right, "HTTP/1.1 200 OK"}}, WaitOutcome::kAnswered, RedirectKind::kCode},
-      {"wrong state", {{AF_INET, get("/?code=C1&state=X"), "HTTP/1.1 400 Bad Request"}},
-       WaitOutcome::kAnswered, RedirectKind::kWrongState},
-      {"declined", {{AF_INET, get("/?error=access_denied&state=S"), "HTTP/1.1 200 OK"}},
-       WaitOutcome::kAnswered, RedirectKind::kRefused},
-      {"cancelled", {{AF_INET, "", ""}, {0, "", ""}}, WaitOutcome::kCancelled, RedirectKind::kNotOurs},
-      {"nothing comes", {}, WaitOutcome::kTimedOut, RedirectKind::kNotOurs},
+      {"favicon first", {{AF_INET, icon, "HTTP/1.1 404 Not Found"}, {AF_INET, right, ok}}, C},
+      {"pre-connect left silent", {{AF_INET, "", ""}, {AF_INET, split, ok}}, C},
+      {"over ::1", {{AF_INET6, right, ok}}, C},
+      {"wrong state", {{AF_INET, get("/?code=C1&state=X"), "HTTP/1.1 400 Bad Request"}}, RedirectKind::kWrongState},
+      {"declined", {{AF_INET, get("/?error=access_denied&state=S"), ok}}, RedirectKind::kRefused},
+      {"cancelled", {{AF_INET, "", ""}, {0, "", ""}}, N, WaitOutcome::kCancelled},
+      {"nothing comes", {}, N, WaitOutcome::kTimedOut},
   };
   for (const Row& r : rows) {
     LoopbackListener l;
@@ -209,6 +197,6 @@ TEST(SignIn, TheListenerServesABrowserUntilTheRedirectComes) {
     if (r.name == std::string("over ::1") && !hasV6) continue;
     EXPECT_EQ(r.outcome, outcome) << r.name;
     EXPECT_EQ(r.kind, answer.kind) << r.name;
-    EXPECT_EQ(r.kind == RedirectKind::kCode ? "C1" : "", answer.code) << r.name;
+    EXPECT_EQ(r.kind == C ? "C1" : "", answer.code) << r.name;
   }
 }
