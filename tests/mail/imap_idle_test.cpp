@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -14,7 +13,6 @@
 #include "mailcheck/account_check.h"
 #include "mailcheck/imap/idle_watch.h"
 #include "mailcheck/pop3/pop3_session.h"
-#include "mailcheck/transport.h"
 #include "settings/status_lines.h"
 #include "tests/mail/mail_test_support.h"
 
@@ -68,28 +66,6 @@ void deliver(int n) {
   fs::rename(fs::path(maildirOf(kUser)) / "tmp" / name, fs::path(maildirOf(kUser)) / "new" / name);
 }
 
-// Another client of the same mailbox, one command at a time.
-struct OtherClient {
-  Connection c{};
-  char line[kLineBudget];
-  OtherClient() {
-    c.sock = kNoSocket;
-    ok = connectServer(c, "127.0.0.1", envPort("KEL_IMAP_PORT"), 0) == kErrorNone && readLine(c, line) > 0 &&
-         run(std::string("LOGIN ") + kUser + " " + kPass) && run("SELECT INBOX");
-  }
-  ~OtherClient() { closeConnection(c); }
-  bool run(const std::string& command) {
-    std::string text = "o " + command + "\r\n";
-    if (sendAll(c, text.data(), static_cast<int>(text.size())) < 0) return false;
-    for (;;) {
-      int n = readLine(c, line);
-      if (n <= 0) return false;
-      if (strncmp(line, "o ", 2) == 0) return strncmp(line, "o OK", 4) == 0;
-    }
-  }
-  bool ok;
-};
-
 int count(Kel& kel) {
   std::lock_guard<std::mutex> g(kel.checkLock);
   return kel.results[0].count;
@@ -139,8 +115,8 @@ TEST_F(ImapIdle, DeliveryAndReadElsewhereReachTheAccountAtOnce) {
   ASSERT_TRUE(waitFor([&] { return count(*kel) == 1 && announced == before + 1; })) << "not announced";
   deliver(2);
   ASSERT_TRUE(waitFor([&] { return count(*kel) == 2; }));
-  OtherClient other;
-  ASSERT_TRUE(other.ok);
+  ImapClient other(kUser, kPass);
+  ASSERT_TRUE(other.ok());
   ASSERT_TRUE(other.run("STORE 1 +FLAGS (\\Seen)"));
   EXPECT_TRUE(waitFor([&] { return count(*kel) == 1; })) << "a message read elsewhere still counted";
   ASSERT_TRUE(other.run("STORE 2 +FLAGS (\\Deleted)") && other.run("EXPUNGE"));
@@ -204,8 +180,8 @@ TEST_F(ImapIdle, HundredEventsLeaveNoThreadOrHandle) {
   start();
   deliver(5);
   ASSERT_TRUE(waitFor([&] { return count(*kel) == 1; }));
-  OtherClient other;
-  ASSERT_TRUE(other.ok);
+  ImapClient other(kUser, kPass);
+  ASSERT_TRUE(other.ok());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   int threads = liveThreads(), handles = openHandles();
   uint32_t checks = idleChecksMade(*kel);
