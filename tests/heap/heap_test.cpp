@@ -1,9 +1,7 @@
-// The heap behind the header cache and a UIDL listing, as the allocator
-// itself tells it (mallinfo2, each block's usable size): within the 64 MB
-// the cache counts, for real mail and for what a hostile server can make;
-// and a listing past what is left, or past what the machine has, fails no
-// more than its check. A program of its own, native and without
-// ThreadSanitizer, whose allocator glibc cannot see.
+// The heap behind the header cache and a UIDL listing as glibc's allocator
+// tells it (mallinfo2, usable sizes): within the 64 MB the cache counts, for
+// real and hostile entries; a listing past what is left, or past what the
+// machine has, fails no more than its check. Native only, without TSan.
 #include <gtest/gtest.h>
 #include <malloc.h>
 
@@ -21,8 +19,7 @@
 #include "tests/mail/mail_test_support.h"
 #include "tests/mail/script_server.h"
 
-// The replaced operator delete frees what the replaced operator new took
-// from malloc; inlined, GCC takes them for a mismatched pair.
+// Inlined, GCC takes the replaced new and delete below for a mismatched pair.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
 namespace {
@@ -34,9 +31,8 @@ size_t heapInUse() {
 
 std::atomic<bool> watching{false};
 std::atomic<size_t> peak{0};
-// The blocks operator new holds, as the allocator lays them out (the usable
-// size and its header); kept per allocation, since mallinfo2 walks every
-// arena and bin and would make each allocation cost as much as the heap.
+// The blocks operator new holds (usable size and header), kept per
+// allocation: mallinfo2 walks every arena and would cost each one that much.
 std::atomic<size_t> live{0};
 thread_local size_t failPast = 0;  // this thread's allocations fail past this many live bytes (0: never)
 
@@ -44,8 +40,7 @@ size_t blockBytes(void* p) { return malloc_usable_size(p) + 16; }
 
 }  // namespace
 
-// Every allocation of the program: the peak while watched, a failure past
-// a thread's bound.
+// Every allocation: the peak while watched, a failure past a thread's bound.
 void* operator new(size_t n) {
   void* p = malloc(n ? n : 1);
   if (!p) throw std::bad_alloc();
@@ -86,31 +81,26 @@ MessageHeaders headersOf(const char* address, const char* name, const char* subj
   return h;
 }
 
-// A maildrop of `count` messages whose listing is read in pieces as it is
-// sent; TOP is refused (the check then ends at the first message).
+// `count` messages whose listing is sent in pieces; TOP is refused (the
+// check then ends at the first message).
 struct HugeListing {
   ScriptMaildrop drop;
   explicit HugeListing(size_t count, size_t idLength) {
+    drop.answer("STAT", "+OK " + std::to_string(count) + " 1000\r\n");
+    drop.answer("TOP", "-ERR not now\r\n");
     drop.onCommand([count, idLength](ScriptConnection& c, const std::string& command) {
-      if (command == "STAT") {
-        c.send("+OK " + std::to_string(count) + " 1000\r\n");
-      } else if (command == "UIDL") {
-        c.send("+OK\r\n");
-        std::string piece;
-        for (size_t n = 1; n <= count; ++n) {
-          std::string id = std::to_string(n);
-          piece += id + " " + std::string(idLength - id.size(), 'x') + id + "\r\n";
-          if (piece.size() > 60000 || n == count) {
-            c.send(piece);
-            piece.clear();
-          }
+      if (command != "UIDL") return false;
+      c.send("+OK\r\n");
+      std::string piece;
+      for (size_t n = 1; n <= count; ++n) {
+        std::string id = std::to_string(n);
+        piece += id + " " + std::string(idLength - id.size(), 'x') + id + "\r\n";
+        if (piece.size() > 60000 || n == count) {
+          c.send(piece);
+          piece.clear();
         }
-        c.send(".\r\n");
-      } else if (command.rfind("TOP ", 0) == 0) {
-        c.send("-ERR not now\r\n");
-      } else {
-        return false;
       }
+      c.send(".\r\n");
       return true;
     });
   }
@@ -147,7 +137,7 @@ TEST(HeapMeasured, TheCacheStaysWithinItsLimitForRealAndHostileEntries) {
   }
 }
 
-// A listing's peak, with what the cache holds, stays within the limit; one
+// A listing's peak and the cache stay within the limit together; a listing
 // too large for it is read without ids, as the trace says.
 TEST(HeapMeasured, AListingSharesTheCachesLimit) {
   const struct {
@@ -177,8 +167,8 @@ TEST(HeapMeasured, AListingSharesTheCachesLimit) {
   }
 }
 
-// On a machine with less memory than the limit a hostile listing runs it
-// out: the check fails with that reason, and the next one works.
+// With less memory than the limit a hostile listing runs out: the check
+// fails with that reason, and the next one works.
 TEST(HeapMeasured, ListingPastTheMemoryThereIsFailsItsCheckOnly) {
   HugeListing hostile(1500000, 70);
   auto kel = kelWithAccount("127.0.0.1", hostile.drop.port(), "user", "pw");

@@ -84,6 +84,7 @@ std::vector<Call> runPass(Kel& kel, const CheckTiming& timing = kQuick) {
     std::lock_guard<std::mutex> g(recordLock);
     calls.clear();
     offers.clear();
+    tokenOffers.clear();
   }
   kel.checkState = kRunning;
   runCheckCycle(kel, kRecorder, timing);
@@ -917,10 +918,9 @@ TEST(CheckCycle, LoginDelayIsWaitedOutWithoutFailingTheAccount) {
   }
 }
 
-// A token call waits for the token endpoint, not for the mail server: it
-// does not count as the server's silence. A session given up after the
-// endpoint rotated its refresh token still hands the new one over once its
-// worker has ended, and it is stored as a sign-in's would be.
+// A token call's wait is not the server's silence; a session given up after
+// the endpoint rotated its refresh token still hands the new one over once
+// its worker has ended, to be stored as a sign-in's would be.
 TEST(CheckCycle, ARefreshTokenRotatedByAGivenUpSessionIsHandedOver) {
   const std::string refresh = grantRefreshToken({{"rotate", "1"}, {"delay_ms", "1200"}});
   ScriptServer server([](ScriptConnection& conn) {
@@ -938,10 +938,6 @@ TEST(CheckCycle, ARefreshTokenRotatedByAGivenUpSessionIsHandedOver) {
   auto kel = kelWithAccount("127.0.0.1", server.port(), "kaede", "", false, /*ssl=*/true);
   oauthSignIn(*kel, refresh);
   SettingsFolder folder(*kel);
-  {
-    std::lock_guard<std::mutex> g(recordLock);
-    tokenOffers.clear();
-  }
   const CheckTiming halfASecondOfSilence = {50, 100, 5, 300000, {{50, 100, 200}}};
   std::vector<Call> cs = runPass(*kel, halfASecondOfSilence);
   EXPECT_EQ(1, kel->results[0].failed);

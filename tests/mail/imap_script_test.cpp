@@ -125,61 +125,42 @@ TEST(ImapScript, WithoutUidplusOnlyMarked) {
 }
 
 // Each fault ends the check with the code and reason a POP3 check would
-// give for the like, and nothing held past the reader's limits.
+// give for the like, and nothing held past the reader's limits. A row's
+// reply goes to each command starting with `on` ("" for any, null for
+// none; "<tag>" is that command's tag), and the server hangs up when `hangUp`.
 TEST(ImapScript, FaultsGiveTheirCodes) {
-  using Twist = std::function<bool(ScriptConnection&, const std::string&, const std::string&)>;
-  struct Case {
+  const std::string header = "* 1 FETCH (UID 1 BODY[HEADER.FIELDS (FROM SUBJECT TO)] {5000}\r\nFrom: a@b\r\n";
+  const struct {
     const char* name;
     std::string greeting;
-    Twist twist;
+    const char* on;
+    std::string reply;
+    bool hangUp;
     int code;
     const char* reason;  // found in the account's reason
   } cases[] = {
-      {"literal shorter than it says", "", [](ScriptConnection& c, const std::string&, const std::string& cmd) {
-         if (cmd.rfind("UID FETCH", 0) != 0) return false;
-         c.send("* 1 FETCH (UID 1 BODY[HEADER.FIELDS (FROM SUBJECT TO)] {5000}\r\nFrom: a@b\r\n");
-         c.close();
-         return true;
-       }, 6, ""},
-      {"literal of absurd size", "", [](ScriptConnection& c, const std::string&, const std::string& cmd) {
-         if (cmd.rfind("UID SEARCH", 0) != 0) return false;
-         c.send("* SEARCH {99999999999999}\r\n");
-         return true;
-       }, 7, "読めません"},
-      {"endless line", "", [](ScriptConnection& c, const std::string&, const std::string& cmd) {
-         if (cmd.rfind("SELECT", 0) != 0) return false;
-         std::string chunk(65536, 'x');
-         c.send("* OK ");
-         for (int i = 0; i < 3; ++i) c.send(chunk);
-         return true;
-       }, 7, "長すぎます"},
-      {"BAD to everything", "", [](ScriptConnection& c, const std::string& tag, const std::string&) {
-         c.send(tag + " BAD what\r\n");
-         return true;
-       }, 7, "BAD what"},
-      {"login refused", "", [](ScriptConnection& c, const std::string& tag, const std::string& cmd) {
-         if (cmd.rfind("AUTHENTICATE", 0) != 0) return false;
-         c.send(tag + " NO [AUTHENTICATIONFAILED] no\r\n");
-         return true;
-       }, 8, "[AUTHENTICATIONFAILED] no"},
-      {"login not judged", "", [](ScriptConnection& c, const std::string& tag, const std::string& cmd) {
-         if (cmd.rfind("AUTHENTICATE", 0) != 0) return false;
-         c.send(tag + " NO [UNAVAILABLE] try later\r\n");
-         return true;
-       }, 7, "[UNAVAILABLE] try later"},
-      {"greeting BYE", "* BYE too many\r\n", nullptr, 7, "BYE"},
-      {"login disabled in clear", "* OK [CAPABILITY IMAP4rev1 LOGINDISABLED] hi\r\n", nullptr, 4, "LOGINDISABLED"},
-      {"SEARCH refused", "", [](ScriptConnection& c, const std::string& tag, const std::string& cmd) {
-         if (cmd.rfind("UID SEARCH", 0) != 0) return false;
-         c.send("* 4 EXPUNGE\r\n" + tag + " NO [SERVERBUG] oops\r\n");
-         return true;
-       }, 7, "oops"},
+      {"literal shorter than it says", "", "UID FETCH", header, true, 6, ""},
+      {"literal of absurd size", "", "UID SEARCH", "* SEARCH {99999999999999}\r\n", false, 7, "読めません"},
+      {"endless line", "", "SELECT", "* OK " + std::string(3 * 65536, 'x'), false, 7, "長すぎます"},
+      {"BAD to everything", "", "", "<tag> BAD what\r\n", false, 7, "BAD what"},
+      {"login refused", "", "AUTHENTICATE", "<tag> NO [AUTHENTICATIONFAILED] no\r\n", false, 8, "[AUTHENTICATIONFAILED] no"},
+      {"login not judged", "", "AUTHENTICATE", "<tag> NO [UNAVAILABLE] try later\r\n", false, 7, "[UNAVAILABLE] try later"},
+      {"greeting BYE", "* BYE too many\r\n", nullptr, "", false, 7, "BYE"},
+      {"login disabled in clear", "* OK [CAPABILITY IMAP4rev1 LOGINDISABLED] hi\r\n", nullptr, "", false, 4, "LOGINDISABLED"},
+      {"SEARCH refused", "", "UID SEARCH", "* 4 EXPUNGE\r\n<tag> NO [SERVERBUG] oops\r\n", false, 7, "oops"},
   };
-  for (const Case& k : cases) {
+  for (const auto& k : cases) {
     ImapInbox inbox;
     if (!k.greeting.empty()) inbox.greeting = k.greeting;
     inbox.messages = {{1, {"a@example.jp", "one"}}};
-    inbox.twist = k.twist;
+    if (k.on) inbox.twist = [&k](ScriptConnection& c, const std::string& tag, const std::string& cmd) {
+      if (cmd.rfind(k.on, 0) != 0) return false;
+      std::string reply = k.reply;
+      size_t at = reply.find("<tag>");
+      c.send(at == std::string::npos ? reply : reply.replace(at, 5, tag));
+      if (k.hangUp) c.close();
+      return true;
+    };
     Outcome o = check(inbox);
     EXPECT_EQ(1, o.rc) << k.name;
     EXPECT_EQ(k.code, o.code) << k.name;

@@ -14,6 +14,7 @@
 #endif
 
 #include "mailcheck/pop3/pop3_session.h"
+#include "mailcheck/transport.h"
 #include "platform/http.h"
 #include "platform/net.h"
 #include "platform/trace.h"
@@ -199,4 +200,27 @@ void oauthSignIn(Kel& kel, const std::string& refresh, const std::string& tokenU
   if (!refresh.empty()) {
     ASSERT_TRUE(sealRefreshToken(refresh, o.refresh));
   }
+}
+
+ImapClient::ImapClient(const std::string& user, const std::string& pass, int port) : c_(new Connection{}) {
+  c_->sock = kNoSocket;
+  char line[kLineBudget];
+  ok_ = connectServer(*c_, "127.0.0.1", port, 0) == kErrorNone && readLine(*c_, line) > 0 &&
+        run("LOGIN " + user + " " + pass) && run("SELECT INBOX");
+}
+
+ImapClient::~ImapClient() {
+  if (ok_) run("LOGOUT");
+  closeConnection(*c_);
+}
+
+bool ImapClient::run(const std::string& command) {
+  const std::string tag = "o" + std::to_string(++tags_) + " ", text = tag + command + "\r\n";
+  if (sendAll(*c_, text.data(), static_cast<int>(text.size())) < 0) return false;
+  char line[kLineBudget];
+  for (int n; (n = readLine(*c_, line)) > 0;) {
+    const std::string reply(line, static_cast<size_t>(n));
+    if (reply.rfind(tag, 0) == 0) return reply.compare(tag.size(), 2, "OK") == 0;
+  }
+  return false;
 }

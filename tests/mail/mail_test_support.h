@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <utility>
 #include <string>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "tests/support/kel_fixture.h"
 
 #include <nlohmann/json.hpp>
+
+struct Connection;
 
 struct TraceCapture {
   TraceCapture();
@@ -53,3 +56,19 @@ void oauthSignIn(Kel& kel, const std::string& refresh, const std::string& tokenU
 
 std::string lineSender(const MailLine& line);
 std::string lineSubject(const MailLine& line);
+
+// Another IMAP client of a test server's mailbox (KEL_IMAP_PORT unless
+// given): logged in with INBOX selected when ok(); run() sends one command
+// and is true when its tagged reply is OK.
+class ImapClient {
+ public:
+  ImapClient(const std::string& user, const std::string& pass, int port = envPort("KEL_IMAP_PORT"));
+  ~ImapClient();
+  bool ok() const { return ok_; }
+  bool run(const std::string& command);
+
+ private:
+  std::unique_ptr<Connection> c_;
+  int tags_ = 0;
+  bool ok_;
+};

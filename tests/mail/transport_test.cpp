@@ -128,11 +128,10 @@ int peerPort(SOCKET s) {
 }
 }  // namespace
 
-// More addresses than may race, all losing their SYNs but the last. Once
-// every place is taken, the oldest attempt that has waited 2 s makes way
-// for the next address, so the last one is tried after 16 x 250 ms; and
-// the last attempts are never closed early: a SYN the last one resends once
-// its listener has room (here 2.3 s after it started) still connects.
+// More addresses than may race, all losing their SYNs but the last: with
+// every place taken, the oldest attempt past 2 s makes way, so the last is
+// tried after 16 x 250 ms, and never closed early: its SYN resent once its
+// listener has room (2.3 s after it started) still connects.
 TEST(Transport, EveryAddressGetsItsTurn) {
   const struct {
     int silent;
