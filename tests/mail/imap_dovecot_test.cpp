@@ -48,14 +48,7 @@ TEST(ImapDovecot, SameResultsAsPop3AndHeadersReadOnce) {
   EXPECT_EQ(0, r.errorCode) << r.reason;
   EXPECT_EQ(7, r.count);
   EXPECT_EQ(1, r.ignoredCount);
-  const char* senders[6] = {"山田太郎", "佐藤花子", "Suzuki Ichiro", "tanaka@example.org", "加藤", "ito@example.jp"};
-  const char* subjects[6] = {"こんにちは", "会議のお知らせ", "明日の予定", "Re: 長い件名のメールです",
-                             "quoted subject", "A subject line that is much lo.."};
-  for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(senders[i], lineSender(r.lines[i])) << i;
-    EXPECT_EQ(subjects[i], lineSubject(r.lines[i])) << i;
-    EXPECT_EQ(kLineNew, r.lineState[i]) << i;
-  }
+  expectJapaneseMailboxLines(r);
   EXPECT_EQ("Buy now", lineSubject(kel->recentDeleted[0]));
   EXPECT_FALSE(kel->recentDeletedMarkOnly[0]);  // Dovecot lists UIDPLUS
   auto lines = trace.lines();

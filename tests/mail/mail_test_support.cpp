@@ -170,6 +170,22 @@ std::string lineSubject(const MailLine& line) {
   return std::string(subject, strnlen(subject, sizeof line.bytes - n - 1));
 }
 
+void expectJapaneseMailboxLines(const CheckResult& r) {
+  const char* const lines[6][2] = {
+      {"山田太郎", "こんにちは"},
+      {"佐藤花子", "会議のお知らせ"},
+      {"Suzuki Ichiro", "明日の予定"},
+      {"tanaka@example.org", "Re: 長い件名のメールです"},
+      {"加藤", "quoted subject"},
+      {"ito@example.jp", "A subject line that is much lo.."},
+  };
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(lines[i][0], lineSender(r.lines[i])) << i;
+    EXPECT_EQ(lines[i][1], lineSubject(r.lines[i])) << i;
+    EXPECT_EQ(kLineNew, r.lineState[i]) << i;
+  }
+}
+
 std::string oauthServerUrl(const std::string& path) {
   return "http://127.0.0.1:" + std::to_string(envPort("KEL_OAUTH_PORT")) + path;
 }

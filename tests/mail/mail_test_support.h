@@ -56,6 +56,9 @@ void oauthSignIn(Kel& kel, const std::string& refresh, const std::string& tokenU
 
 std::string lineSender(const MailLine& line);
 std::string lineSubject(const MailLine& line);
+// The first six lines of the Japanese mailbox (taro's, and ichika's over
+// IMAP) once its spam is deleted, each new: sender and subject as shown.
+void expectJapaneseMailboxLines(const CheckResult& r);
 
 // Another IMAP client of a test server's mailbox (KEL_IMAP_PORT unless
 // given): logged in with INBOX selected when ok(); run() sends one command

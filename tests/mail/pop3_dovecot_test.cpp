@@ -19,11 +19,6 @@ int pop3Port() {
   return p;
 }
 
-struct Expected {
-  const char* sender;
-  const char* subject;
-};
-
 }  // namespace
 
 TEST(Pop3Dovecot, JapaneseMailboxWithDeleteAndIgnoreRules) {
@@ -44,19 +39,7 @@ TEST(Pop3Dovecot, JapaneseMailboxWithDeleteAndIgnoreRules) {
   EXPECT_EQ(1, r.ignoredCount);
   EXPECT_EQ(0, r.prevCount);
 
-  const Expected lines[6] = {
-      {"山田太郎", "こんにちは"},
-      {"佐藤花子", "会議のお知らせ"},
-      {"Suzuki Ichiro", "明日の予定"},
-      {"tanaka@example.org", "Re: 長い件名のメールです"},
-      {"加藤", "quoted subject"},
-      {"ito@example.jp", "A subject line that is much lo.."},
-  };
-  for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(lines[i].sender, lineSender(r.lines[i])) << i;
-    EXPECT_EQ(lines[i].subject, lineSubject(r.lines[i])) << i;
-    EXPECT_EQ(kLineNew, r.lineState[i]) << i;
-  }
+  expectJapaneseMailboxLines(r);
   EXPECT_EQ("Spam King", lineSender(kel->recentDeleted[0]));
   EXPECT_EQ("Buy now", lineSubject(kel->recentDeleted[0]));
   EXPECT_EQ('\0', kel->recentDeleted[1].bytes[0]);

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -264,6 +265,20 @@ std::vector<std::string> allToShiftJis(const std::vector<std::wstring>& lines) {
 std::vector<std::string> listBoxLines(HWND list) { return allToShiftJis(listBoxWideLines(list)); }
 
 std::vector<std::wstring> listBoxWideLines(HWND list) { return controlLines(list, LB_GETCOUNT, LB_GETTEXT); }
+
+int widestListBoxLine(HWND list) {
+  int widest = 0;
+  HDC dc = GetDC(list);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+  for (const std::wstring& l : listBoxWideLines(list)) {
+    SIZE size{};
+    GetTextExtentPoint32W(dc, l.c_str(), static_cast<int>(l.size()), &size);
+    widest = std::max(widest, static_cast<int>(size.cx));
+  }
+  SelectObject(dc, old);
+  ReleaseDC(list, dc);
+  return widest;
+}
 
 std::vector<std::string> listViewColumn(HWND list, int column) {
   std::vector<std::string> out;

@@ -86,4 +86,6 @@ std::vector<std::string> comboLines(HWND combo);
 // The lines of a list box, and of one column of a list view.
 std::vector<std::string> listBoxLines(HWND list);
 std::vector<std::wstring> listBoxWideLines(HWND list);
+// The width of a list box's widest line in its own font, in pixels.
+int widestListBoxLine(HWND list);
 std::vector<std::string> listViewColumn(HWND list, int column);

@@ -317,15 +317,7 @@ TEST(DpiChange, StatusDialogFollowsAndTheFontCacheStaysBounded) {
     EXPECT_EQ(client.right, listBox.right - listBox.left);
     GetClientRect(list, &client);
     room = client.right;
-    HDC dc = GetDC(list);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
-    for (const std::wstring& l : listBoxWideLines(list)) {
-      SIZE size{};
-      GetTextExtentPoint32W(dc, l.c_str(), static_cast<int>(l.size()), &size);
-      widest = std::max(widest, static_cast<int>(size.cx));
-    }
-    SelectObject(dc, old);
-    ReleaseDC(list, dc);
+    widest = widestListBoxLine(list);
     d.post(status, IDOK);
     d.gone(status);
   });
